@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+// An initialisation file ("[Section]" lines and "Key=Value" lines) read and written with the
+// semantics of the Windows private-profile functions, because the settings file and the
+// language files are shared with the camera family's tools on that platform:
+//  - section and key names compare without regard to case ("Menu" and "MENU" are one section;
+//    the first matching section in the file is the one used);
+//  - a value read is cut to bufferChars - 1 characters (the callers pass 260);
+//  - a write replaces the value in place, or appends the key to its section, or appends the
+//    section to the file, keeping the order and every other line (comments, unknown keys);
+//  - the file and the section come into being with the first write.
+// Files are read as UTF-8, or UTF-16 of either byte order when they start with a byte-order
+// mark; they are written as UTF-8. A write replaces the file atomically (temporary file and
+// rename), so a crash or a full disk never leaves half a file behind. A file that cannot be
+// read or parsed simply yields the defaults; nothing here throws or crashes on bad input.
+//
+// Each call opens the file anew; the class keeps no cache, so several objects (and other
+// programs) may work on the same file. Not thread-safe for concurrent writers of one file.
+class ProfileFile {
+public:
+    explicit ProfileFile(QString path);
+
+    const QString& path() const { return m_path; }
+
+    // GetPrivateProfileString: the value, or def when the file, section or key is missing.
+    QString readString(const QString& section, const QString& key, const QString& def,
+                       int bufferChars = 260) const;
+
+    // GetPrivateProfileInt: the leading decimal number of the value (an optional sign, then
+    // digits), 0 when the value has no leading digits, def when the key is missing.
+    int readInt(const QString& section, const QString& key, int def) const;
+
+    // WritePrivateProfileString. Returns false when the file cannot be written; callers that
+    // follow the Windows program ignore that. Writing the value that the file already holds
+    // leaves the file untouched.
+    bool writeString(const QString& section, const QString& key, const QString& value);
+
+private:
+    QString m_path;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <array>
+
+#include "app/CommandLine.h"
+
+// One present USB device with a product name: the fields the support check compares, plus
+// where the device sits in the device tree so that video devices can be matched to it.
+struct UsbDeviceEntry {
+    QString strPid;           // four upper-case hex digits
+    QString strVid;           // four upper-case hex digits
+    QString strFriendlyName;  // the device's product name
+    QString strSysPath;       // sysfs path of the USB device (empty for virtual devices)
+};
+
+// Where the application keeps its files. Tests point these at temporary folders.
+struct AppLocations {
+    QString configRoot;      // $XDG_CONFIG_HOME (…/.config); the per-user folder is <root>/Orvane/
+    QString picturesFolder;  // the XDG pictures folder, without trailing '/'
+    QString moduleFolder;    // folder of the program file, without trailing '/'
+
+    // The locations of the running user, from QStandardPaths and the program file.
+    static AppLocations FromSystem();
+};
+
+// The application object: process-wide values that several windows read. Exactly one exists
+// while the program runs; CTavrelApp::current() returns it (null when there is none).
+class CTavrelApp {
+public:
+    CTavrelApp();
+    ~CTavrelApp();
+    CTavrelApp(const CTavrelApp&) = delete;
+    CTavrelApp& operator=(const CTavrelApp&) = delete;
+
+    static CTavrelApp* current();
+
+    // Start-up steps that need no window: module folder, per-user folder (created one level
+    // when missing), Setting.ini path, the validated language (written back every start), the
+    // module and per-user language folders, the language file in force, and the factory switch.
+    // Failures to create folders or write the settings file are not errors.
+    void InitSettings(const AppLocations& locations, const CommandLine& commandLine);
+
+    // Switches the language file in force to <language folder>/<name>.lng (the caller writes the
+    // settings keys, as the language commands and the About window do).
+    void SetLanguageName(const QString& name);
+
+    QString m_strModuleFolder;     // with trailing '/'
+    QString m_strLanguageFile;     // full path of the language file in force; empty at first
+    std::array<QString, 2> m_strCameraName;
+    int m_nCameraCount = 0;
+    std::array<UsbDeviceEntry, 20> m_UsbDevices;
+    QString m_strCameraVid;        // four upper-case hex digits, or empty
+    QString m_strCameraPid;        // four upper-case hex digits, or empty
+    QString m_strSettingFile;      // full path of Setting.ini
+    QString m_strLanguageFolder;   // with trailing '/'
+    int m_nUsbDeviceCount = 0;
+    bool m_bFactoryMode = false;
+
+    QString m_strPicturesFolder;   // XDG pictures folder, without trailing '/'
+    bool m_bVirtualCamera = false; // the built-in virtual camera takes part in discovery
+};
+
+// The three languages, in the order of their index ("INDEX" in Setting.ini).
+inline constexpr std::array<const char*, 3> kLanguageNames = {"Chinese", "English", "Japanese"};
