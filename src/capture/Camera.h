@@ -1,0 +1,152 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// The camera layer: one interface in front of the V4L2 backend (real cameras) and the built-in
+// virtual camera. Nothing above capture/ knows which backend serves a camera.
+
+// Which backend serves a camera.
+enum class CameraBackend { V4L2, Virtual };
+
+// A camera as found by discovery (the "moniker"): a value that names one device. Two values
+// are the same camera when their identity() is equal.
+struct CameraId {
+    CameraBackend backend = CameraBackend::V4L2;
+    QString devNode;      // "/dev/video0", or "virtual:0" for the virtual camera
+    QString cardName;     // V4L2 card name / friendly name
+    QString usbVid;       // four upper-case hex digits of the USB parent
+    QString usbPid;       // four upper-case hex digits of the USB parent
+    QString usbSerial;    // serial number of the USB parent, may be empty
+    QString usbSysPath;   // sysfs path of the USB parent device (empty for virtual)
+
+    bool isValid() const { return !devNode.isEmpty(); }
+    QString identity() const;  // device node plus USB parent; equal identity = same camera
+    bool operator==(const CameraId& other) const { return identity() == other.identity(); }
+};
+
+// Pixel formats the decoders understand (V4L2 fourcc values).
+namespace PixelFormat {
+inline constexpr uint32_t fourcc(char a, char b, char c, char d) {
+    return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 |
+           uint32_t(uint8_t(d)) << 24;
+}
+inline constexpr uint32_t YUYV = fourcc('Y', 'U', 'Y', 'V');
+inline constexpr uint32_t MJPG = fourcc('M', 'J', 'P', 'G');
+inline constexpr uint32_t NV12 = fourcc('N', 'V', '1', '2');
+inline constexpr uint32_t YU12 = fourcc('Y', 'U', '1', '2');  // I420
+inline constexpr uint32_t RGB3 = fourcc('R', 'G', 'B', '3');  // RGB24
+inline constexpr uint32_t BGR3 = fourcc('B', 'G', 'R', '3');  // BGR24
+}  // namespace PixelFormat
+
+// One capability: a pixel format at one frame size. Cameras list uncompressed formats first,
+// then MJPG, sizes in the camera's own order, each (format, size) once.
+struct CameraFormat {
+    uint32_t pixelFormat = 0;
+    int width = 0;
+    int height = 0;
+    double fps = 0;  // nominal frame rate the backend will ask for (0 = the camera's default)
+
+    bool isMjpg() const { return pixelFormat == PixelFormat::MJPG; }
+    bool operator==(const CameraFormat&) const = default;
+};
+
+// Picture properties, numbered as the camera controls of the original platform so that the
+// parameter blocks kept in a camera's flash mean the same everywhere.
+enum class CameraProperty {
+    Brightness = 0,
+    Contrast = 1,
+    Hue = 2,
+    Saturation = 3,
+    Sharpness = 4,
+    Gamma = 5,
+    WhiteBalance = 7,
+    Gain = 9,
+    Exposure = 100 + 4,  // camera-control exposure, in log2 seconds (-7 = 1/128 s)
+};
+
+// Flags of a property value: automatic or manual, as the original platform numbers them.
+inline constexpr long kPropertyFlagsAuto = 1;
+inline constexpr long kPropertyFlagsManual = 2;
+
+struct PropertyRange {
+    long min = 0;
+    long max = 0;
+    long step = 1;
+    long def = 0;
+    long flags = kPropertyFlagsManual;  // capability flags: Auto|Manual when automatic exists
+};
+
+// Receives decoded frames on the camera's capture thread: 24-bit BGR, rows bottom-up, rows
+// of width*3 bytes without padding. The pointer is valid only during the call.
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    virtual int OnFrame(const uint8_t* pixels, int width, int height, int bitsPerPixel) = 0;
+};
+
+// Receives the camera's snapshot-button presses ("still buffers"), on a camera thread.
+class StillSink {
+public:
+    virtual ~StillSink() = default;
+    virtual void OnStillButton() = 0;
+};
+
+// Frame counters of a running stream, for diagnostics and tests.
+struct CameraStats {
+    uint64_t framesDelivered = 0;
+    uint64_t framesDropped = 0;   // corrupt MJPG, error-flagged buffers
+};
+
+// A camera device. All methods are called from the GUI thread unless noted. Life cycle:
+//   closed --open()--> open --start()--> streaming --stop()--> open --close()--> closed
+// A camera that disappears while streaming ends its capture thread by itself; isLost() then
+// reports true and start() fails until the camera is opened again.
+class Camera {
+public:
+    virtual ~Camera() = default;
+
+    virtual const CameraId& id() const = 0;
+
+    virtual bool open() = 0;    // open the device, query capabilities and formats
+    virtual void close() = 0;   // stops streaming first
+    virtual bool isOpen() const = 0;
+
+    virtual std::vector<CameraFormat> formats() const = 0;
+    virtual bool setFormat(const CameraFormat& format) = 0;  // not while streaming
+    virtual CameraFormat currentFormat() const = 0;
+
+    // Requests and maps buffers, opens the snapshot-button source ("rendered").
+    virtual bool prepare() = 0;
+    virtual void unprepare() = 0;
+    virtual bool isPrepared() const = 0;
+
+    // Streaming: frames go to sink on the camera's capture thread until stop(). stop() joins
+    // the capture thread; after it returns no further OnFrame call is made.
+    virtual bool start(FrameSink* sink) = 0;
+    virtual void stop() = 0;
+    virtual bool isStreaming() const = 0;
+    virtual bool isLost() const = 0;
+
+    // The snapshot button; sink is called on a camera thread. Null detaches.
+    virtual void setStillSink(StillSink* sink) = 0;
+
+    // Picture properties. get/set return false when the camera lacks the property.
+    virtual bool hasProperty(CameraProperty property) const = 0;
+    virtual bool getProperty(CameraProperty property, long* value, long* flags) const = 0;
+    virtual bool setProperty(CameraProperty property, long value, long flags) = 0;
+    virtual bool getPropertyRange(CameraProperty property, PropertyRange* range) const = 0;
+
+    // Power-line frequency: 1 = 50 Hz, 2 = 60 Hz.
+    virtual bool hasPowerLineFrequency() const = 0;
+    virtual bool getPowerLineFrequency(long* value) const = 0;
+    virtual bool setPowerLineFrequency(long value) = 0;
+
+    virtual CameraStats stats() const = 0;
+};
+
+// Opens the backend that serves id (not yet open()ed). Null for an unknown backend.
+std::unique_ptr<Camera> CreateCamera(const CameraId& id);
