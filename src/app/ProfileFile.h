@@ -17,7 +17,13 @@
 // read or parsed simply yields the defaults; nothing here throws or crashes on bad input.
 //
 // Each call opens the file anew; the class keeps no cache, so several objects (and other
-// programs) may work on the same file. Not thread-safe for concurrent writers of one file.
+// programs) may work on the same file. Writes within this process are serialised; writers in
+// other processes can still lose each other's updates (never corrupt the file).
+//
+// Beyond the Windows functions: a file larger than 16 MiB, a directory or an unreadable file
+// yields the defaults and is never written; names or values with line breaks are refused; a
+// value with blanks at either end, or wrapped in quotes, is written quoted so that it reads back
+// unchanged.
 class ProfileFile {
 public:
     explicit ProfileFile(QString path);

@@ -16,7 +16,7 @@ struct UsbDeviceEntry {
 
 // Where the application keeps its files. Tests point these at temporary folders.
 struct AppLocations {
-    QString configRoot;      // $XDG_CONFIG_HOME (…/.config); the per-user folder is <root>/Orvane/
+    QString configRoot;  // $XDG_CONFIG_HOME (…/.config); the per-user folder is <root>/Orvane/
     QString picturesFolder;  // the XDG pictures folder, without trailing '/'
     QString moduleFolder;    // folder of the program file, without trailing '/'
 
@@ -35,30 +35,31 @@ public:
 
     static CTavrelApp* current();
 
-    // Start-up steps that need no window: module folder, per-user folder (created one level
-    // when missing), Setting.ini path, the validated language (written back every start), the
-    // module and per-user language folders, the language file in force, and the factory switch.
-    // Failures to create folders or write the settings file are not errors.
+    // Start-up steps that need no window: module folder, per-user folder (created when missing,
+    // together with the configuration root if a fresh account lacks it), Setting.ini path, the
+    // validated language (written back every start), the module and per-user language folders,
+    // the language file in force, and the factory switch. Failures to create folders or write
+    // the settings file are not errors. An empty configRoot stands for ~/.config.
     void InitSettings(const AppLocations& locations, const CommandLine& commandLine);
 
     // Switches the language file in force to <language folder>/<name>.lng (the caller writes the
     // settings keys, as the language commands and the About window do).
     void SetLanguageName(const QString& name);
 
-    QString m_strModuleFolder;     // with trailing '/'
-    QString m_strLanguageFile;     // full path of the language file in force; empty at first
+    QString m_strModuleFolder;  // with trailing '/'
+    QString m_strLanguageFile;  // full path of the language file in force; empty at first
     std::array<QString, 2> m_strCameraName;
     int m_nCameraCount = 0;
     std::array<UsbDeviceEntry, 20> m_UsbDevices;
-    QString m_strCameraVid;        // four upper-case hex digits, or empty
-    QString m_strCameraPid;        // four upper-case hex digits, or empty
-    QString m_strSettingFile;      // full path of Setting.ini
-    QString m_strLanguageFolder;   // with trailing '/'
+    QString m_strCameraVid;       // four upper-case hex digits, or empty
+    QString m_strCameraPid;       // four upper-case hex digits, or empty
+    QString m_strSettingFile;     // full path of Setting.ini
+    QString m_strLanguageFolder;  // with trailing '/'
     int m_nUsbDeviceCount = 0;
     bool m_bFactoryMode = false;
 
-    QString m_strPicturesFolder;   // XDG pictures folder, without trailing '/'
-    bool m_bVirtualCamera = false; // the built-in virtual camera takes part in discovery
+    QString m_strPicturesFolder;    // XDG pictures folder, without trailing '/'
+    bool m_bVirtualCamera = false;  // the built-in virtual camera takes part in discovery
 };
 
 // The three languages, in the order of their index ("INDEX" in Setting.ini).

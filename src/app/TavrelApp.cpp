@@ -1,0 +1,109 @@
+#include "app/TavrelApp.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include "app/ProfileFile.h"
+
+namespace {
+
+CTavrelApp* g_currentApp = nullptr;
+
+QString WithoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(u'/')) {
+        path.chop(1);
+    }
+    return path;
+}
+
+QString WithTrailingSlash(const QString& path) {
+    return path.endsWith(u'/') ? path : path + u'/';
+}
+
+void EnsureDirectory(const QString& path) {
+    if (!QFileInfo(path).isDir()) {
+        QDir().mkpath(path);  // failure is no error: later reads give defaults
+    }
+}
+
+}  // namespace
+
+AppLocations AppLocations::FromSystem() {
+    AppLocations locations;
+    locations.configRoot = WithoutTrailingSlash(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    if (locations.configRoot.isEmpty()) {
+        locations.configRoot = QDir::homePath() + QStringLiteral("/.config");
+    }
+    locations.picturesFolder =
+        WithoutTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    if (QCoreApplication::instance() != nullptr) {
+        locations.moduleFolder = QCoreApplication::applicationDirPath();
+    } else {
+        locations.moduleFolder = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    }
+    locations.moduleFolder = WithoutTrailingSlash(locations.moduleFolder);
+    return locations;
+}
+
+CTavrelApp::CTavrelApp() {
+    g_currentApp = this;
+}
+
+CTavrelApp::~CTavrelApp() {
+    if (g_currentApp == this) {
+        g_currentApp = nullptr;
+    }
+}
+
+CTavrelApp* CTavrelApp::current() {
+    return g_currentApp;
+}
+
+void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& commandLine) {
+    m_strModuleFolder = WithTrailingSlash(locations.moduleFolder);
+
+    QString configRoot = WithoutTrailingSlash(locations.configRoot);
+    if (configRoot.isEmpty()) {
+        configRoot = QDir::homePath() + QStringLiteral("/.config");
+    }
+    // Unlike a Windows profile folder, the XDG configuration folder itself may not exist yet
+    // on a fresh account, so the whole path is created.
+    const QString userFolder = configRoot + QStringLiteral("/Orvane/");
+    EnsureDirectory(userFolder);
+
+    m_strSettingFile = userFolder + QStringLiteral("Setting.ini");
+    ProfileFile settings(m_strSettingFile);
+    QString language = settings.readString(QStringLiteral("LANGUAGESET"),
+                                           QStringLiteral("LANGUAGE"), QStringLiteral("Japanese"));
+    bool known = false;
+    for (const char* name : kLanguageNames) {
+        known = known || language == QLatin1String(name);  // exact, case-sensitive
+    }
+    if (!known) {
+        language = QStringLiteral("Japanese");
+    }
+
+    // Nothing reads the folder beside the program; it is created for the camera family's
+    // tools, and an installation folder without write access simply keeps it missing.
+    const QString moduleLanguageFolder = m_strModuleFolder + QStringLiteral("Language/");
+    if (!QFileInfo(moduleLanguageFolder).isDir()) {
+        QDir().mkdir(moduleLanguageFolder);
+    }
+
+    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), language);
+
+    m_strLanguageFolder = userFolder + QStringLiteral("Language/");
+    EnsureDirectory(m_strLanguageFolder);
+    SetLanguageName(language);
+
+    m_bFactoryMode = commandLine.factoryMode();
+    m_bVirtualCamera = commandLine.virtualCamera;
+    m_strPicturesFolder = WithoutTrailingSlash(locations.picturesFolder);
+}
+
+void CTavrelApp::SetLanguageName(const QString& name) {
+    m_strLanguageFile = m_strLanguageFolder + name + QStringLiteral(".lng");
+}

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+
+#include "TestFiles.h"
+#include "app/LanguageText.h"
+#include "app/ProfileFile.h"
+#include "app/TavrelApp.h"
+#include "app/TextTable.h"
+
+namespace {
+
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+class LanguageTextTest : public ::testing::Test {
+protected:
+    QString languageFile(const char* name) const {
+        return m_dir.filePath("Orvane/Language/") + U(name) + ".lng";
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(LanguageTextTest, MissingFileIsCreatedFromTheShippedCopy) {
+    const QString path = languageFile("Japanese");
+    ASSERT_FALSE(QFileInfo::exists(path));
+
+    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "STOP", U("静止")), U("一時停止"));
+    EXPECT_EQ(GetLanguageTextFrom(path, "Menu", "FILE", U("文件")), U("ファイル"));
+    EXPECT_EQ(GetLanguageTextFrom(path, "MENU", "JAPANESE", U("日文")), U("日本語"));
+
+    // The copy is the shipped file itself, and it is writable for later write-backs.
+    EXPECT_EQ(ReadBytes(path), ReadBytes(":/lng/Japanese.lng"));
+    const QFile::Permissions permissions = QFile::permissions(path);
+    EXPECT_TRUE(permissions & QFile::WriteOwner);
+    EXPECT_TRUE(permissions & QFile::ReadOwner);
+
+    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "NEWKEY", U("新")), U("新"));
+    EXPECT_EQ(ProfileFile(path).readString("MainWnd", "NEWKEY", "x"), U("新"));
+}
+
+TEST_F(LanguageTextTest, ExistingEditedFileIsNeverOverwritten) {
+    const QString path = languageFile("English");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    ASSERT_TRUE(WriteBytes(path, "[MainWnd]\nSTOP=Halt\n"));
+
+    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "STOP", U("静止")), "Halt");
+    EXPECT_TRUE(ProvideLanguageFile(path));
+    EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=Halt\n");
+
+    // A key the file lacks gets the built-in default, not the shipped translation.
+    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "PLAY", U("播放")), U("播放"));
+    EXPECT_EQ(GetLanguageTextFrom(path, "WndMessage", "NOVIDEO", U("视频创建失败")),
+              U("视频创建失败"));
+    EXPECT_EQ(ReadBytes(path),
+              "[MainWnd]\nSTOP=Halt\nPLAY=播放\n[WndMessage]\nNOVIDEO=视频创建失败\n");
+}
+
+TEST_F(LanguageTextTest, LanguageWithoutShippedCopyFillsItselfWithDefaults) {
+    const QString path = languageFile("Klingon");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    EXPECT_FALSE(ProvideLanguageFile(path));
+    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "EXIT", U("退出")), U("退出"));
+    EXPECT_EQ(ReadBytes(path), "[MainWnd]\nEXIT=退出\n");
+}
+
+TEST_F(LanguageTextTest, LongValueIsCutAndTheCutValueWrittenBack) {
+    const QString path = languageFile("Chinese");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    ASSERT_TRUE(WriteBytes(path, "[MainWnd]\nSTOP=" + QByteArray(300, 'x') + "\n"));
+
+    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "STOP", U("静止")), QString(259, u'x'));
+    EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=" + QByteArray(259, 'x') + "\n");
+}
+
+TEST_F(LanguageTextTest, LookupsFollowTheLanguageFileInForce) {
+    EXPECT_EQ(GetLanguageText("MainWnd", "STOP", QString(300, u'静')), QString(259, u'静'));
+
+    AppLocations locations;
+    locations.configRoot = m_dir.path();
+    locations.moduleFolder = m_dir.filePath("bin");
+    locations.picturesFolder = m_dir.filePath("Pictures");
+    CTavrelApp app;
+    app.InitSettings(locations, ParseCommandLine({}));
+    ASSERT_FALSE(QFileInfo::exists(app.m_strLanguageFile));
+
+    EXPECT_EQ(GetLanguageText("MainWnd", "STOP", U("静止")), U("一時停止"));
+    EXPECT_TRUE(QFileInfo::exists(languageFile("Japanese")));
+    app.SetLanguageName("English");
+    EXPECT_EQ(GetLanguageText("mainwnd", "stop", U("静止")), "Pause");
+    app.SetLanguageName("Chinese");
+    EXPECT_EQ(GetLanguageText("MainWnd", "STOP", U("静止")), U("静止"));
+
+    // The English file holds the blank before its note, quoted so that it survives.
+    app.SetLanguageName("English");
+    EXPECT_EQ(GetLanguageText("MainWnd", "SNAPFAILED", U("（保存失败）")), " (not saved)");
+}
+
+TEST_F(LanguageTextTest, UnwritableLanguageFolderStillYieldsTexts) {
+    if (RunningAsRoot()) {
+        GTEST_SKIP() << "folder permissions do not bind the superuser";
+    }
+    const QString folder = m_dir.filePath("locked");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    const QString path = folder + "/Japanese.lng";
+    EXPECT_FALSE(ProvideLanguageFile(path));
+    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "STOP", U("静止")), U("静止"));
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Keys of one shipped file as "SECTION/KEY" (upper case: sections and keys compare without
+// regard to case), checking on the way that the file is plain UTF-8.
+QSet<QString> ShippedKeys(const QString& resource) {
+    const QByteArray bytes = ReadBytes(resource);
+    EXPECT_FALSE(bytes.isEmpty()) << resource.toStdString();
+    EXPECT_FALSE(bytes.startsWith("\xEF\xBB\xBF")) << resource.toStdString();
+    QStringDecoder decoder(QStringConverter::Utf8);
+    const QString text = decoder.decode(bytes);
+    EXPECT_FALSE(decoder.hasError()) << resource.toStdString();
+
+    QSet<QString> keys;
+    QString section;
+    for (const QString& rawLine : text.split(u'\n')) {
+        const QString line = rawLine.trimmed();
+        if (line.startsWith(u'[')) {
+            section = line.mid(1, line.indexOf(u']') - 1).toUpper();
+        } else if (!line.isEmpty() && !line.startsWith(u';')) {
+            const QString key = section + u'/' + line.section(u'=', 0, 0).trimmed().toUpper();
+            EXPECT_FALSE(keys.contains(key)) << "twice: " << key.toStdString();
+            keys.insert(key);
+        }
+    }
+    return keys;
+}
+
+TEST(ShippedLanguageFiles, HoldEveryBuiltInTextAndNothingElse) {
+    QSet<QString> tableKeys;
+    for (const TextEntry& entry : BuiltInTexts()) {
+        const QString key = U(entry.section).toUpper() + u'/' + U(entry.key).toUpper();
+        EXPECT_FALSE(tableKeys.contains(key)) << "table lists twice: " << key.toStdString();
+        tableKeys.insert(key);
+        EXPECT_EQ(BuiltInDefault(U(entry.section), U(entry.key)), U(entry.chineseDefault));
+    }
+    EXPECT_TRUE(BuiltInDefault(u"MainWnd", u"NOSUCHKEY").isEmpty());
+    EXPECT_EQ(BuiltInDefault(u"WndMessage", u"NOSUPPORT"), U("没有找到支持的硬件设备"));
+
+    for (const char* language : kLanguageNames) {
+        SCOPED_TRACE(language);
+        const QString resource = ":/lng/" + U(language) + ".lng";
+        EXPECT_EQ(ShippedKeys(resource), tableKeys);
+
+        const ProfileFile file(resource);
+        const QString missing = QStringLiteral("\x01missing");
+        for (const TextEntry& entry : BuiltInTexts()) {
+            SCOPED_TRACE(std::string(entry.section) + "/" + entry.key);
+            const QString value = file.readString(U(entry.section), U(entry.key), missing);
+            EXPECT_NE(value, missing);
+            EXPECT_FALSE(value.trimmed().isEmpty());
+            if (QLatin1String(language) == QLatin1String("Chinese")) {
+                EXPECT_EQ(value, U(entry.chineseDefault));
+            }
+        }
+    }
+}
+
+TEST(ShippedLanguageFiles, TranslationsAreNotLeftInChinese) {
+    const ProfileFile english(":/lng/English.lng");
+    const ProfileFile japanese(":/lng/Japanese.lng");
+    EXPECT_EQ(english.readString("Menu", "FILE", ""), "File");
+    EXPECT_EQ(japanese.readString("Menu", "FILE", ""), U("ファイル"));
+    EXPECT_EQ(japanese.readString("MainWnd", "ZOOMIN", ""), U("ズームイン"));
+    EXPECT_EQ(english.readString("AboutWnd", "CPYRIGHT", ""),
+              "Copyright (C) 2019-2026 Orvane Optics. All rights reserved.");
+    // No English value contains Han characters (a value forgotten in Chinese).
+    for (const TextEntry& entry : BuiltInTexts()) {
+        const QString value = english.readString(U(entry.section), U(entry.key), "");
+        for (const QChar c : value) {
+            EXPECT_FALSE(c.script() == QChar::Script_Han)
+                << entry.section << "/" << entry.key << " = " << value.toStdString();
+        }
+    }
+}
+
+}  // namespace
