@@ -13,8 +13,8 @@
 QString GetLanguageText(const QString& section, const QString& key, const QString& def);
 
 // The same lookup on an explicit language file (used by the overload above and by tests).
-QString GetLanguageTextFrom(const QString& languageFile, const QString& section,
-                            const QString& key, const QString& def);
+QString GetLanguageTextFrom(const QString& languageFile, const QString& section, const QString& key,
+                            const QString& def);
 
 // Creates languageFile from the shipped copy of the same name when it does not exist.
 // Returns true when the file exists afterwards.

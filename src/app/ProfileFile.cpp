@@ -163,7 +163,7 @@ Document Load(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) {
         return doc;
     }
-    const QByteArray bytes = file.read(kMaxFileBytes + 1);
+    const QByteArray bytes = file.readAll();
     if (bytes.size() > kMaxFileBytes || file.error() != QFileDevice::NoError) {
         return doc;
     }
