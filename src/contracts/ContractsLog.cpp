@@ -1,0 +1,3 @@
+#include "contracts/ContractsLog.h"
+
+Q_LOGGING_CATEGORY(lcContracts, "tavrel.contracts")

@@ -1,0 +1,141 @@
+#include "contracts/FileFlashController.h"
+
+#include <QStandardPaths>
+#include <utility>
+
+#include "contracts/ContractsLog.h"
+
+// Wraps a call made outside any pair into a pair of its own.
+class FileFlashController::ImplicitPair {
+public:
+    explicit ImplicitPair(FileFlashController& owner) : m_owner(owner), m_open(owner.m_depth == 0) {
+        if (m_open)
+            m_owner.ALC_Initialize();
+    }
+    ~ImplicitPair() {
+        if (m_open)
+            m_owner.ALC_UnInitialize();
+    }
+    ImplicitPair(const ImplicitPair&) = delete;
+    ImplicitPair& operator=(const ImplicitPair&) = delete;
+
+private:
+    FileFlashController& m_owner;
+    bool m_open;
+};
+
+namespace {
+
+// Serial numbers come from the device; keep only characters that are safe in a file name.
+QString fileNameSafe(const QString& serial) {
+    QString out;
+    for (const QChar c : serial.left(64)) {
+        const bool safe = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') ||
+                          (c >= u'a' && c <= u'z') || c == u'-' || c == u'_' || c == u'.';
+        out += safe ? c : QChar(u'_');
+    }
+    return out;
+}
+
+QString hex4(uint16_t value) {
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+}  // namespace
+
+FileFlashController::FileFlashController(QString dataRoot, UsbCameraFinder finder)
+    : m_finder(finder ? std::move(finder) : UsbCameraFinder(findFirstUsbCamera)) {
+    if (dataRoot.isEmpty()) {
+        dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    }
+    m_flashFolder = dataRoot + QStringLiteral("/Orvane/flash");
+}
+
+FileFlashController::~FileFlashController() {
+    if (m_dirty)
+        save();
+}
+
+QString FileFlashController::flashFilePath(const UsbCameraIdentity& camera) const {
+    const QString serial =
+        camera.serial.isEmpty() ? QStringLiteral("noserial") : fileNameSafe(camera.serial);
+    return QStringLiteral("%1/%2-%3-%4.bin")
+        .arg(m_flashFolder, hex4(camera.vid), hex4(camera.pid), serial);
+}
+
+void FileFlashController::ALC_Initialize() {
+    if (m_depth++ > 0)
+        return;
+    std::optional<UsbCameraIdentity> found = m_finder();
+    if (m_dirty && found && found == m_camera) {
+        // The last save failed; keep the pending writes rather than the older file.
+        return;
+    }
+    if (m_dirty) {
+        qCWarning(lcContracts) << "flash writes for"
+                               << (m_camera ? flashFilePath(*m_camera) : QString())
+                               << "lost: the camera is gone";
+    }
+    m_camera = std::move(found);
+    m_dirty = false;
+    if (m_camera) {
+        m_flash.load(flashFilePath(*m_camera));
+    } else {
+        m_flash.erase();
+    }
+}
+
+void FileFlashController::ALC_UnInitialize() {
+    if (m_depth == 0)
+        return;
+    if (--m_depth > 0)
+        return;
+    if (m_dirty)
+        save();
+}
+
+void FileFlashController::save() {
+    if (!m_camera)
+        return;
+    if (m_flash.save(flashFilePath(*m_camera))) {
+        m_dirty = false;
+    }
+}
+
+bool FileFlashController::ALC_GetPIDVID(uint16_t* vid, uint16_t* pid) {
+    ImplicitPair pair(*this);
+    if (!m_camera)
+        return false;
+    if (vid != nullptr)
+        *vid = m_camera->vid;
+    if (pid != nullptr)
+        *pid = m_camera->pid;
+    return true;
+}
+
+void FileFlashController::ALC_SetFlashSize(uint32_t size) {
+    // The image is always kFlashSize bytes; any other value would be a caller's mistake.
+    if (size != kFlashSize)
+        qCWarning(lcContracts) << "flash size" << size << "ignored";
+}
+
+int FileFlashController::ALC_ReadFlash(uint32_t address, uint32_t length, uint8_t* buffer) {
+    ImplicitPair pair(*this);
+    if (!m_camera)
+        return 0;
+    return m_flash.read(address, length, buffer) ? 1 : 0;
+}
+
+void FileFlashController::ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) {
+    ImplicitPair pair(*this);
+    if (!m_camera)
+        return;
+    FlashImage before = m_flash;
+    if (!m_flash.write(address, length, buffer)) {
+        qCWarning(lcContracts) << "flash write of" << length << "bytes at" << address
+                               << "outside the flash ignored";
+        return;
+    }
+    if (!(m_flash == before))
+        m_dirty = true;
+}

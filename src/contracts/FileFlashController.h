@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+#include "contracts/CameraController.h"
+#include "contracts/FlashImage.h"
+#include "contracts/UsbCameraFinder.h"
+
+// The camera controller for real USB video cameras, which have no flash the program can reach
+// on this platform: it answers for the first present USB video camera and keeps that camera's
+// flash image in a file, <dataRoot>/Orvane/flash/<VID>-<PID>-<serial>.bin (upper-case hex ids,
+// "noserial" for a camera without a serial number), so that each camera keeps its own
+// parameters between runs.
+//
+// The outermost ALC_Initialize finds the camera and loads its image (missing or damaged file:
+// erased flash); writes change the image in memory, and the outermost ALC_UnInitialize saves it
+// atomically when anything changed. Nested pairs only count. Calls outside any pair work too,
+// each as its own pair. Should a save fail, the writes stay pending in memory and the next
+// outermost pair for the same camera saves them again. GUI thread only.
+class FileFlashController final : public CameraController {
+public:
+    // dataRoot empty: the user's data folder ($XDG_DATA_HOME). finder empty: the udev lookup
+    // findFirstUsbCamera().
+    explicit FileFlashController(QString dataRoot = {}, UsbCameraFinder finder = {});
+    // Saves writes still pending (a pair left open, or an earlier failed save).
+    ~FileFlashController() override;
+    FileFlashController(const FileFlashController&) = delete;
+    FileFlashController& operator=(const FileFlashController&) = delete;
+
+    void ALC_Initialize() override;
+    void ALC_UnInitialize() override;
+    bool ALC_GetPIDVID(uint16_t* vid, uint16_t* pid) override;
+    void ALC_SetFlashSize(uint32_t size) override;
+    int ALC_ReadFlash(uint32_t address, uint32_t length, uint8_t* buffer) override;
+    void ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) override;
+
+    // The file that holds the flash image of camera.
+    QString flashFilePath(const UsbCameraIdentity& camera) const;
+    // Number of open Initialize/UnInitialize pairs.
+    int depth() const { return m_depth; }
+
+private:
+    class ImplicitPair;
+    void save();
+
+    QString m_flashFolder;
+    UsbCameraFinder m_finder;
+    int m_depth = 0;
+    std::optional<UsbCameraIdentity> m_camera;  // found by the outermost Initialize
+    FlashImage m_flash;                         // m_camera's flash
+    bool m_dirty = false;                       // m_flash holds writes not yet in the file
+};

@@ -1,0 +1,54 @@
+#include "contracts/FlashImage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstring>
+
+#include "contracts/AtomicFile.h"
+#include "contracts/ContractsLog.h"
+
+bool FlashImage::read(uint32_t address, uint32_t length, uint8_t* out) const {
+    if (!inRange(address, length) || (out == nullptr && length > 0))
+        return false;
+    if (length > 0)
+        std::memcpy(out, m_bytes.data() + address, length);
+    return true;
+}
+
+bool FlashImage::write(uint32_t address, uint32_t length, const uint8_t* in) {
+    if (!inRange(address, length) || (in == nullptr && length > 0))
+        return false;
+    if (length > 0)
+        std::memcpy(m_bytes.data() + address, in, length);
+    return true;
+}
+
+bool FlashImage::load(const QString& path) {
+    erase();
+    QFile file(path);
+    if (!file.exists())
+        return false;
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcContracts) << "cannot read flash image" << path << ":" << file.errorString();
+        return false;
+    }
+    // Read one byte more than expected so that a longer file is recognised as wrong too.
+    const QByteArray data = file.read(qint64(kSize) + 1);
+    if (data.size() != qsizetype(kSize)) {
+        qCWarning(lcContracts) << "flash image" << path << "has" << file.size()
+                               << "bytes instead of" << kSize << "; treated as erased";
+        return false;
+    }
+    std::memcpy(m_bytes.data(), data.constData(), kSize);
+    return true;
+}
+
+bool FlashImage::save(const QString& path) const {
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        qCWarning(lcContracts) << "cannot create the flash folder" << folder;
+        return false;
+    }
+    return writeFileAtomically(path, m_bytes.data(), m_bytes.size());
+}

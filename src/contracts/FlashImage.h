@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "contracts/CameraController.h"
+
+// The contents of one camera's 8192-byte flash memory, held in memory; a new or erased image
+// reads 0xFF everywhere. Ranges are bounds-checked: a read outside the flash fails, a write
+// outside it is ignored as a whole (nothing is written partly). load()/save() keep the image
+// in a file of exactly 8192 bytes.
+class FlashImage {
+public:
+    static constexpr uint32_t kSize = CameraController::kFlashSize;
+
+    FlashImage() { erase(); }
+
+    // Every byte to 0xFF.
+    void erase() { m_bytes.fill(0xFF); }
+
+    // Copies length bytes at address into out. False (out untouched) when the range leaves
+    // the flash or out is null with a non-zero length.
+    bool read(uint32_t address, uint32_t length, uint8_t* out) const;
+    // Copies length bytes from in to address. False (nothing written) when the range leaves
+    // the flash or in is null with a non-zero length.
+    bool write(uint32_t address, uint32_t length, const uint8_t* in);
+
+    // Reads the image from path. A missing or unreadable file, or one of another size than
+    // kSize, leaves the image erased and returns false.
+    bool load(const QString& path);
+    // Writes the image to path atomically (temporary file in the same folder, then rename);
+    // the folder is created when missing. False when it cannot be written; the older file
+    // stays as it was.
+    bool save(const QString& path) const;
+
+    const std::array<uint8_t, kSize>& bytes() const { return m_bytes; }
+    bool operator==(const FlashImage&) const = default;
+
+private:
+    static bool inRange(uint32_t address, uint32_t length) {
+        return address <= kSize && length <= kSize - address;
+    }
+
+    std::array<uint8_t, kSize> m_bytes;
+};

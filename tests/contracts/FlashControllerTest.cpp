@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "contracts/FileFlashController.h"
+#include "contracts/MemoryFlashController.h"
+
+namespace {
+
+int readByte(CameraController& c, uint32_t address, uint8_t* out) {
+    return c.ALC_ReadFlash(address, 1, out);
+}
+
+void writeByte(CameraController& c, uint32_t address, uint8_t value) {
+    c.ALC_WriteFlash(address, 1, &value);
+}
+
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// A camera the tests plug in and out, instead of udev.
+struct FakeUsb {
+    std::optional<UsbCameraIdentity> camera;
+    int lookups = 0;
+    UsbCameraFinder finder() {
+        return [this] {
+            ++lookups;
+            return camera;
+        };
+    }
+};
+
+}  // namespace
+
+// ---- MemoryFlashController (the virtual camera's controller) ----
+
+TEST(MemoryFlashController, ReportsTheVirtualCameraAndReadsErasedFlash) {
+    MemoryFlashController c;
+    c.ALC_Initialize();
+    uint16_t vid = 0, pid = 0;
+    EXPECT_TRUE(c.ALC_GetPIDVID(&vid, &pid));
+    EXPECT_EQ(vid, 0x1209);
+    EXPECT_EQ(pid, 0x0001);
+    uint8_t b = 0;
+    EXPECT_NE(readByte(c, 0x1C00, &b), 0);
+    EXPECT_EQ(b, 0xFF);
+    c.ALC_UnInitialize();
+
+    c.setIds(0x8086, 0xFFFE);
+    EXPECT_TRUE(c.ALC_GetPIDVID(&vid, &pid));
+    EXPECT_EQ(vid, 0x8086);
+    EXPECT_EQ(pid, 0xFFFE);
+}
+
+TEST(MemoryFlashController, WritesReadBackAndOutOfRangeFails) {
+    MemoryFlashController c;
+    c.ALC_Initialize();
+    c.ALC_SetFlashSize(CameraController::kFlashSize);
+    writeByte(c, 0x1C17, 0x5A);
+    writeByte(c, 8192, 0x01);  // ignored
+    c.ALC_UnInitialize();
+    c.ALC_Initialize();
+    uint8_t b = 0;
+    EXPECT_NE(readByte(c, 0x1C17, &b), 0);
+    EXPECT_EQ(b, 0x5A);
+    EXPECT_EQ(readByte(c, 8192, &b), 0);
+    EXPECT_EQ(c.ALC_ReadFlash(8190, 4, &b), 0);
+    c.ALC_UnInitialize();
+    EXPECT_EQ(c.flash().bytes()[8191], 0xFF);
+}
+
+TEST(MemoryFlashController, NestedPairsKeepWorking) {
+    MemoryFlashController c;
+    c.ALC_Initialize();
+    c.ALC_Initialize();
+    writeByte(c, 0x1C17, 0x01);
+    c.ALC_UnInitialize();
+    EXPECT_EQ(c.depth(), 1);
+    writeByte(c, 0x1D00, 0x02);
+    c.ALC_UnInitialize();
+    c.ALC_UnInitialize();  // unmatched: ignored
+    EXPECT_EQ(c.depth(), 0);
+    uint8_t a = 0, b = 0;
+    c.ALC_Initialize();
+    EXPECT_NE(readByte(c, 0x1C17, &a), 0);
+    EXPECT_NE(readByte(c, 0x1D00, &b), 0);
+    c.ALC_UnInitialize();
+    EXPECT_EQ(a, 0x01);
+    EXPECT_EQ(b, 0x02);
+    // Calls outside any pair work too.
+    EXPECT_NE(readByte(c, 0x1C17, &a), 0);
+    EXPECT_EQ(c.depth(), 0);
+}
+
+TEST(MemoryFlashController, DetachedCameraIsNotFound) {
+    MemoryFlashController c;
+    writeByte(c, 5, 0x10);
+    c.setAttached(false);
+    uint16_t vid = 0x1111, pid = 0x2222;
+    EXPECT_FALSE(c.ALC_GetPIDVID(&vid, &pid));
+    EXPECT_EQ(vid, 0x1111);
+    uint8_t b = 0;
+    EXPECT_EQ(readByte(c, 5, &b), 0);
+    writeByte(c, 5, 0x20);  // ignored
+    c.setAttached(true);
+    EXPECT_NE(readByte(c, 5, &b), 0);
+    EXPECT_EQ(b, 0x10);  // the camera keeps its flash while unplugged
+}
+
+// ---- FileFlashController (real cameras) ----
+
+class FileFlashControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        usb.camera = UsbCameraIdentity{0x8086, 0xF00D, QStringLiteral("SN-42")};
+    }
+    QString flashFolder() const { return root.filePath(QStringLiteral("Orvane/flash")); }
+    QString cameraFile() const { return flashFolder() + QStringLiteral("/8086-F00D-SN-42.bin"); }
+
+    QTemporaryDir root;
+    FakeUsb usb;
+};
+
+TEST_F(FileFlashControllerTest, ReportsIdsOfThePresentCameraExactly) {
+    FileFlashController c(root.path(), usb.finder());
+    c.ALC_Initialize();
+    uint16_t vid = 0, pid = 0;
+    EXPECT_TRUE(c.ALC_GetPIDVID(&vid, &pid));
+    c.ALC_UnInitialize();
+    EXPECT_EQ(vid, 0x8086);
+    EXPECT_EQ(pid, 0xF00D);
+    EXPECT_EQ(c.flashFilePath(*usb.camera), cameraFile());
+    EXPECT_EQ(c.flashFilePath({0x0c45, 0x6366, QString()}),
+              flashFolder() + QStringLiteral("/0C45-6366-noserial.bin"));
+    EXPECT_EQ(c.flashFilePath({1, 2, QStringLiteral("../a b")}),
+              flashFolder() + QStringLiteral("/0001-0002-.._a_b.bin"));
+}
+
+TEST_F(FileFlashControllerTest, NoCameraMeansNotFoundAndNoFlash) {
+    usb.camera.reset();
+    FileFlashController c(root.path(), usb.finder());
+    c.ALC_Initialize();
+    uint16_t vid = 0, pid = 0;
+    EXPECT_FALSE(c.ALC_GetPIDVID(&vid, &pid));
+    uint8_t b = 0;
+    EXPECT_EQ(readByte(c, 0, &b), 0);
+    writeByte(c, 0, 1);
+    c.ALC_UnInitialize();
+    EXPECT_FALSE(QFileInfo::exists(flashFolder()));
+
+    // Plugged in later: the next pair finds it.
+    usb.camera = UsbCameraIdentity{0x1234, 0x5678, {}};
+    EXPECT_TRUE(c.ALC_GetPIDVID(&vid, &pid));
+    EXPECT_EQ(vid, 0x1234);
+}
+
+TEST_F(FileFlashControllerTest, ErasedFlashAndNoFileUntilSomethingChanges) {
+    FileFlashController c(root.path(), usb.finder());
+    c.ALC_Initialize();
+    uint8_t b = 0;
+    EXPECT_NE(readByte(c, 0x1C00, &b), 0);
+    EXPECT_EQ(b, 0xFF);
+    EXPECT_EQ(readByte(c, 8192, &b), 0);
+    writeByte(c, 0x10, 0xFF);  // same as erased: nothing changes
+    writeByte(c, 8192, 0x00);  // outside: ignored
+    c.ALC_UnInitialize();
+    EXPECT_FALSE(QFileInfo::exists(cameraFile()));
+}
+
+TEST_F(FileFlashControllerTest, NestedPairsPersistAtTheOutermostClose) {
+    {
+        FileFlashController c(root.path(), usb.finder());
+        c.ALC_Initialize();
+        c.ALC_SetFlashSize(CameraController::kFlashSize);
+        writeByte(c, 0x1C17, 0x01);
+        c.ALC_Initialize();  // the block writer's own pair
+        writeByte(c, 0x1D00, 0x02);
+        c.ALC_UnInitialize();
+        EXPECT_FALSE(QFileInfo::exists(cameraFile())) << "saved before the outermost close";
+        writeByte(c, 0x1D01, 0x03);
+        c.ALC_UnInitialize();
+        EXPECT_EQ(usb.lookups, 1);  // only the outermost pair looks for the camera
+        ASSERT_TRUE(QFileInfo::exists(cameraFile()));
+        EXPECT_EQ(filesIn(flashFolder()), QStringList{QStringLiteral("8086-F00D-SN-42.bin")});
+    }
+    QFile file(cameraFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_EQ(bytes.size(), 8192);
+    EXPECT_EQ(uint8_t(bytes[0x1C17]), 0x01);
+    EXPECT_EQ(uint8_t(bytes[0x1D00]), 0x02);
+    EXPECT_EQ(uint8_t(bytes[0x1D01]), 0x03);
+    EXPECT_EQ(uint8_t(bytes[0x1D02]), 0xFF);
+
+    // A later run reads them back.
+    FileFlashController next(root.path(), usb.finder());
+    next.ALC_Initialize();
+    uint8_t a = 0, b = 0, c3 = 0;
+    EXPECT_NE(readByte(next, 0x1C17, &a), 0);
+    EXPECT_NE(readByte(next, 0x1D00, &b), 0);
+    EXPECT_NE(readByte(next, 0x1D01, &c3), 0);
+    next.ALC_UnInitialize();
+    EXPECT_EQ(a, 0x01);
+    EXPECT_EQ(b, 0x02);
+    EXPECT_EQ(c3, 0x03);
+}
+
+TEST_F(FileFlashControllerTest, EachCameraKeepsItsOwnFlash) {
+    FileFlashController c(root.path(), usb.finder());
+    writeByte(c, 7, 0x11);  // outside a pair: its own pair, saved at once
+    ASSERT_TRUE(QFileInfo::exists(cameraFile()));
+
+    const auto first = usb.camera;
+    usb.camera = UsbCameraIdentity{0x8086, 0xF00D, QStringLiteral("SN-43")};
+    uint8_t b = 0;
+    EXPECT_NE(readByte(c, 7, &b), 0);
+    EXPECT_EQ(b, 0xFF);
+    writeByte(c, 7, 0x22);
+
+    usb.camera = first;
+    EXPECT_NE(readByte(c, 7, &b), 0);
+    EXPECT_EQ(b, 0x11);
+    EXPECT_EQ(filesIn(flashFolder()).size(), 2);
+}
+
+TEST_F(FileFlashControllerTest, FileOfTheWrongSizeIsErasedFlash) {
+    ASSERT_TRUE(QDir().mkpath(flashFolder()));
+    {
+        QFile file(cameraFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, '\0'));
+    }
+    FileFlashController c(root.path(), usb.finder());
+    c.ALC_Initialize();
+    uint8_t b = 0;
+    EXPECT_NE(readByte(c, 100, &b), 0);
+    EXPECT_EQ(b, 0xFF);
+    writeByte(c, 100, 0x07);
+    c.ALC_UnInitialize();
+    EXPECT_EQ(QFileInfo(cameraFile()).size(), 8192);
+    EXPECT_EQ(filesIn(flashFolder()).size(), 1);  // no temporary file left behind
+}
+
+TEST_F(FileFlashControllerTest, FailedSaveIsRetriedLater) {
+    // A file where the flash folder belongs makes the save fail.
+    ASSERT_TRUE(QDir().mkpath(root.filePath(QStringLiteral("Orvane"))));
+    {
+        QFile blocker(flashFolder());
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    FileFlashController c(root.path(), usb.finder());
+    c.ALC_Initialize();
+    writeByte(c, 0x1C17, 0x01);
+    c.ALC_UnInitialize();
+    ASSERT_TRUE(QFile::remove(flashFolder()));
+
+    // The write was not lost: it is still read back, and the next pair saves it.
+    c.ALC_Initialize();
+    uint8_t b = 0;
+    EXPECT_NE(readByte(c, 0x1C17, &b), 0);
+    EXPECT_EQ(b, 0x01);
+    c.ALC_UnInitialize();
+    FlashImage saved;
+    ASSERT_TRUE(saved.load(cameraFile()));
+    EXPECT_EQ(saved.bytes()[0x1C17], 0x01);
+}
+
+TEST_F(FileFlashControllerTest, PendingWritesAreSavedOnDestruction) {
+    {
+        FileFlashController c(root.path(), usb.finder());
+        c.ALC_Initialize();
+        writeByte(c, 3, 0x33);
+        // Pair left open.
+    }
+    FlashImage saved;
+    ASSERT_TRUE(saved.load(cameraFile()));
+    EXPECT_EQ(saved.bytes()[3], 0x33);
+}
+
+TEST(UsbCameraFinder, FindsNothingWithoutVideoDevices) {
+    if (!QDir(QStringLiteral("/dev"))
+             .entryList({QStringLiteral("video*")}, QDir::System)
+             .isEmpty()) {
+        GTEST_SKIP() << "this machine has video devices; nothing to assert without knowing them";
+    }
+    EXPECT_FALSE(findFirstUsbCamera().has_value());
+}
