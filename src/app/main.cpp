@@ -1,0 +1,44 @@
+#include <QApplication>
+#include <QIcon>
+#include <cstdio>
+
+#include "app/CommandLine.h"
+#include "app/TavrelApp.h"
+#include "mainwnd/TavrelDlg.h"
+
+int main(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) {
+        args << QString::fromLocal8Bit(argv[i]);
+    }
+    const CommandLine commandLine = ParseCommandLine(args);
+    if (!commandLine.unknownOption.isEmpty()) {
+        std::fprintf(stderr, "tavrel: unknown option '%s'\n\n%s",
+                     commandLine.unknownOption.toLocal8Bit().constData(),
+                     UsageText().toLocal8Bit().constData());
+        return 2;
+    }
+    if (commandLine.showHelp) {
+        std::fputs(UsageText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (commandLine.showVersion) {
+        std::printf("Tavrel %s\n", TAVREL_VERSION);
+        return 0;
+    }
+
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tavrel"));
+    QApplication::setApplicationVersion(QStringLiteral(TAVREL_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tavrel"));
+
+    CTavrelApp app;
+    app.InitSettings(AppLocations::FromSystem(), commandLine);
+
+    // The main window runs until it is closed; then the process ends.
+    CTavrelDlg window(app);
+    window.show();
+    QApplication::exec();
+    return 0;
+}

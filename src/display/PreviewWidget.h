@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+// The preview area of the main window. It paints the last picture handed to it, stretched to
+// its whole area (the window sizes the area to the video, so the picture keeps its aspect).
+// Before any picture exists it shows a short hint. GUI thread only; workers hand pictures over
+// through queued calls to setImage().
+class PreviewWidget : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreviewWidget(QWidget* parent = nullptr);
+
+    void setImage(const QImage& image);
+    const QImage& image() const { return m_image; }
+    void setHint(const QString& hint);
+
+    QSize sizeHint() const override { return m_preferredSize; }
+    void setPreferredSize(const QSize& size);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage m_image;
+    QString m_hint;
+    QSize m_preferredSize{640, 480};
+};

@@ -1,0 +1,88 @@
+#include "mainwnd/AboutDlg.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/LanguageText.h"
+#include "app/ProfileFile.h"
+#include "app/TavrelApp.h"
+#include "mainwnd/CommandIds.h"
+#include "mainwnd/Icons.h"
+
+namespace {
+QString AboutText(const char* key, const char* def) {
+    return GetLanguageText(QStringLiteral("AboutWnd"), QLatin1String(key), QString::fromUtf8(def));
+}
+}  // namespace
+
+CAboutDlg::CAboutDlg(CTavrelApp& app, QWidget* parent) : QDialog(parent), m_app(app) {
+    setWindowTitle(QStringLiteral("关于 Tavrel"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    auto* icon = new QLabel(this);
+    icon->setPixmap(IconById(Icon::App).pixmap(48, 48));
+    icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    m_name = new QLabel(QStringLiteral("Tavrel，1.0 版"), this);
+    m_name->setTextFormat(Qt::PlainText);
+    m_notice = new QLabel(this);
+    m_notice->setTextFormat(Qt::PlainText);
+    m_notice->setWordWrap(true);
+    m_languageLabel = new QLabel(QStringLiteral("LAN"), this);
+    m_cbLanguage = new QComboBox(this);
+    for (const char* name : kLanguageNames) {
+        m_cbLanguage->addItem(QLatin1String(name));
+    }
+    m_ok = new QPushButton(QStringLiteral("确定"), this);
+    m_cancel = new QPushButton(QStringLiteral("取消"), this);
+    connect(m_ok, &QPushButton::clicked, this, &CAboutDlg::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &CAboutDlg::reject);
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(20, 18, 16, 14);
+    grid->setHorizontalSpacing(16);
+    grid->addWidget(icon, 0, 0, 3, 1);
+    grid->addWidget(m_name, 0, 1);
+    grid->addWidget(m_notice, 1, 1);
+    grid->addWidget(m_languageLabel, 2, 1);
+    grid->addWidget(m_cbLanguage, 3, 1);
+    grid->addWidget(m_ok, 0, 2);
+    grid->addWidget(m_cancel, 1, 2, Qt::AlignTop);
+    grid->setColumnStretch(1, 1);
+
+    // The template hides the language list, its label and OK; Cancel is the visible button.
+    m_languageLabel->hide();
+    m_cbLanguage->hide();
+    m_ok->hide();
+    m_ok->setAutoDefault(false);
+    m_cancel->setDefault(true);
+
+    const int index = ProfileFile(m_app.m_strSettingFile)
+                          .readInt(QStringLiteral("LANGUAGESET"), QStringLiteral("INDEX"), 0);
+    // An index outside the list selects Chinese rather than leaving the list without a choice
+    // (which would store an empty language name on OK).
+    m_cbLanguage->setCurrentIndex(index >= 0 && index < m_cbLanguage->count() ? index : 0);
+    ApplyAboutTexts();
+    m_cancel->setFocus();
+    setMinimumWidth(440);
+}
+
+void CAboutDlg::ApplyAboutTexts() {
+    setWindowTitle(AboutText("MainCaption", "关于软件"));
+    m_name->setText(AboutText("SOFTNAME", "Tavrel 显微相机软件　V1.0版"));
+    m_notice->setText(AboutText("CPYRIGHT", "版权所有 (C) 2019-2026 Orvane 光学。保留所有权利。"));
+    m_languageLabel->setText(AboutText("LAN", "语言"));
+}
+
+void CAboutDlg::accept() {
+    const QString name = m_cbLanguage->currentText();
+    const int position = m_cbLanguage->currentIndex();
+    ProfileFile settings(m_app.m_strSettingFile);
+    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), name);
+    m_app.SetLanguageName(name);
+    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("INDEX"),
+                         QString::number(position));
+    ApplyAboutTexts();
+    QDialog::accept();
+}
