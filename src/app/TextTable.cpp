@@ -6,7 +6,7 @@ namespace {
 
 // "　" in a text is the ideographic space U+3000, part of the text.
 constexpr std::array kTexts = std::to_array<TextEntry>({
-    {"MainWnd", "MainCaption", "Orvane Optics 2019-2026"},
+    {"MainWnd", "MainCaption", "Orvane 光学 2019-2026"},
     {"MainWnd", "FILEPATH", "设置文件保存路径"},
     {"MainWnd", "EXIT", "退出"},
     {"MainWnd", "OPEN", "启动相机"},
@@ -84,7 +84,7 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
     {"MoveWnd", "FACTORRESET", "重置"},
     {"AboutWnd", "MainCaption", "关于软件"},
     {"AboutWnd", "SOFTNAME", "Tavrel 显微相机软件　V1.0版"},
-    {"AboutWnd", "CPYRIGHT", "版权所有 (C) 2019-2026 Orvane Optics。保留所有权利。"},
+    {"AboutWnd", "CPYRIGHT", "版权所有 (C) 2019-2026 Orvane 光学。保留所有权利。"},
     {"AboutWnd", "LAN", "语言"},
     {"WndMessage", "NOHARDWARE", "没有找到硬件设备"},
     {"WndMessage", "NOSUPPORT", "没有找到支持的硬件设备"},
