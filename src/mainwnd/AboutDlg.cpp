@@ -8,12 +8,15 @@
 #include "app/LanguageText.h"
 #include "app/ProfileFile.h"
 #include "app/TavrelApp.h"
+#include "app/TextTable.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/Icons.h"
 
 namespace {
-QString AboutText(const char* key, const char* def) {
-    return GetLanguageText(QStringLiteral("AboutWnd"), QLatin1String(key), QString::fromUtf8(def));
+QString AboutText(const char* key) {
+    const QString section = QStringLiteral("AboutWnd");
+    const QString name = QLatin1String(key);
+    return GetLanguageText(section, name, BuiltInDefault(section, name));
 }
 }  // namespace
 
@@ -69,10 +72,10 @@ CAboutDlg::CAboutDlg(CTavrelApp& app, QWidget* parent) : QDialog(parent), m_app(
 }
 
 void CAboutDlg::ApplyAboutTexts() {
-    setWindowTitle(AboutText("MainCaption", "关于软件"));
-    m_name->setText(AboutText("SOFTNAME", "Tavrel 显微相机软件　V1.0版"));
-    m_notice->setText(AboutText("CPYRIGHT", "版权所有 (C) 2019-2026 Orvane 光学。保留所有权利。"));
-    m_languageLabel->setText(AboutText("LAN", "语言"));
+    setWindowTitle(AboutText("MainCaption"));
+    m_name->setText(AboutText("SOFTNAME"));
+    m_notice->setText(AboutText("CPYRIGHT"));
+    m_languageLabel->setText(AboutText("LAN"));
 }
 
 void CAboutDlg::accept() {

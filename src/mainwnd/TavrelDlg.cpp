@@ -18,6 +18,7 @@
 #include "app/LanguageText.h"
 #include "app/ProfileFile.h"
 #include "app/TavrelApp.h"
+#include "app/TextTable.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/AboutDlg.h"
 #include "mainwnd/CommandIds.h"
@@ -26,9 +27,14 @@
 
 namespace {
 
-QString MainText(const char* key, const char* def) {
-    return GetLanguageText(QStringLiteral("MainWnd"), QLatin1String(key), QString::fromUtf8(def));
+// Looks a text up with its built-in default from the program's text table.
+QString LookUp(const char* section, const char* key) {
+    const QString sectionName = QLatin1String(section);
+    const QString keyName = QLatin1String(key);
+    return GetLanguageText(sectionName, keyName, BuiltInDefault(sectionName, keyName));
 }
+
+QString MainText(const char* key) { return LookUp("MainWnd", key); }
 
 constexpr int kToolbarCommands[10] = {Cmd::Play,        Cmd::Snap,      Cmd::Record,  Cmd::ZoomIn,
                                       Cmd::ZoomOut,     Cmd::ZoomReset, Cmd::HMirror, Cmd::VMirror,
@@ -79,7 +85,7 @@ CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent) : QMainWindow(parent), 
     menuAction(Cmd::LangEnglish)->setIcon(IconById(Icon::FlagEnglish));
     menuAction(Cmd::LangJapanese)->setIcon(IconById(Icon::FlagJapanese));
 
-    m_preview->setHint(MainText("NOCAMERAHINT", "未连接相机。请连接相机后按播放。"));
+    m_preview->setHint(MainText("NOCAMERAHINT"));
     adjustSize();
 }
 
@@ -270,17 +276,15 @@ QString CTavrelDlg::statusText(int pane) const {
 // Texts
 
 void CTavrelDlg::ApplyLanguageTexts() {
-    setWindowTitle(MainText("MainCaption", "Orvane 光学 2019-2026"));
+    setWindowTitle(MainText("MainCaption"));
 
-    auto menuText = [](const char* key, const char* def) {
-        return GetLanguageText(QStringLiteral("Menu"), QLatin1String(key), QString::fromUtf8(def));
-    };
-    m_strMenuFile = menuText("FILE", "文件");
-    m_strMenuSetting = menuText("SETTING", "设置");
-    m_strMenuControl = menuText("CONTROL", "控制");
-    m_strMenuZoom = menuText("ZOOM", "缩放");
-    m_strMenuMirror = menuText("MIRROR", "镜像");
-    m_strMenuAbout = menuText("ABOUT", "关于");
+    auto menuText = [](const char* key) { return LookUp("Menu", key); };
+    m_strMenuFile = menuText("FILE");
+    m_strMenuSetting = menuText("SETTING");
+    m_strMenuControl = menuText("CONTROL");
+    m_strMenuZoom = menuText("ZOOM");
+    m_strMenuMirror = menuText("MIRROR");
+    m_strMenuAbout = menuText("ABOUT");
     const QString titles[6] = {m_strMenuFile, m_strMenuSetting, m_strMenuControl,
                                m_strMenuZoom, m_strMenuMirror,  m_strMenuAbout};
     const auto topActions = menuBar()->actions();
@@ -288,72 +292,70 @@ void CTavrelDlg::ApplyLanguageTexts() {
         topActions[pos]->setText(titles[pos]);
     }
 
-    m_strFilePath = MainText("FILEPATH", "设置文件保存路径");
+    m_strFilePath = MainText("FILEPATH");
     SetMenuText(Cmd::ChooseFolder, m_strFilePath);
-    m_strExit = MainText("EXIT", "退出");
+    m_strExit = MainText("EXIT");
     SetMenuText(Cmd::Exit, m_strExit);
-    m_strOpen = MainText("OPEN", "启动相机");
+    m_strOpen = MainText("OPEN");
     SetMenuText(Cmd::Play, m_strOpen);
-    m_strPlay = MainText("PLAY", "播放");
+    m_strPlay = MainText("PLAY");
     SetMenuText(Cmd::Play, m_strPlay);
-    m_strStop = MainText("STOP", "静止");
+    m_strStop = MainText("STOP");
     SetMenuText(Cmd::Play, m_strStop);
     if (HaveSourceFilter()) {
         SetMenuChecked(Cmd::Play, !m_bWantPreview);
     }
-    m_strSnap = MainText("SNAP", "拍照");
+    m_strSnap = MainText("SNAP");
     SetMenuText(Cmd::Snap, m_strSnap);
-    m_strRecord = MainText("RECORD", "录像");
+    m_strRecord = MainText("RECORD");
     SetMenuText(Cmd::Record, m_strRecord);
-    m_strHMirror = MainText("HMIRROR", "水平镜像");
+    m_strHMirror = MainText("HMIRROR");
     SetMenuText(Cmd::HMirror, m_strHMirror);
-    m_strVMirror = MainText("VMIRROR", "垂直镜像");
+    m_strVMirror = MainText("VMIRROR");
     SetMenuText(Cmd::VMirror, m_strVMirror);
-    m_strReMirror = MainText("REMIRROR", "重置镜像");
+    m_strReMirror = MainText("REMIRROR");
     SetMenuText(Cmd::MirrorReset, m_strReMirror);
-    m_strZoomIn = MainText("ZOOMIN", "放大");
+    m_strZoomIn = MainText("ZOOMIN");
     SetMenuText(Cmd::ZoomIn, m_strZoomIn);
-    m_strZoomOut = MainText("ZOOMOUT", "缩小");
+    m_strZoomOut = MainText("ZOOMOUT");
     SetMenuText(Cmd::ZoomOut, m_strZoomOut);
-    m_strReZoom = MainText("REZOOM", "重置缩放");
+    m_strReZoom = MainText("REZOOM");
     SetMenuText(Cmd::ZoomReset, m_strReZoom);
 
-    m_strResolution = MainText("RESOLUTION", "分辨率");
+    m_strResolution = MainText("RESOLUTION");
     m_menuResolution->setTitle(m_strResolution);
-    m_strFrequency = MainText("FREQUENCY", "电源频率");
+    m_strFrequency = MainText("FREQUENCY");
     m_menuFrequency->setTitle(m_strFrequency);
-    m_strProperty = MainText("PERPROTY", "相机属性");
+    m_strProperty = MainText("PERPROTY");
     SetMenuText(Cmd::Property, m_strProperty);
 
-    m_strAutoExposure = MainText("AUTOEXPOSURE", "自动曝光");
-    m_strManualExposure = MainText("MANUALEXPOSURE", "手动曝光");
-    g_strFolderTips = MainText("FOLDERTIPS", "请先设置工作目录1");
-    m_strFolder = MainText("FOLDER", "设置工作目录1");
+    m_strAutoExposure = MainText("AUTOEXPOSURE");
+    m_strManualExposure = MainText("MANUALEXPOSURE");
+    g_strFolderTips = MainText("FOLDERTIPS");
+    m_strFolder = MainText("FOLDER");
 
-    m_strSaveParam = MainText("SAVEPARAM", "保存参数");
+    m_strSaveParam = MainText("SAVEPARAM");
     SetMenuText(Cmd::SaveParameters, m_strSaveParam);
-    m_strRestore = MainText("RESTORE", "恢复参数");
+    m_strRestore = MainText("RESTORE");
     SetMenuText(Cmd::RestoreParameters, m_strRestore);
-    m_strMove = MainText("MOVE", "平移缩放");
+    m_strMove = MainText("MOVE");
     SetMenuText(Cmd::PanZoomWindow, m_strMove);
-    SetMenuText(Cmd::About, MainText("VERSION", "软件"));
+    SetMenuText(Cmd::About, MainText("VERSION"));
 
-    auto langText = [](const char* key, const char* def) {
-        return GetLanguageText(QStringLiteral("MENU"), QLatin1String(key), QString::fromUtf8(def));
-    };
-    SetMenuText(Cmd::LangChinese, langText("CHINESE", "中文"));
-    SetMenuText(Cmd::LangEnglish, langText("ENGLISH", "英文"));
-    SetMenuText(Cmd::LangJapanese, langText("JAPANESE", "日文"));
-    m_strMenuLanguage = langText("LAN", "语言");
+    auto langText = [](const char* key) { return LookUp("MENU", key); };
+    SetMenuText(Cmd::LangChinese, langText("CHINESE"));
+    SetMenuText(Cmd::LangEnglish, langText("ENGLISH"));
+    SetMenuText(Cmd::LangJapanese, langText("JAPANESE"));
+    m_strMenuLanguage = langText("LAN");
     m_menuLanguage->setTitle(m_strMenuLanguage);
 
-    m_strStartTime = MainText("STARTTIME", "开始时间");
-    m_strStoreInfo = MainText("STOREINFO", "保存参数成功");
-    m_strRestoreInfo = MainText("RESTOREINFO", "参数恢复成功");
-    m_strTimeLen = MainText("TIMELEN", "时长");
+    m_strStartTime = MainText("STARTTIME");
+    m_strStoreInfo = MainText("STOREINFO");
+    m_strRestoreInfo = MainText("RESTOREINFO");
+    m_strTimeLen = MainText("TIMELEN");
 
     if (m_preview) {
-        m_preview->setHint(MainText("NOCAMERAHINT", "未连接相机。请连接相机后按播放。"));
+        m_preview->setHint(MainText("NOCAMERAHINT"));
     }
 }
 
