@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <utility>
+
+#include "capture/v4l2/UniqueFd.h"
+
+// The snapshot button of a UVC camera. The uvcvideo driver reports it as KEY_CAMERA on an
+// input device that hangs off the same USB device as the video node; this class finds that
+// event device through udev, opens it and reads the presses. Opening usually needs the user to
+// be allowed to read /dev/input (the "input" group or a seat ACL); without it the camera simply
+// has no hardware button and the window's key handling remains the only source.
+class SnapshotButtonInput {
+public:
+    SnapshotButtonInput() = default;
+    // Adopts an already open event source (tests feed events through a pipe).
+    explicit SnapshotButtonInput(UniqueFd fd) : m_fd(std::move(fd)) {}
+
+    // Finds and opens the button of the camera whose video node is videoNode; usbSysPath (the
+    // camera's USB device in sysfs) is used when the node cannot be looked up. Returns false
+    // when the camera has no button device or it cannot be opened; *openErrno is then the
+    // errno of the failed open (0 when no device was found).
+    bool open(const QString& videoNode, const QString& usbSysPath, int* openErrno = nullptr);
+    void close() { m_fd.reset(); }
+
+    int fd() const { return m_fd.get(); }
+    bool isOpen() const { return m_fd.isValid(); }
+
+    // Reads every pending event without blocking and returns how many KEY_CAMERA presses
+    // (key down, not auto-repeat) it saw; -1 when the device is gone or the stream ended.
+    int readPresses();
+
+private:
+    UniqueFd m_fd;
+};

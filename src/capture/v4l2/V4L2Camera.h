@@ -1,0 +1,150 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/Camera.h"
+#include "capture/FrameDecoder.h"
+#include "capture/v4l2/MappedBuffer.h"
+#include "capture/v4l2/SnapshotButtonInput.h"
+#include "capture/v4l2/UniqueFd.h"
+
+// Exposure is presented in log2 seconds (-7 = 1/128 s), V4L2 counts it in units of 100 us.
+// The first converts and clamps to the control's range, the second converts back (values below
+// one unit count as one unit).
+long ExposureLog2ToV4L2(long log2Seconds, long v4l2Min, long v4l2Max);
+long ExposureV4L2ToLog2(long v4l2Units);
+
+// A real camera behind a V4L2 video capture node, streaming through mmap buffers on one
+// capture thread. Frames are decoded on that thread into bottom-up BGR and handed to the
+// FrameSink; every driver buffer is requeued as soon as it is decoded, so nothing outside this
+// class ever points into driver memory.
+//
+// States (all transitions on the GUI thread):
+//   Closed   --open()-->      Open      formats and controls known
+//   Open     --prepare()-->   Prepared  buffers requested, mapped and queued; button open
+//   Prepared --start()-->     Streaming capture thread running (start() prepares if needed)
+//   Streaming --stop()-->     Prepared  thread joined, stream off
+//   Prepared --unprepare()--> Open      buffers unmapped and released
+//   any      --close()-->     Closed
+// When the device disappears the capture thread ends by itself and isLost() turns true; the
+// state stays Streaming until stop() or close(), which then release everything quietly.
+class V4L2Camera final : public Camera {
+public:
+    explicit V4L2Camera(CameraId id);
+    ~V4L2Camera() override;
+    V4L2Camera(const V4L2Camera&) = delete;
+    V4L2Camera& operator=(const V4L2Camera&) = delete;
+
+    const CameraId& id() const override { return m_id; }
+
+    bool open() override;
+    void close() override;
+    bool isOpen() const override { return m_state != State::Closed; }
+
+    std::vector<CameraFormat> formats() const override { return m_formats; }
+    // Not while streaming. When buffers are prepared they are released and prepared again for
+    // the new format.
+    bool setFormat(const CameraFormat& format) override;
+    CameraFormat currentFormat() const override;
+
+    bool prepare() override;
+    void unprepare() override;
+    bool isPrepared() const override {
+        return m_state == State::Prepared || m_state == State::Streaming;
+    }
+
+    bool start(FrameSink* sink) override;
+    void stop() override;
+    bool isStreaming() const override { return m_state == State::Streaming && !m_lost; }
+    bool isLost() const override { return m_lost; }
+
+    // Once this returns, the previous sink is no longer called.
+    void setStillSink(StillSink* sink) override;
+
+    bool hasProperty(CameraProperty property) const override;
+    bool getProperty(CameraProperty property, long* value, long* flags) const override;
+    bool setProperty(CameraProperty property, long value, long flags) override;
+    bool getPropertyRange(CameraProperty property, PropertyRange* range) const override;
+
+    bool hasPowerLineFrequency() const override;
+    bool getPowerLineFrequency(long* value) const override;
+    bool setPowerLineFrequency(long value) override;
+
+    CameraStats stats() const override;
+
+private:
+    enum class State { Closed, Open, Prepared, Streaming };
+
+    // How a property's automatic mode is switched.
+    enum class AutoKind { None, Boolean, ExposureMenu };
+    struct PropertyControls {
+        uint32_t valueId = 0;
+        uint32_t autoId = 0;
+        AutoKind autoKind = AutoKind::None;
+    };
+
+    // The format the buffers were prepared for; fixed while prepared and read by the capture
+    // thread without a lock (it only changes while no thread runs).
+    struct StreamFormat {
+        uint32_t pixelFormat = 0;
+        int width = 0;
+        int height = 0;
+        size_t bytesPerLine = 0;
+    };
+
+    int xioctl(unsigned long request, void* arg) const;
+    void logOnce(const char* what, int error) const;
+
+    void enumerateFormats();
+    double chooseFrameRate(uint32_t pixelFormat, uint32_t width, uint32_t height) const;
+    void setFrameRate(double fps);
+    double currentFrameRate() const;
+    bool readStreamFormat(StreamFormat* format) const;
+
+    bool queueAllBuffers();
+    void releaseBuffers();
+
+    bool controlPresent(uint32_t id) const;
+    bool resolveProperty(CameraProperty property, PropertyControls* controls) const;
+    bool readControl(uint32_t id, long* value) const;
+    bool writeControl(uint32_t id, long value);
+    bool writeClamped(const PropertyControls& controls, CameraProperty property, long value);
+
+    void captureLoop(FrameSink* sink);
+    bool handleBuffer(FrameDecoder& decoder, FrameSink* sink);
+    void handleButton();
+    void markLost(const char* what, int error);
+
+    CameraId m_id;
+    State m_state = State::Closed;
+    UniqueFd m_fd;
+    UniqueFd m_wakeFd;  // eventfd that wakes the capture thread for stop()
+    std::vector<CameraFormat> m_formats;
+    std::set<uint32_t> m_controls;  // ids of the controls the device offers (enabled)
+    long m_exposureAutoValue = 0;   // V4L2_CID_EXPOSURE_AUTO menu value meaning automatic
+
+    std::vector<MappedBuffer> m_buffers;  // index = V4L2 buffer index
+    bool m_buffersQueued = false;         // all buffers handed to the driver (before STREAMON)
+    StreamFormat m_stream;
+    SnapshotButtonInput m_button;
+
+    std::thread m_thread;
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_lost{false};
+    std::atomic<uint64_t> m_framesDelivered{0};
+    std::atomic<uint64_t> m_framesDropped{0};
+
+    // Protects m_stillSink; held by the capture thread for the whole OnStillButton call.
+    std::mutex m_stillMutex;
+    StillSink* m_stillSink = nullptr;
+
+    // Protects m_loggedFailures: failures already logged, "what:errno".
+    mutable std::mutex m_logMutex;
+    mutable std::set<std::string> m_loggedFailures;
+};
