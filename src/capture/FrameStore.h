@@ -1,0 +1,156 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "capture/ImageResize.h"
+
+class Image;
+
+// The picture transform the user has chosen, read by frame intake on every frame.
+//
+// m_fZoom: digital zoom (1.0 = none), the centred region of video size / zoom is scaled back
+// to the frame size. m_fViewZoom: pan square scale (1.0 = none), the square's side is the frame
+// height divided by it. m_nCenterX, m_nCenterY: pan centre in frame pixels; the row counts
+// from the bottom line of the picture, like the frame rows. m_bHMirror / m_bVMirror: left-right
+// and upside-down mirror. factoryMode: keep the unprocessed frame as well. m_nVideoWidth /
+// m_nVideoHeight: the video size the zoom region is measured against; the first frame sets it,
+// afterwards only a format choice does. Zoom factors below 1 (or not a number) count as 1.
+struct TransformState {
+    float m_fZoom = 1.0f;
+    float m_fViewZoom = 1.0f;
+    int m_nCenterX = 200;
+    int m_nCenterY = 200;
+    bool m_bHMirror = false;
+    bool m_bVMirror = false;
+    bool factoryMode = false;
+    int m_nVideoWidth = 640;
+    int m_nVideoHeight = 480;
+};
+
+// The frame store: every camera frame passes through OnFrame, which applies the pan square,
+// the digital zoom and the mirrors and keeps the result as the current image, the one place
+// where display, snapshot and recording find the picture.
+//
+// Threads: OnFrame runs on the capture thread (one at a time). The transform is written by
+// the GUI thread through setTransform()/updateTransform() and copied once per frame under its
+// own small lock, so a frame always sees one consistent set of values and the GUI never waits
+// for a frame. Readers of the pictures take lock() while they use them.
+//
+// Only 24-bit frames are processed (3 bytes per pixel, rows width * 3 bytes apart, bottom-up);
+// frames of another depth, an empty size or without pixels are ignored.
+//
+// Memory: the buffers are sized on the first frame and reallocated only when the frame size
+// changes; frames of an unchanged size allocate nothing, whatever zoom, pan or mirror.
+class FrameStore {
+public:
+    FrameStore();
+    ~FrameStore();
+    FrameStore(const FrameStore&) = delete;
+    FrameStore& operator=(const FrameStore&) = delete;
+
+    // Frames larger than this on either side are ignored.
+    static constexpr int kMaxFrameSide = 16384;
+
+    // --- transform state (any thread) ---
+    TransformState transform() const;
+    void setTransform(const TransformState& state);
+    // Read-modify-write in one step (for example a zoom step), safe against the first frame
+    // latching the video size at the same moment.
+    void updateTransform(const std::function<void(TransformState&)>& change);
+    // A format choice: sets m_nVideoWidth / m_nVideoHeight.
+    void setVideoSize(int width, int height);
+    // True once the first frame has set the video size; it never clears.
+    bool videoSizeLatched() const;
+
+    // --- frame path (capture thread) ---
+    // Processes one frame (pixels: height rows of width * 3 bytes) and publishes it. Returns 0.
+    int OnFrame(const uint8_t* pixels, int w, int h, int bpp);
+
+    // Called by PublishFrame for every processed frame, on the capture thread and with the
+    // frame lock held: the recorder's per-frame step (it must not take the lock itself).
+    std::function<void()> onRecorderStep;
+    // Called right after onRecorderStep, still with the frame lock held: asks the window to
+    // show the new frame. It must only post or notify and return at once; it must never block
+    // nor take the frame lock. Both hooks are set by the owner before frames arrive.
+    std::function<void()> onFramePublished;
+
+    // --- owner (GUI thread) ---
+    // A resolution change: the next frame creates the current image at its new size.
+    void DeleteCurrentImage();
+    // Teardown, after the capture thread has stopped: frees the buffers and both images.
+    void Free();
+
+    // --- readers ---
+    // The frame lock. It guards the frame buffers, the last frame and crop sizes, the current
+    // and the raw image. OnFrame holds it while it processes a frame.
+    std::mutex& lock() { return m_csFrame; }
+    // The last processed frame, null before the first frame. Call with the lock held.
+    const Image* currentImage() const { return m_pCurImage.get(); }
+    // The last unprocessed frame, kept only in factory mode (null otherwise). Lock held.
+    const Image* rawImage() const { return m_pRawImage.get(); }
+    // Size and depth of the last frame (0 before the first). Lock held.
+    int lastWidth() const { return m_nLastWidth; }
+    int lastHeight() const { return m_nLastHeight; }
+    int lastBpp() const { return m_nLastBpp; }
+    // Size of the last digital-zoom region. Lock held.
+    int lastCropWidth() const { return m_nLastCropWidth; }
+    int lastCropHeight() const { return m_nLastCropHeight; }
+    // Copy of the last processed frame (lastHeight() rows of lastWidth() * 3 bytes), null
+    // before the first frame. Lock held.
+    const uint8_t* previousOutput() const;
+    // Whether a frame has arrived (a current image exists). Takes the lock.
+    bool hasCurrentImage() const;
+    // How often the frame buffers have been (re)allocated. Takes the lock.
+    int reallocationCount() const;
+
+private:
+    // A rectangle of a frame-sized buffer in pixels.
+    struct Rect {
+        int x = 0, y = 0, w = 0, h = 0;
+        bool operator==(const Rect&) const = default;
+    };
+    // What a frame-sized buffer holds outside the rectangle last written into it: black
+    // (known) or anything (unknown, after the scaler wrote the whole buffer).
+    struct Placement {
+        bool known = true;
+        Rect rect;
+    };
+    // The pan square of one frame: which part of the frame is copied where.
+    struct ViewCrop {
+        int srcX = 0, srcY = 0;  // first source pixel
+        Rect dst;                // where it lands in the work picture (unmirrored)
+    };
+
+    static ViewCrop computeViewCrop(int w, int h, const TransformState& t);
+    // Makes buf black outside `next`, clearing only what the previous placement left.
+    static void preparePlacement(std::vector<uint8_t>& buf, int w, Placement& placement,
+                                 const Rect& next);
+    // Turns the output buffer into the current image and runs the hooks, under the lock.
+    void PublishFrame(int w, int h, int bpp);
+
+    // Guards m_transform and m_bVideoSizeLatched (never held together with m_csFrame).
+    mutable std::mutex m_transformLock;
+    TransformState m_transform;
+    bool m_bVideoSizeLatched = false;
+
+    // The frame lock: guards every member below.
+    mutable std::mutex m_csFrame;
+    std::vector<uint8_t> m_pWorkBuf;     // pan-square picture, w x h x 3
+    std::vector<uint8_t> m_pOutBuf;      // processed frame, w x h x 3
+    std::vector<uint8_t> m_pPrevOutBuf;  // copy of the last processed frame, w x h x 3
+    Placement m_workPlacement;
+    Placement m_outPlacement;
+    BilinearScaler24 m_scaler;  // the digital zoom; holds the resize's tables and rows
+    int m_nLastWidth = 0;
+    int m_nLastHeight = 0;
+    int m_nLastBpp = 0;
+    int m_nLastCropWidth = 0;
+    int m_nLastCropHeight = 0;
+    int m_nReallocations = 0;
+    std::unique_ptr<Image> m_pCurImage;
+    std::unique_ptr<Image> m_pRawImage;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Bilinear scaling of 24-bit pictures (3 bytes per pixel, any channel order; rows in any
+// order, the scaler never looks at their meaning). The digital zoom uses it on every frame.
+//
+// Sampling: output pixel x samples the source at (x + 0.5) * srcWidth / dstWidth - 0.5,
+// clamped to the picture (pixel centres aligned), with weights in steps of 1/256 and the
+// result rounded to nearest. Equal sizes copy the picture unchanged, bit for bit.
+//
+// The scaler keeps its column tables and two filtered source rows between calls, so scaling
+// frame after frame at one output width allocates nothing; a change of the source size, the
+// output size or the mirror only recomputes the tables in place. One scaler serves one thread.
+class BilinearScaler24 {
+public:
+    // Scales src (srcWidth x srcHeight pixels, rows srcStride bytes apart) into dst (dstWidth x
+    // dstHeight pixels, rows dstStride bytes apart). hMirror writes every row reversed and
+    // vMirror writes the rows in reverse order: the result is exactly the scaled picture
+    // mirrored afterwards, without a second pass. src and dst must not overlap. Returns false,
+    // dst untouched, for null pointers or a size below 1.
+    bool scale(const uint8_t* src, int srcStride, int srcWidth, int srcHeight, uint8_t* dst,
+               int dstStride, int dstWidth, int dstHeight, bool hMirror = false,
+               bool vMirror = false);
+
+private:
+    void prepareColumns(int srcWidth, int dstWidth, bool hMirror);
+    void filterRow(const uint8_t* srcRow, uint16_t* out) const;
+
+    // Per output column: byte offsets of the two source pixels and the weight of the second
+    // (0..255 of 256). Built for m_colSrcWidth -> m_colDstWidth with m_colMirror.
+    std::vector<int32_t> m_colOffset0;
+    std::vector<int32_t> m_colOffset1;
+    std::vector<uint16_t> m_colWeight;
+    int m_colSrcWidth = -1;
+    int m_colDstWidth = -1;
+    bool m_colMirror = false;
+
+    // Two horizontally filtered source rows, each channel scaled by 256.
+    std::vector<uint16_t> m_rowBuf[2];
+};
+
+// Where an output position samples the source: source index i0, its neighbour i1 (equal to
+// i0 at the last pixel) and the weight of i1 in 1/256 steps. Shared by the scaler's rows and
+// columns; exposed for the tests.
+struct BilinearTap {
+    int i0 = 0;
+    int i1 = 0;
+    int weight = 0;
+};
+BilinearTap bilinearTap(int dstIndex, int srcSize, int dstSize);
