@@ -67,8 +67,11 @@ void FileFlashController::ALC_Initialize() {
     if (m_depth++ > 0)
         return;
     std::optional<UsbCameraIdentity> found = m_finder();
+    // Writes whose save failed are tried again; the file needs no camera.
+    if (m_dirty)
+        save();
     if (m_dirty && found && found == m_camera) {
-        // The last save failed; keep the pending writes rather than the older file.
+        // Still failing: keep the pending writes rather than the older file.
         return;
     }
     if (m_dirty) {
