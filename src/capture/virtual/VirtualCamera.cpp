@@ -1,0 +1,246 @@
+#include "capture/virtual/VirtualCamera.h"
+
+#include <chrono>
+
+#include "capture/FrameDecoder.h"
+#include "capture/virtual/VirtualCameraLog.h"
+#include "capture/virtual/VirtualFrameEncoder.h"
+#include "capture/virtual/VirtualHardware.h"
+#include "capture/virtual/VirtualScene.h"
+
+VirtualCamera::VirtualCamera(CameraId id, std::shared_ptr<VirtualHardware> hardware)
+    : m_id(std::move(id)), m_hardware(std::move(hardware)) {}
+
+VirtualCamera::~VirtualCamera() {
+    close();
+}
+
+std::vector<CameraFormat> VirtualCamera::supportedFormats() {
+    static constexpr int kSizes[][2] = {{640, 480}, {800, 600}, {1280, 720}, {1920, 1080}};
+    std::vector<CameraFormat> list;
+    for (uint32_t pixelFormat : {PixelFormat::YUYV, PixelFormat::MJPG}) {
+        for (const auto& size : kSizes) {
+            list.push_back(CameraFormat{pixelFormat, size[0], size[1], kFrameRate});
+        }
+    }
+    return list;
+}
+
+bool VirtualCamera::deviceReachable() const {
+    return m_hardware && m_hardware->isPlugged() && m_hardware->generation() == m_generation;
+}
+
+bool VirtualCamera::open() {
+    if (isOpen())
+        return true;
+    if (!m_hardware || !m_hardware->isPlugged()) {
+        qCWarning(lcVirtualCamera) << "open" << m_id.devNode << "failed: device unplugged";
+        return false;
+    }
+    m_generation = m_hardware->generation();
+    m_lost.store(false);
+    m_framesDelivered.store(0);
+    m_framesDropped.store(0);
+    // Like a V4L2 driver, the sensor keeps its last format; a new camera starts with the first.
+    if (m_format.width == 0)
+        m_format = supportedFormats().front();
+    m_state = State::Open;
+    return true;
+}
+
+void VirtualCamera::close() {
+    stop();
+    m_state = State::Closed;
+}
+
+std::vector<CameraFormat> VirtualCamera::formats() const {
+    if (!isOpen())
+        return {};
+    return supportedFormats();
+}
+
+bool VirtualCamera::setFormat(const CameraFormat& format) {
+    if (!isOpen() || m_state == State::Streaming)
+        return false;
+    for (const CameraFormat& offered : supportedFormats()) {
+        if (offered.pixelFormat == format.pixelFormat && offered.width == format.width &&
+            offered.height == format.height) {
+            m_format = offered;
+            return true;
+        }
+    }
+    qCWarning(lcVirtualCamera) << "setFormat: no format" << format.width << "x" << format.height
+                               << Qt::hex << format.pixelFormat;
+    return false;
+}
+
+bool VirtualCamera::prepare() {
+    if (!isOpen() || m_lost.load() || !deviceReachable())
+        return false;
+    if (m_state == State::Open)
+        m_state = State::Prepared;
+    return true;
+}
+
+void VirtualCamera::unprepare() {
+    stop();
+    if (m_state == State::Prepared)
+        m_state = State::Open;
+}
+
+bool VirtualCamera::start(FrameSink* sink) {
+    if (sink == nullptr || !isOpen())
+        return false;
+    if (m_state == State::Streaming) {
+        if (m_threadRunning.load())
+            return false;  // already streaming
+        stop();            // the thread ended by itself: reap it
+    }
+    if (!deviceReachable())
+        m_lost.store(true);
+    if (m_lost.load()) {
+        qCWarning(lcVirtualCamera) << "start" << m_id.devNode << "failed: device lost";
+        return false;
+    }
+    if (!prepare())
+        return false;
+    {
+        std::lock_guard lock(m_wakeMutex);
+        m_stopRequested = false;
+    }
+    m_threadRunning.store(true);
+    m_thread =
+        std::thread(&VirtualCamera::captureLoop, this, sink, m_format, m_hardware->buttonPresses());
+    m_state = State::Streaming;
+    return true;
+}
+
+void VirtualCamera::stop() {
+    if (m_thread.joinable()) {
+        {
+            std::lock_guard lock(m_wakeMutex);
+            m_stopRequested = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    if (m_state == State::Streaming)
+        m_state = State::Prepared;
+}
+
+void VirtualCamera::setStillSink(StillSink* sink) {
+    std::lock_guard lock(m_stillMutex);
+    m_stillSink = sink;
+}
+
+void VirtualCamera::deliverStillPresses(uint64_t count) {
+    std::lock_guard lock(m_stillMutex);
+    if (m_stillSink == nullptr)
+        return;
+    for (uint64_t i = 0; i < count; ++i)
+        m_stillSink->OnStillButton();
+}
+
+void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
+                                uint64_t buttonPressesAtStart) {
+    using Clock = std::chrono::steady_clock;
+    VirtualScene scene;
+    VirtualFrameEncoder encoder;
+    FrameDecoder decoder;
+    scene.setSize(format.width, format.height);
+
+    const double fps = format.fps > 0 ? format.fps : kFrameRate;
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
+    uint64_t settingsVersion = 0;
+    uint64_t buttonPresses = buttonPressesAtStart;
+    uint64_t frameNumber = 0;
+    auto next = Clock::now();
+
+    for (;;) {
+        {
+            // Sleeping on the condition variable rather than sleep_until lets stop() end the
+            // wait at once; the deadline on the steady clock keeps the pace.
+            std::unique_lock lock(m_wakeMutex);
+            if (m_wake.wait_until(lock, next, [this] { return m_stopRequested; }))
+                break;
+        }
+        if (!deviceReachable()) {
+            qCInfo(lcVirtualCamera) << m_id.devNode << "disappeared while streaming";
+            m_lost.store(true);
+            break;
+        }
+        const uint64_t version = m_hardware->settingsVersion();
+        if (version != settingsVersion) {
+            settingsVersion = version;
+            scene.setPicture(m_hardware->settings());
+        }
+
+        const uint8_t* argb = scene.render(frameNumber);
+        if (encoder.encode(format.pixelFormat, argb, scene.width(), scene.height()) &&
+            decoder.decode(format.pixelFormat, scene.width(), scene.height(), encoder.data(),
+                           encoder.size())) {
+            sink->OnFrame(decoder.pixels(), decoder.width(), decoder.height(), 24);
+            m_framesDelivered.fetch_add(1);
+        } else {
+            m_framesDropped.fetch_add(1);
+        }
+
+        const uint64_t presses = m_hardware->buttonPresses();
+        if (presses != buttonPresses) {
+            deliverStillPresses(presses - buttonPresses);
+            buttonPresses = presses;
+        }
+
+        ++frameNumber;
+        next += period;
+        // A thread that fell more than a frame behind (a slow sink, a loaded machine) drops
+        // the missed frames instead of delivering a burst.
+        const auto now = Clock::now();
+        if (next + period < now)
+            next = now;
+    }
+    m_threadRunning.store(false);
+}
+
+bool VirtualCamera::hasProperty(CameraProperty property) const {
+    return VirtualHardware::range(property, nullptr);
+}
+
+bool VirtualCamera::getProperty(CameraProperty property, long* value, long* flags) const {
+    if (!isOpen() || !deviceReachable())
+        return false;
+    return m_hardware->get(property, value, flags);
+}
+
+bool VirtualCamera::setProperty(CameraProperty property, long value, long flags) {
+    if (!isOpen() || !deviceReachable())
+        return false;
+    return m_hardware->set(property, value, flags);
+}
+
+bool VirtualCamera::getPropertyRange(CameraProperty property, PropertyRange* range) const {
+    if (!isOpen() || !deviceReachable())
+        return false;
+    return VirtualHardware::range(property, range);
+}
+
+bool VirtualCamera::getPowerLineFrequency(long* value) const {
+    if (!isOpen() || !deviceReachable() || value == nullptr)
+        return false;
+    *value = m_hardware->powerLineFrequency();
+    return true;
+}
+
+bool VirtualCamera::setPowerLineFrequency(long value) {
+    if (!isOpen() || !deviceReachable())
+        return false;
+    return m_hardware->setPowerLineFrequency(value);
+}
+
+CameraStats VirtualCamera::stats() const {
+    CameraStats stats;
+    stats.framesDelivered = m_framesDelivered.load();
+    stats.framesDropped = m_framesDropped.load();
+    return stats;
+}

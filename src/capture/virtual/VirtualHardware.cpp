@@ -1,0 +1,138 @@
+#include "capture/virtual/VirtualHardware.h"
+
+namespace {
+
+struct PropertySpec {
+    CameraProperty property;
+    long min, max, step, def;
+    bool hasAuto;
+    long VirtualPictureSettings::*member;
+};
+
+// Ranges of a typical UVC microscope camera.
+constexpr std::array<PropertySpec, 9> kSpecs{{
+    {CameraProperty::Brightness, -64, 64, 1, 0, false, &VirtualPictureSettings::brightness},
+    {CameraProperty::Contrast, 0, 64, 1, 32, false, &VirtualPictureSettings::contrast},
+    {CameraProperty::Hue, -40, 40, 1, 0, false, &VirtualPictureSettings::hue},
+    {CameraProperty::Saturation, 0, 128, 1, 64, false, &VirtualPictureSettings::saturation},
+    {CameraProperty::Sharpness, 0, 6, 1, 3, false, &VirtualPictureSettings::sharpness},
+    {CameraProperty::Gamma, 72, 500, 1, 100, false, &VirtualPictureSettings::gamma},
+    {CameraProperty::WhiteBalance, 2800, 6500, 10, 4600, true,
+     &VirtualPictureSettings::whiteBalance},
+    {CameraProperty::Gain, 0, 100, 1, 0, true, &VirtualPictureSettings::gain},
+    {CameraProperty::Exposure, -11, -2, 1, -6, true, &VirtualPictureSettings::exposure},
+}};
+
+const PropertySpec* findSpec(CameraProperty property) {
+    for (const PropertySpec& spec : kSpecs) {
+        if (spec.property == property)
+            return &spec;
+    }
+    return nullptr;
+}
+
+bool* autoFlag(VirtualPictureSettings& settings, CameraProperty property) {
+    switch (property) {
+        case CameraProperty::WhiteBalance:
+            return &settings.whiteBalanceAuto;
+        case CameraProperty::Gain:
+        case CameraProperty::Exposure:
+            return &settings.exposureAuto;
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+bool VirtualHardware::range(CameraProperty property, PropertyRange* out) {
+    const PropertySpec* spec = findSpec(property);
+    if (spec == nullptr)
+        return false;
+    if (out != nullptr) {
+        out->min = spec->min;
+        out->max = spec->max;
+        out->step = spec->step;
+        out->def = spec->def;
+        out->flags =
+            spec->hasAuto ? (kPropertyFlagsAuto | kPropertyFlagsManual) : kPropertyFlagsManual;
+    }
+    return true;
+}
+
+bool VirtualHardware::hasAuto(CameraProperty property) {
+    const PropertySpec* spec = findSpec(property);
+    return spec != nullptr && spec->hasAuto;
+}
+
+void VirtualHardware::setPlugged(bool plugged) {
+    if (plugged == m_plugged.load())
+        return;
+    if (plugged) {
+        resetSettings();
+        m_generation.fetch_add(1);
+    }
+    m_plugged.store(plugged);
+}
+
+bool VirtualHardware::get(CameraProperty property, long* value, long* flags) const {
+    const PropertySpec* spec = findSpec(property);
+    if (spec == nullptr)
+        return false;
+    std::lock_guard lock(m_mutex);
+    VirtualPictureSettings copy = m_settings;
+    const bool* isAuto = autoFlag(copy, property);
+    if (value != nullptr)
+        *value = copy.*(spec->member);
+    if (flags != nullptr) {
+        *flags = (isAuto != nullptr && *isAuto) ? kPropertyFlagsAuto : kPropertyFlagsManual;
+    }
+    return true;
+}
+
+bool VirtualHardware::set(CameraProperty property, long value, long flags) {
+    const PropertySpec* spec = findSpec(property);
+    if (spec == nullptr)
+        return false;
+    if (value < spec->min || value > spec->max)
+        return false;
+    const bool wantAuto = (flags & kPropertyFlagsAuto) != 0;
+    if (wantAuto && !spec->hasAuto)
+        return false;
+    // Snap to the step, counted from the minimum.
+    value = spec->min + (value - spec->min + spec->step / 2) / spec->step * spec->step;
+    if (value > spec->max)
+        value = spec->max;
+
+    std::lock_guard lock(m_mutex);
+    m_settings.*(spec->member) = value;
+    if (bool* isAuto = autoFlag(m_settings, property))
+        *isAuto = wantAuto;
+    m_settingsVersion.fetch_add(1);
+    return true;
+}
+
+long VirtualHardware::powerLineFrequency() const {
+    std::lock_guard lock(m_mutex);
+    return m_settings.powerLineFrequency;
+}
+
+bool VirtualHardware::setPowerLineFrequency(long value) {
+    if (value != 1 && value != 2)
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_settings.powerLineFrequency = value;
+    m_settingsVersion.fetch_add(1);
+    return true;
+}
+
+void VirtualHardware::resetSettings() {
+    std::lock_guard lock(m_mutex);
+    m_settings = VirtualPictureSettings{};
+    m_settingsVersion.fetch_add(1);
+}
+
+VirtualPictureSettings VirtualHardware::settings() const {
+    std::lock_guard lock(m_mutex);
+    return m_settings;
+}

@@ -1,0 +1,400 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "capture/CameraSystem.h"
+#include "capture/virtual/VirtualCameraDevice.h"
+#include "contracts/CameraController.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Predicate>
+bool waitFor(Predicate predicate, std::chrono::milliseconds timeout = 5000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// Keeps the number of frames and a copy of the newest one.
+class RecordingSink : public FrameSink {
+public:
+    int OnFrame(const uint8_t* pixels, int width, int height, int bitsPerPixel) override {
+        std::lock_guard lock(m_mutex);
+        m_last.assign(pixels, pixels + size_t(width) * size_t(height) * 3);
+        m_width = width;
+        m_height = height;
+        m_bpp = bitsPerPixel;
+        ++m_count;
+        return 0;
+    }
+    int count() const {
+        std::lock_guard lock(m_mutex);
+        return m_count;
+    }
+    struct Frame {
+        std::vector<uint8_t> bgr;  // bottom-up
+        int width = 0, height = 0, bpp = 0;
+
+        // Mean of (B+G+R)/3 over a rectangle given in top-down picture coordinates.
+        double mean(int x0, int y0, int x1, int y1) const {
+            double sum = 0;
+            for (int y = y0; y < y1; ++y) {
+                const uint8_t* row = &bgr[size_t(height - 1 - y) * size_t(width) * 3];
+                for (int x = x0; x < x1; ++x)
+                    sum += (row[x * 3] + row[x * 3 + 1] + row[x * 3 + 2]) / 3.0;
+            }
+            return sum / (double(x1 - x0) * (y1 - y0));
+        }
+        // Mean over the middle of the microscope field.
+        double centre() const {
+            const int cx = int(width * 0.52), cy = int(height * 0.48), r = height / 8;
+            return mean(cx - r, cy - r, cx + r, cy + r);
+        }
+        double corners() const {
+            const int s = height / 20;
+            return (mean(0, 0, s, s) + mean(width - s, 0, width, s) +
+                    mean(0, height - s, s, height) + mean(width - s, height - s, width, height)) /
+                   4;
+        }
+    };
+    Frame last() const {
+        std::lock_guard lock(m_mutex);
+        return Frame{m_last, m_width, m_height, m_bpp};
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<uint8_t> m_last;
+    int m_width = 0, m_height = 0, m_bpp = 0, m_count = 0;
+};
+
+class CountingStillSink : public StillSink {
+public:
+    void OnStillButton() override {
+        if (std::this_thread::get_id() != caller)
+            ++offCaller;
+        ++presses;
+    }
+    std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> presses{0};
+    std::atomic<int> offCaller{0};
+};
+
+bool machineHasVideoNodes() {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev", ec)) {
+        if (entry.path().filename().string().rfind("video", 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::vector<CameraId> virtualCameras(const CameraSystem& system) {
+    std::vector<CameraId> result;
+    for (const CameraId& id : system.enumerate()) {
+        if (id.backend == CameraBackend::Virtual)
+            result.push_back(id);
+    }
+    return result;
+}
+
+// Lets a few frames pass so that the picture reflects settings changed before.
+RecordingSink::Frame frameAfterSettle(const RecordingSink& sink) {
+    const int start = sink.count();
+    EXPECT_TRUE(waitFor([&] { return sink.count() >= start + 3; }));
+    return sink.last();
+}
+
+}  // namespace
+
+TEST(VirtualCameraDiscovery, ListedOnlyWhenEnabled) {
+    CameraSystem with(true);
+    const std::vector<CameraId> found = virtualCameras(with);
+    ASSERT_EQ(found.size(), 1u);
+    const CameraId& id = found.front();
+    EXPECT_EQ(id.devNode, QStringLiteral("virtual:0"));
+    EXPECT_EQ(id.cardName, QStringLiteral("Tavrel Virtual Microscope"));
+    EXPECT_EQ(id.usbVid, QStringLiteral("1209"));
+    EXPECT_EQ(id.usbPid, QStringLiteral("0001"));
+    EXPECT_EQ(id.usbSerial, QStringLiteral("TVM-0001"));
+    EXPECT_EQ(id, with.virtualDevice()->cameraId());
+
+    CameraSystem without(false);
+    EXPECT_EQ(without.virtualDevice(), nullptr);
+    EXPECT_TRUE(virtualCameras(without).empty());
+    EXPECT_EQ(without.create(id), nullptr);
+    if (!machineHasVideoNodes()) {
+        EXPECT_TRUE(without.enumerate().empty());
+    }
+}
+
+TEST(VirtualCameraFormats, UncompressedFirstThenMjpgEachOnce) {
+    CameraSystem system(true);
+    std::unique_ptr<Camera> camera = system.create(virtualCameras(system).front());
+    ASSERT_NE(camera, nullptr);
+    EXPECT_TRUE(camera->formats().empty()) << "a closed camera lists no formats";
+    ASSERT_TRUE(camera->open());
+
+    const std::vector<CameraFormat> formats = camera->formats();
+    ASSERT_EQ(formats.size(), 8u);
+    const std::vector<std::pair<int, int>> sizes{{640, 480}, {800, 600}, {1280, 720}, {1920, 1080}};
+    std::set<std::tuple<uint32_t, int, int>> seen;
+    for (size_t i = 0; i < formats.size(); ++i) {
+        EXPECT_EQ(formats[i].pixelFormat, i < 4 ? PixelFormat::YUYV : PixelFormat::MJPG) << i;
+        EXPECT_EQ(formats[i].width, sizes[i % 4].first) << i;
+        EXPECT_EQ(formats[i].height, sizes[i % 4].second) << i;
+        EXPECT_TRUE(
+            seen.insert({formats[i].pixelFormat, formats[i].width, formats[i].height}).second);
+    }
+    EXPECT_EQ(camera->currentFormat(), formats.front());
+    EXPECT_FALSE(camera->setFormat(CameraFormat{PixelFormat::YUYV, 1024, 768, 30}));
+    EXPECT_EQ(camera->currentFormat(), formats.front());
+}
+
+TEST(VirtualCameraStreaming, HundredFramesOfAMicroscopeFieldInBothFormats) {
+    CameraSystem system(true);
+    std::unique_ptr<Camera> camera = system.create(virtualCameras(system).front());
+    ASSERT_TRUE(camera->open());
+    for (uint32_t pixelFormat : {PixelFormat::YUYV, PixelFormat::MJPG}) {
+        SCOPED_TRACE(pixelFormat == PixelFormat::YUYV ? "YUYV" : "MJPG");
+        ASSERT_TRUE(camera->setFormat(CameraFormat{pixelFormat, 640, 480, 30}));
+        RecordingSink sink;
+        ASSERT_TRUE(camera->start(&sink));
+        EXPECT_TRUE(camera->isStreaming());
+        ASSERT_TRUE(waitFor([&] { return sink.count() >= 10; }));
+        const RecordingSink::Frame early = sink.last();
+        ASSERT_TRUE(waitFor([&] { return sink.count() >= 100; }, 10000ms));
+        camera->stop();
+        EXPECT_FALSE(camera->isStreaming());
+        const int stopped = sink.count();
+        EXPECT_GE(camera->stats().framesDelivered, uint64_t(stopped));
+
+        const RecordingSink::Frame frame = sink.last();
+        EXPECT_EQ(frame.width, 640);
+        EXPECT_EQ(frame.height, 480);
+        EXPECT_EQ(frame.bpp, 24);
+        EXPECT_GT(frame.centre(), 150) << "bright field of view";
+        EXPECT_LT(frame.corners(), 30) << "dark surround";
+        EXPECT_NE(frame.bgr, early.bgr) << "the scene moves";
+
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(sink.count(), stopped) << "no frame after stop()";
+    }
+    EXPECT_EQ(camera->stats().framesDropped, 0u);
+}
+
+TEST(VirtualCameraStreaming, FormatChangeDeliversTheNewSize) {
+    CameraSystem system(true);
+    std::unique_ptr<Camera> camera = system.create(virtualCameras(system).front());
+    ASSERT_TRUE(camera->open());
+    RecordingSink small;
+    ASSERT_TRUE(camera->start(&small));
+    ASSERT_TRUE(waitFor([&] { return small.count() >= 2; }));
+    EXPECT_FALSE(camera->setFormat(CameraFormat{PixelFormat::MJPG, 1280, 720, 30}))
+        << "no format change while streaming";
+    camera->stop();
+
+    ASSERT_TRUE(camera->setFormat(CameraFormat{PixelFormat::MJPG, 1280, 720, 30}));
+    EXPECT_TRUE(camera->currentFormat().isMjpg());
+    RecordingSink large;
+    ASSERT_TRUE(camera->start(&large));
+    ASSERT_TRUE(waitFor([&] { return large.count() >= 3; }));
+    camera->stop();
+    const RecordingSink::Frame frame = large.last();
+    EXPECT_EQ(frame.width, 1280);
+    EXPECT_EQ(frame.height, 720);
+    EXPECT_GT(frame.centre(), 150);
+    EXPECT_LT(frame.corners(), 30);
+}
+
+TEST(VirtualCameraProperties, RangesFlagsAndVisibleEffect) {
+    CameraSystem system(true);
+    std::unique_ptr<Camera> camera = system.create(virtualCameras(system).front());
+    ASSERT_TRUE(camera->open());
+
+    PropertyRange range;
+    ASSERT_TRUE(camera->getPropertyRange(CameraProperty::Brightness, &range));
+    EXPECT_EQ(range.min, -64);
+    EXPECT_EQ(range.max, 64);
+    EXPECT_EQ(range.def, 0);
+    EXPECT_EQ(range.flags, kPropertyFlagsManual);
+    ASSERT_TRUE(camera->getPropertyRange(CameraProperty::WhiteBalance, &range));
+    EXPECT_EQ(range.step, 10);
+    EXPECT_EQ(range.flags, kPropertyFlagsAuto | kPropertyFlagsManual);
+    ASSERT_TRUE(camera->getPropertyRange(CameraProperty::Exposure, &range));
+    EXPECT_EQ(range.min, -11);
+    EXPECT_EQ(range.max, -2);
+    EXPECT_EQ(range.def, -6);
+
+    // Exposure and gain share one automatic mode.
+    long value = 0, flags = 0;
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, -7, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Gain, &value, &flags));
+    EXPECT_EQ(flags, kPropertyFlagsManual);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, 20, kPropertyFlagsAuto));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Exposure, &value, &flags));
+    EXPECT_EQ(value, -7);
+    EXPECT_EQ(flags, kPropertyFlagsAuto);
+    EXPECT_FALSE(camera->setProperty(CameraProperty::Contrast, 65, kPropertyFlagsManual));
+    EXPECT_FALSE(camera->setProperty(CameraProperty::Hue, 0, kPropertyFlagsAuto));
+
+    // Values live in the device: they survive closing and opening the camera.
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Contrast, 40, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->setPowerLineFrequency(2));
+    camera->close();
+    EXPECT_FALSE(camera->getProperty(CameraProperty::Contrast, &value, &flags));
+    ASSERT_TRUE(camera->open());
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Contrast, &value, &flags));
+    EXPECT_EQ(value, 40);
+    EXPECT_EQ(flags, kPropertyFlagsManual);
+    ASSERT_TRUE(camera->getPowerLineFrequency(&value));
+    EXPECT_EQ(value, 2);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Contrast, 32, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->setPowerLineFrequency(1));
+
+    RecordingSink sink;
+    ASSERT_TRUE(camera->start(&sink));
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Brightness, -64, kPropertyFlagsManual));
+    const RecordingSink::Frame dark = frameAfterSettle(sink);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Brightness, 64, kPropertyFlagsManual));
+    const RecordingSink::Frame bright = frameAfterSettle(sink);
+    EXPECT_GT(bright.centre(), dark.centre() + 60);
+
+    // Saturation 0 leaves a grey picture; the default keeps the warm tint of the lamp.
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Brightness, 0, kPropertyFlagsManual));
+    auto warmth = [](const RecordingSink::Frame& f) {
+        const int cx = int(f.width * 0.52), cy = f.height - 1 - int(f.height * 0.48);
+        const uint8_t* p = &f.bgr[(size_t(cy) * size_t(f.width) + size_t(cx)) * 3];
+        return int(p[2]) - int(p[0]);  // R - B
+    };
+    EXPECT_GT(warmth(frameAfterSettle(sink)), 8);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Saturation, 0, kPropertyFlagsManual));
+    EXPECT_LE(std::abs(warmth(frameAfterSettle(sink))), 4);
+
+    // Manual exposure far below the default darkens the field; automatic restores it.
+    const double normal = frameAfterSettle(sink).centre();
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, -11, kPropertyFlagsManual));
+    EXPECT_LT(frameAfterSettle(sink).centre(), normal / 4);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, -11, kPropertyFlagsAuto));
+    EXPECT_NEAR(frameAfterSettle(sink).centre(), normal, 25);
+    camera->stop();
+}
+
+TEST(VirtualCameraStill, ButtonPressesReachTheStillSinkOnTheCaptureThread) {
+    CameraSystem system(true);
+    std::unique_ptr<Camera> camera = system.create(virtualCameras(system).front());
+    ASSERT_TRUE(camera->open());
+    CountingStillSink still;
+    camera->setStillSink(&still);
+    RecordingSink sink;
+    ASSERT_TRUE(camera->start(&sink));
+    ASSERT_TRUE(waitFor([&] { return sink.count() >= 1; }));
+    system.virtualDevice()->pressSnapshotButton();
+    system.virtualDevice()->pressSnapshotButton();
+    EXPECT_TRUE(waitFor([&] { return still.presses.load() == 2; }));
+    EXPECT_EQ(still.offCaller.load(), 2);
+
+    camera->setStillSink(nullptr);
+    system.virtualDevice()->pressSnapshotButton();
+    const int frames = sink.count();
+    ASSERT_TRUE(waitFor([&] { return sink.count() >= frames + 3; }));
+    camera->stop();
+    EXPECT_EQ(still.presses.load(), 2) << "a detached sink is not called";
+}
+
+TEST(VirtualCameraHotPlug, UnplugWhileStreamingEndsTheStreamAndPlugBringsItBack) {
+    CameraSystem system(true);
+    VirtualCameraDevice* device = system.virtualDevice();
+    std::vector<bool> changes;
+    device->onDeviceChange = [&](bool arrival) { changes.push_back(arrival); };
+    std::unique_ptr<Camera> camera = system.create(virtualCameras(system).front());
+    ASSERT_TRUE(camera->open());
+    RecordingSink sink;
+    ASSERT_TRUE(camera->start(&sink));
+    ASSERT_TRUE(waitFor([&] { return sink.count() >= 3; }));
+
+    device->unplug();
+    EXPECT_FALSE(device->isPlugged());
+    EXPECT_EQ(changes, std::vector<bool>{false});
+    ASSERT_TRUE(waitFor([&] { return !camera->isStreaming(); }, 2000ms)) << "capture thread ended";
+    EXPECT_TRUE(camera->isLost());
+    const int frames = sink.count();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(sink.count(), frames);
+    EXPECT_TRUE(virtualCameras(system).empty());
+    EXPECT_FALSE(camera->start(&sink));
+    long value = 0, flags = 0;
+    EXPECT_FALSE(camera->getProperty(CameraProperty::Brightness, &value, &flags));
+    uint16_t vid = 0, pid = 0;
+    EXPECT_FALSE(system.controller().ALC_GetPIDVID(&vid, &pid));
+
+    device->plug();
+    EXPECT_EQ(changes, (std::vector<bool>{false, true}));
+    EXPECT_EQ(virtualCameras(system).size(), 1u);
+    EXPECT_FALSE(camera->start(&sink)) << "a camera opened before the unplug stays lost";
+    camera->close();
+    ASSERT_TRUE(camera->open());
+    EXPECT_FALSE(camera->isLost());
+    ASSERT_TRUE(camera->start(&sink));
+    EXPECT_TRUE(waitFor([&] { return sink.count() >= frames + 3; }));
+    camera->stop();
+}
+
+TEST(VirtualCameraHotPlug, CameraOutlivingTheSystemFindsTheDeviceGone) {
+    std::unique_ptr<Camera> camera;
+    RecordingSink sink;
+    {
+        CameraSystem system(true);
+        camera = system.create(virtualCameras(system).front());
+        ASSERT_TRUE(camera->open());
+        ASSERT_TRUE(camera->start(&sink));
+        ASSERT_TRUE(waitFor([&] { return sink.count() >= 1; }));
+    }
+    EXPECT_TRUE(waitFor([&] { return camera->isLost(); }, 2000ms));
+    camera.reset();
+}
+
+TEST(VirtualCameraController, IdsWhilePluggedAndFlashReadBack) {
+    CameraSystem system(true);
+    CameraController& controller = system.controller();
+    EXPECT_EQ(&controller, &system.controller());
+
+    controller.ALC_Initialize();
+    uint16_t vid = 0, pid = 0;
+    ASSERT_TRUE(controller.ALC_GetPIDVID(&vid, &pid));
+    EXPECT_EQ(vid, 0x1209);
+    EXPECT_EQ(pid, 0x0001);
+    uint8_t byte = 0;
+    ASSERT_NE(controller.ALC_ReadFlash(0x1C17, 1, &byte), 0);
+    EXPECT_EQ(byte, 0xFF) << "erased flash";
+    controller.ALC_SetFlashSize(CameraController::kFlashSize);
+    for (uint32_t i = 0; i < 0x37; ++i) {
+        const uint8_t data = uint8_t(i * 7 + 1);
+        controller.ALC_WriteFlash(0x1D00 + i, 1, &data);
+    }
+    controller.ALC_UnInitialize();
+
+    system.virtualDevice()->unplug();
+    EXPECT_FALSE(controller.ALC_GetPIDVID(&vid, &pid));
+    EXPECT_EQ(controller.ALC_ReadFlash(0x1D00, 1, &byte), 0);
+    system.virtualDevice()->plug();
+
+    controller.ALC_Initialize();
+    for (uint32_t i = 0; i < 0x37; ++i) {
+        ASSERT_NE(controller.ALC_ReadFlash(0x1D00 + i, 1, &byte), 0);
+        EXPECT_EQ(byte, uint8_t(i * 7 + 1)) << i;
+    }
+    controller.ALC_UnInitialize();
+}
