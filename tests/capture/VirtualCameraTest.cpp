@@ -140,6 +140,24 @@ TEST(VirtualCameraDiscovery, ListedOnlyWhenEnabled) {
     }
 }
 
+TEST(VirtualCameraDiscovery, CreateServesEachBackend) {
+    CameraSystem system(true);
+    CameraId missing;
+    missing.backend = CameraBackend::V4L2;
+    missing.devNode = QStringLiteral("/dev/video-tavrel-missing");
+    std::unique_ptr<Camera> real = system.create(missing);
+    ASSERT_NE(real, nullptr) << "V4L2 ids go to the V4L2 backend";
+    EXPECT_EQ(real->id(), missing);
+    EXPECT_FALSE(real->open());
+
+    CameraId stranger = system.virtualDevice()->cameraId();
+    stranger.devNode = QStringLiteral("virtual:7");
+    EXPECT_EQ(system.create(stranger), nullptr) << "no such virtual device";
+    std::unique_ptr<Camera> camera = system.create(system.virtualDevice()->cameraId());
+    ASSERT_NE(camera, nullptr);
+    EXPECT_FALSE(camera->isOpen());
+}
+
 TEST(VirtualCameraFormats, UncompressedFirstThenMjpgEachOnce) {
     CameraSystem system(true);
     std::unique_ptr<Camera> camera = system.create(virtualCameras(system).front());
