@@ -4,6 +4,7 @@
 #include <array>
 
 #include "app/CommandLine.h"
+#include "capture/Camera.h"
 
 // One present USB device with a product name: the fields the support check compares, plus
 // where the device sits in the device tree so that video devices can be matched to it.
@@ -49,6 +50,8 @@ public:
     QString m_strModuleFolder;  // with trailing '/'
     QString m_strLanguageFile;  // full path of the language file in force; empty at first
     std::array<QString, 2> m_strCameraName;
+    // The supported cameras found by the last support check; entry 0 is the one opened.
+    std::array<CameraId, 2> m_pCameraMoniker;
     int m_nCameraCount = 0;
     std::array<UsbDeviceEntry, 20> m_UsbDevices;
     QString m_strCameraVid;       // four upper-case hex digits, or empty
