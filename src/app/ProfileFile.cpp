@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -21,12 +20,21 @@ constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
 // text may be looked up on a capture thread while the window looks up its texts).
 std::mutex g_writeMutex;
 
-bool IsBlank(QChar c) {
+bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f';
 }
+bool IsBlank(QChar c) {
+    return IsBlank(c.unicode());
+}
+bool IsBlank(char c) {
+    return IsBlank(char16_t(static_cast<unsigned char>(c)));
+}
 
-// Trims blanks and tabs only: an ideographic space at either end of a text is content.
-QStringView Trim(QStringView text) {
+// Trims blanks and tabs only: an ideographic space at either end of a text is content. The
+// same set on UTF-8 bytes, where it is safe because ASCII bytes never occur inside a multi-byte
+// character.
+template <typename View>
+View Trim(View text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && IsBlank(text[begin])) {
@@ -35,14 +43,15 @@ QStringView Trim(QStringView text) {
     while (end > begin && IsBlank(text[end - 1])) {
         --end;
     }
-    return text.mid(begin, end - begin);
+    return text.sliced(begin, end - begin);
 }
 
 // A value wrapped in a matching pair of double or single quotes is read without them.
-QStringView Unquote(QStringView value) {
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+template <typename View>
+View Unquote(View value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
-        return value.mid(1, value.size() - 2);
+        return value.sliced(1, value.size() - 2);
     }
     return value;
 }
@@ -62,194 +71,195 @@ QString Cut(const QString& text, int maxChars) {
     return text.left(length);
 }
 
-bool Same(QStringView a, QStringView b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+bool SameName(QByteArrayView utf8Name, QStringView name) {
+    return QString::fromUtf8(utf8Name).compare(name, Qt::CaseInsensitive) == 0;
 }
 
-// One line of the file. Lines are written back byte for byte unless a write changes them, so
-// comments, unknown lines and even undecodable bytes survive a rewrite.
-struct Line {
-    enum class Kind { Other, Section, Key };
-
-    QByteArray raw;  // UTF-8 bytes, without the line end
-    Kind kind = Kind::Other;
-    QString name;   // section name or key, trimmed
-    QString value;  // value of a key line, trimmed and unquoted
-};
-
-struct Document {
+// The file's text as UTF-8 without byte-order mark, or why there is none.
+struct Content {
     enum class State { Missing, Loaded, Unreadable };
 
     State state = State::Missing;
-    std::vector<Line> lines;
+    QByteArray utf8;
 };
 
-Line Classify(QByteArray raw, const QString& text) {
+Content Load(const QString& path) {
+    Content content;
+    if (path.isEmpty()) {
+        content.state = Content::State::Unreadable;
+        return content;
+    }
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return content;  // every key takes its default, and a write creates the file
+    }
+    content.state = Content::State::Unreadable;
+    // Directories, devices and pipes are no profile files (a pipe would block the read).
+    if (!info.isFile() || info.size() > kMaxFileBytes) {
+        return content;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return content;
+    }
+    QByteArray bytes = file.readAll();
+    if (bytes.size() > kMaxFileBytes || file.error() != QFileDevice::NoError) {
+        return content;
+    }
+    content.state = Content::State::Loaded;
+
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder decoder(bytes.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE
+                                                            : QStringConverter::Utf16BE);
+        const QString text = decoder.decode(QByteArrayView(bytes).sliced(2));
+        content.utf8 = text.toUtf8();
+    } else if (bytes.startsWith("\xEF\xBB\xBF")) {
+        content.utf8 = bytes.sliced(3);
+    } else {
+        content.utf8 = std::move(bytes);
+    }
+    return content;
+}
+
+// One line of the file, as a view into its UTF-8 text (without the line end).
+struct Line {
+    enum class Kind { Other, Section, Key };
+
+    QByteArrayView text;
+    Kind kind = Kind::Other;
+    QByteArrayView name;   // section name or key, trimmed
+    QByteArrayView value;  // value of a key line, trimmed and unquoted
+};
+
+Line Classify(QByteArrayView text) {
     Line line;
-    line.raw = std::move(raw);
-    const QStringView trimmed = Trim(text);
-    if (trimmed.startsWith(u'[')) {
-        const qsizetype close = trimmed.indexOf(u']');
+    line.text = text;
+    const QByteArrayView trimmed = Trim(text);
+    if (trimmed.startsWith('[')) {
+        const qsizetype close = trimmed.indexOf(']');
         if (close > 0) {
             line.kind = Line::Kind::Section;
-            line.name = Trim(trimmed.mid(1, close - 1)).toString();
+            line.name = Trim(trimmed.sliced(1, close - 1));
         }
         return line;
     }
-    if (trimmed.startsWith(u';')) {
+    if (trimmed.startsWith(';')) {
         return line;
     }
-    const qsizetype equals = trimmed.indexOf(u'=');
+    const qsizetype equals = trimmed.indexOf('=');
     if (equals < 0) {
         return line;
     }
     line.kind = Line::Kind::Key;
-    line.name = Trim(trimmed.left(equals)).toString();
-    line.value = Unquote(Trim(trimmed.mid(equals + 1))).toString();
+    line.name = Trim(trimmed.first(equals));
+    line.value = Unquote(Trim(trimmed.sliced(equals + 1)));
     return line;
 }
 
-void SplitUtf8(const QByteArray& bytes, qsizetype start, std::vector<Line>& lines) {
-    qsizetype pos = start;
-    while (pos < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', pos);
-        if (end < 0) {
-            end = bytes.size();
-        }
-        qsizetype contentEnd = end;
-        if (contentEnd > pos && bytes[contentEnd - 1] == '\r') {
-            --contentEnd;
-        }
-        QByteArray raw = bytes.mid(pos, contentEnd - pos);
-        const QString text = QString::fromUtf8(raw);
-        lines.push_back(Classify(std::move(raw), text));
-        pos = end + 1;
-    }
-}
-
-void SplitText(const QString& text, std::vector<Line>& lines) {
+// Calls visit(line) for every line until it returns false. Lines end at "\n" or "\r\n". Nothing
+// is allocated per line, so even a file of millions of empty lines is cheap to walk.
+template <typename Visit>
+void ForEachLine(const QByteArray& utf8, Visit visit) {
+    const QByteArrayView all(utf8);
     qsizetype pos = 0;
-    while (pos < text.size()) {
-        qsizetype end = text.indexOf(u'\n', pos);
+    while (pos < all.size()) {
+        qsizetype end = all.indexOf('\n', pos);
         if (end < 0) {
-            end = text.size();
+            end = all.size();
         }
         qsizetype contentEnd = end;
-        if (contentEnd > pos && text[contentEnd - 1] == u'\r') {
+        if (contentEnd > pos && all[contentEnd - 1] == '\r') {
             --contentEnd;
         }
-        const QString lineText = text.mid(pos, contentEnd - pos);
-        lines.push_back(Classify(lineText.toUtf8(), lineText));
+        if (!visit(Classify(all.sliced(pos, contentEnd - pos)))) {
+            return;
+        }
         pos = end + 1;
     }
 }
 
-Document Load(const QString& path) {
-    Document doc;
-    if (path.isEmpty()) {
-        doc.state = Document::State::Unreadable;
-        return doc;
-    }
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return doc;  // Missing: every key takes its default, a write creates the file.
-    }
-    doc.state = Document::State::Unreadable;
-    // Directories, devices and pipes are no profile files (a pipe would block the read).
-    if (!info.isFile() || info.size() > kMaxFileBytes) {
-        return doc;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return doc;
-    }
-    const QByteArray bytes = file.readAll();
-    if (bytes.size() > kMaxFileBytes || file.error() != QFileDevice::NoError) {
-        return doc;
-    }
-    doc.state = Document::State::Loaded;
+// Where a section and a key sit in the file.
+struct Location {
+    bool sectionFound = false;
+    std::optional<Line> key;  // the first matching key line of the first matching section
+    QByteArrayView lastLineBeforeInsert;  // section header or its last key line
+};
 
-    const auto startsWith = [&bytes](std::initializer_list<unsigned char> bom) {
-        if (bytes.size() < qsizetype(bom.size())) {
-            return false;
+Location Locate(const QByteArray& utf8, QStringView section, QStringView key) {
+    Location where;
+    ForEachLine(utf8, [&](const Line& line) {
+        if (line.kind == Line::Kind::Section) {
+            if (where.sectionFound) {
+                return false;  // the first matching section ends here
+            }
+            if (SameName(line.name, section)) {
+                where.sectionFound = true;
+                where.lastLineBeforeInsert = line.text;
+            }
+            return true;
         }
-        qsizetype i = 0;
-        for (const unsigned char b : bom) {
-            if (static_cast<unsigned char>(bytes[i++]) != b) {
+        if (where.sectionFound && line.kind == Line::Kind::Key) {
+            if (SameName(line.name, key)) {
+                where.key = line;
                 return false;
             }
+            where.lastLineBeforeInsert = line.text;
         }
         return true;
-    };
-    if (startsWith({0xFF, 0xFE}) || startsWith({0xFE, 0xFF})) {
-        QStringDecoder decoder(startsWith({0xFF, 0xFE}) ? QStringConverter::Utf16LE
-                                                        : QStringConverter::Utf16BE);
-        const QString text = decoder.decode(QByteArrayView(bytes).sliced(2));
-        SplitText(text, doc.lines);
-    } else if (startsWith({0xEF, 0xBB, 0xBF})) {
-        SplitUtf8(bytes, 3, doc.lines);
-    } else {
-        SplitUtf8(bytes, 0, doc.lines);
-    }
-    return doc;
-}
-
-// Index of the first section line named section, or -1.
-qsizetype FindSection(const Document& doc, QStringView section) {
-    for (size_t i = 0; i < doc.lines.size(); ++i) {
-        const Line& line = doc.lines[i];
-        if (line.kind == Line::Kind::Section && Same(line.name, section)) {
-            return qsizetype(i);
-        }
-    }
-    return -1;
+    });
+    return where;
 }
 
 std::optional<QString> Lookup(const QString& path, const QString& section, const QString& key) {
-    const QStringView sectionName = Trim(section);
-    const QStringView keyName = Trim(key);
+    const QStringView sectionName = Trim(QStringView(section));
+    const QStringView keyName = Trim(QStringView(key));
     if (sectionName.isEmpty() || keyName.isEmpty()) {
         return std::nullopt;
     }
-    const Document doc = Load(path);
-    const qsizetype start = FindSection(doc, sectionName);
-    if (start < 0) {
+    const Content content = Load(path);
+    const Location where = Locate(content.utf8, sectionName, keyName);
+    if (!where.key) {
         return std::nullopt;
     }
-    for (size_t i = size_t(start) + 1; i < doc.lines.size(); ++i) {
-        const Line& line = doc.lines[i];
-        if (line.kind == Line::Kind::Section) {
-            break;
-        }
-        if (line.kind == Line::Kind::Key && Same(line.name, keyName)) {
-            return line.value;
-        }
-    }
-    return std::nullopt;
+    return QString::fromUtf8(where.key->value);
 }
 
 // The text after "key=": quoted when blanks at either end or a pair of outer quotes would
 // otherwise be lost on reading, so that every value reads back exactly as it was written.
 QByteArray EncodeValue(const QString& value) {
-    const bool needsQuotes = !value.isEmpty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
-                                                  Unquote(value).size() != value.size());
+    const bool needsQuotes =
+        !value.isEmpty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
+                             Unquote(QStringView(value)).size() != value.size());
     if (needsQuotes) {
         return '"' + value.toUtf8() + '"';
     }
     return value.toUtf8();
 }
 
-bool Save(const QString& path, const std::vector<Line>& lines) {
-    QByteArray bytes;
-    qsizetype total = 0;
-    for (const Line& line : lines) {
-        total += line.raw.size() + 1;
-    }
-    bytes.reserve(total);
-    for (const Line& line : lines) {
-        bytes += line.raw;
-        bytes += '\n';
-    }
+// The file rewritten with "\n" line ends: every line kept as it was, except that the line
+// starting at `at` (a view into utf8) is replaced by `replacement` (replace) or followed by it.
+QByteArray Rewrite(const QByteArray& utf8, const char* at, bool replace,
+                   const QByteArray& replacement) {
+    QByteArray out;
+    out.reserve(utf8.size() + replacement.size() + 2);
+    ForEachLine(utf8, [&](const Line& line) {
+        if (line.text.data() == at) {
+            if (!replace) {
+                out += line.text;
+                out += '\n';
+            }
+            out += replacement;
+            out += '\n';
+        } else {
+            out += line.text;
+            out += '\n';
+        }
+        return true;
+    });
+    return out;
+}
+
+bool Save(const QString& path, const QByteArray& bytes) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
@@ -290,29 +300,24 @@ int ProfileFile::readInt(const QString& section, const QString& key, int def) co
         negative = (*value)[pos] == u'-';
         ++pos;
     }
+    constexpr qint64 kLimit = qint64(std::numeric_limits<int>::max()) + 1;
     qint64 number = 0;
     for (; pos < value->size(); ++pos) {
         const QChar c = (*value)[pos];
         if (c < u'0' || c > u'9') {
             break;
         }
-        number = number * 10 + (c.unicode() - u'0');
-        if (number > qint64(std::numeric_limits<int>::max()) + 1) {
-            number = qint64(std::numeric_limits<int>::max()) + 1;  // saturate
-        }
+        number = qMin(number * 10 + (c.unicode() - u'0'), kLimit);  // saturate
     }
     if (negative) {
         number = -number;
     }
-    if (number > std::numeric_limits<int>::max()) {
-        number = std::numeric_limits<int>::max();
-    }
-    return int(number);
+    return int(qMin<qint64>(number, std::numeric_limits<int>::max()));
 }
 
 bool ProfileFile::writeString(const QString& section, const QString& key, const QString& value) {
-    const QString sectionName = Trim(section).toString();
-    const QString keyName = Trim(key).toString();
+    const QString sectionName = Trim(QStringView(section)).toString();
+    const QString keyName = Trim(QStringView(key)).toString();
     // Names and values that would break the line structure are refused instead of written:
     // they would turn into other sections or keys when the file is read again.
     if (m_path.isEmpty() || sectionName.isEmpty() || keyName.isEmpty() ||
@@ -323,42 +328,25 @@ bool ProfileFile::writeString(const QString& section, const QString& key, const 
     }
 
     const std::lock_guard<std::mutex> lock(g_writeMutex);
-    Document doc = Load(m_path);
-    if (doc.state == Document::State::Unreadable) {
-        return false;  // never replace a file whose content we could not read
+    const Content content = Load(m_path);
+    if (content.state == Content::State::Unreadable) {
+        return false;  // never replace a file whose content could not be read
     }
 
-    const qsizetype start = FindSection(doc, sectionName);
-    if (start < 0) {
-        Line header;
-        header.raw = '[' + sectionName.toUtf8() + ']';
-        doc.lines.push_back(std::move(header));
-        Line entry;
-        entry.raw = keyName.toUtf8() + '=' + EncodeValue(value);
-        doc.lines.push_back(std::move(entry));
-        return Save(m_path, doc.lines);
+    const Location where = Locate(content.utf8, sectionName, keyName);
+    if (!where.sectionFound) {
+        const QByteArray added =
+            '[' + sectionName.toUtf8() + "]\n" + keyName.toUtf8() + '=' + EncodeValue(value);
+        return Save(m_path, Rewrite(content.utf8, nullptr, false, QByteArray()) + added + '\n');
     }
-
-    size_t insertAt = size_t(start) + 1;
-    for (size_t i = size_t(start) + 1; i < doc.lines.size(); ++i) {
-        Line& line = doc.lines[i];
-        if (line.kind == Line::Kind::Section) {
-            break;
+    if (where.key) {
+        if (QString::fromUtf8(where.key->value) == value) {
+            return true;  // the file already says so: leave it untouched
         }
-        if (line.kind != Line::Kind::Key) {
-            continue;
-        }
-        if (Same(line.name, keyName)) {
-            if (line.value == value) {
-                return true;  // the file already says so: leave it untouched
-            }
-            line.raw = line.name.toUtf8() + '=' + EncodeValue(value);
-            return Save(m_path, doc.lines);
-        }
-        insertAt = i + 1;
+        // The key keeps the spelling it has in the file.
+        const QByteArray line = where.key->name.toByteArray() + '=' + EncodeValue(value);
+        return Save(m_path, Rewrite(content.utf8, where.key->text.data(), true, line));
     }
-    Line entry;
-    entry.raw = keyName.toUtf8() + '=' + EncodeValue(value);
-    doc.lines.insert(doc.lines.begin() + qsizetype(insertAt), std::move(entry));
-    return Save(m_path, doc.lines);
+    const QByteArray line = keyName.toUtf8() + '=' + EncodeValue(value);
+    return Save(m_path, Rewrite(content.utf8, where.lastLineBeforeInsert.data(), false, line));
 }

@@ -224,6 +224,12 @@ TEST_F(ProfileFileTest, BadContentYieldsDefaultsWithoutCrashing) {
     EXPECT_EQ(file.readString("S", "L", "def"), QString(259, u'b'));
     EXPECT_EQ(file.readString("S", "missing", "def"), "def");
 
+    // Millions of empty lines before the section.
+    ASSERT_TRUE(WriteBytes(path, QByteArray(4 * 1024 * 1024, '\n') + "[S]\r\nK=v\r\n"));
+    EXPECT_EQ(file.readString("S", "K", "def"), "v");
+    ASSERT_TRUE(file.writeString("S", "L", "w"));
+    EXPECT_EQ(ReadBytes(path), QByteArray(4 * 1024 * 1024, '\n') + "[S]\nK=v\nL=w\n");
+
     // Invalid UTF-8 reads as replacement characters; a line nobody writes keeps its bytes.
     const QByteArray invalidLine = "J=\xFF\xFE\xC3(\xED\xA0\x80";
     ASSERT_TRUE(WriteBytes(path, "[S]\n" + invalidLine + "\nK=\xC3\n"));
