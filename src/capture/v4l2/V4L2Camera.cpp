@@ -143,6 +143,7 @@ bool V4L2Camera::open() {
     UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!wake.isValid()) {
         logOnce("eventfd", errno);
+        m_formats.clear();
         m_fd.reset();
         return false;
     }
@@ -508,8 +509,10 @@ CameraStats V4L2Camera::stats() const {
 
 void V4L2Camera::markLost(const char* what, int error) {
     if (!m_lost.exchange(true)) {
-        qCWarning(lcV4L2).noquote() << m_id.devNode << "is gone (" << what
-                                    << (error ? qt_error_string(error) : QString()) << ")";
+        const QString reason =
+            error ? QStringLiteral("%1: %2").arg(QLatin1String(what), qt_error_string(error))
+                  : QStringLiteral("%1 reported an error").arg(QLatin1String(what));
+        qCWarning(lcV4L2).noquote() << m_id.devNode << "is gone," << reason;
     }
 }
 
@@ -537,7 +540,7 @@ void V4L2Camera::captureLoop(FrameSink* sink) {
         }
         if (count == 3 && fds[2].revents) {
             const int presses = m_button.readPresses();
-            if (presses < 0) {
+            if (presses < 0 || (fds[2].revents & (POLLERR | POLLHUP | POLLNVAL))) {
                 count = 2;  // the button device went away; the video node tells whether we did
             }
             for (int i = 0; i < presses; ++i) {

@@ -64,7 +64,8 @@ public:
     bool isStreaming() const override { return m_state == State::Streaming && !m_lost; }
     bool isLost() const override { return m_lost; }
 
-    // Once this returns, the previous sink is no longer called.
+    // Once this returns, the previous sink is no longer called: the capture thread holds a lock
+    // for the whole OnStillButton call, so the sink must not wait for the GUI thread.
     void setStillSink(StillSink* sink) override;
 
     bool hasProperty(CameraProperty property) const override;
