@@ -104,12 +104,3 @@ TEST(FlashImage, FilesOfTheWrongSizeCountAsErased) {
     EXPECT_FALSE(flash.load(dir.filePath(QStringLiteral("absent.bin"))));
     EXPECT_EQ(flash, FlashImage());
 }
-
-TEST(FlashImage, FailedSaveKeepsTheOlderFile) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    // A file where the folder should be: the folder cannot be made.
-    writeFile(dir.filePath(QStringLiteral("blocked")), "x");
-    EXPECT_FALSE(FlashImage().save(dir.filePath(QStringLiteral("blocked/cam.bin"))));
-    EXPECT_EQ(fileBytes(dir.filePath(QStringLiteral("blocked"))), QByteArray("x"));
-}
