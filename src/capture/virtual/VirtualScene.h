@@ -66,7 +66,8 @@ private:
     VirtualPictureSettings m_settings;
     bool m_backgroundValid = false;
     std::array<uint8_t, 256 * 4> m_table{};  // per-channel lookup, B G R A per entry
-    std::array<int8_t, 16> m_matrix{};       // hue and saturation, 64 = 1.0
+    bool m_tableIsIdentity = false;
+    std::array<int8_t, 16> m_matrix{};  // hue and saturation, 64 = 1.0
     bool m_matrixIsIdentity = true;
     double m_edgeSoftness = 1.0;  // anti-aliasing width of moving objects, pixels
 };
