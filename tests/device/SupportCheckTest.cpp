@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <memory>
+#include <ostream>
+
+#include "app/CommandLine.h"
+#include "app/TavrelApp.h"
+#include "capture/CameraSystem.h"
+#include "capture/virtual/VirtualCameraDevice.h"
+#include "contracts/MemoryFlashController.h"
+#include "device/SupportCheck.h"
+#include "device/UsbDeviceSource.h"
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+const QString kHub = QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0/usb1/");
+const QString kListFailed = QStringLiteral("获取系统设备列表失败");
+const QString kIdUnreadable = QStringLiteral("获取设备识别字符串失败");
+const QByteArray kNoSupportLine = QByteArray("[WndMessage]\nNOSUPPORT=") +
+                                  QStringLiteral("没有找到支持的硬件设备").toUtf8() + "\n";
+
+// A device table handed in by the test instead of the system's.
+class FakeUsbDevices final : public UsbDeviceSource {
+public:
+    bool list(std::vector<UsbDeviceEntry>* out) override {
+        *out = available ? devices : std::vector<UsbDeviceEntry>();
+        return available;
+    }
+    bool available = true;
+    std::vector<UsbDeviceEntry> devices;
+};
+
+UsbDeviceEntry Usb(const char* vid, const char* pid, const QString& name, const char* port) {
+    return UsbDeviceEntry{QString::fromLatin1(pid), QString::fromLatin1(vid), name,
+                          kHub + QString::fromLatin1(port)};
+}
+
+// A video capture device on the USB device at port (no port: not on USB).
+CameraId Video(int number, const QString& card, const char* vid, const char* pid,
+               const char* port) {
+    CameraId id;
+    id.devNode = QStringLiteral("/dev/video%1").arg(number);
+    id.cardName = card;
+    if (port != nullptr) {
+        id.usbVid = QString::fromLatin1(vid);
+        id.usbPid = QString::fromLatin1(pid);
+        id.usbSysPath = kHub + QString::fromLatin1(port);
+    }
+    return id;
+}
+
+class SupportCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        AppLocations locations;
+        locations.configRoot = m_dir.filePath("config");
+        locations.moduleFolder = m_dir.filePath("bin");
+        locations.picturesFolder = m_dir.filePath("Pictures");
+        ASSERT_TRUE(QDir().mkpath(locations.moduleFolder));
+        m_app.InitSettings(locations, ParseCommandLine({}));
+        // An existing, empty language file: lookups write exactly their own keys into it.
+        QFile language(m_app.m_strLanguageFile);
+        ASSERT_TRUE(language.open(QIODevice::WriteOnly));
+
+        m_check =
+            std::make_unique<SupportCheck>(m_app, m_usb, m_controller, [this] { return m_video; });
+        m_check->messageBox = [this](const QString& text) { m_boxes.push_back(text); };
+    }
+
+    QByteArray languageFile() const {
+        QFile file(m_app.m_strLanguageFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    }
+
+    // The shape of a successful check: pairs opened and closed, no box, no message looked up.
+    void ExpectQuietCheck() {
+        EXPECT_EQ(m_controller.depth(), 0);
+        EXPECT_TRUE(m_boxes.empty());
+        EXPECT_EQ(languageFile(), QByteArray());
+    }
+
+    QTemporaryDir m_dir;
+    CTavrelApp m_app;
+    FakeUsbDevices m_usb;
+    MemoryFlashController m_controller{0x1BCF, 0x2C99};
+    std::vector<CameraId> m_video;
+    std::vector<QString> m_boxes;
+    std::unique_ptr<SupportCheck> m_check;
+};
+
+TEST_F(SupportCheckTest, TwoIdenticalCamerasAreStoredInTheCameraListsOrder) {
+    const QString model = QStringLiteral("USB Microscope");
+    m_usb.devices = {Usb("046d", "c52b", QStringLiteral("USB Receiver"), "1-1"),
+                     Usb("1bcf", "2c99", model, "1-2"), Usb("1bcf", "2c99", model, "1-3")};
+    m_video = {Video(0, model, "1BCF", "2C99", "1-3"), Video(2, model, "1BCF", "2C99", "1-2")};
+
+    EXPECT_EQ(m_check->FindSupportedCameras(), 2);
+    EXPECT_EQ(m_app.m_nCameraCount, 2);
+    EXPECT_EQ(m_app.m_strCameraVid, "1BCF");
+    EXPECT_EQ(m_app.m_strCameraPid, "2C99");
+    EXPECT_EQ(m_app.m_strCameraName[0], model);
+    EXPECT_EQ(m_app.m_strCameraName[1], model);
+    EXPECT_EQ(m_check->cameras()[0], m_video[0]);  // the one on 1-3, listed first
+    EXPECT_EQ(m_check->cameras()[1], m_video[1]);
+    ASSERT_EQ(m_app.m_nUsbDeviceCount, 3);
+    EXPECT_EQ(m_app.m_UsbDevices[0].strVid, "046D");  // upper-cased
+    EXPECT_EQ(m_app.m_UsbDevices[0].strPid, "C52B");
+    EXPECT_EQ(m_app.m_UsbDevices[2].strSysPath, kHub + "1-3");
+    ExpectQuietCheck();
+}
+
+TEST_F(SupportCheckTest, IdsAreAlwaysFourUpperCaseDigits) {
+    struct Case {
+        uint16_t vid, pid;
+        const char *vidText, *pidText;
+    };
+    for (const Case& c :
+         {Case{0xABCD, 0x9F01, "ABCD", "9F01"}, Case{0x8000, 0xFFFF, "8000", "FFFF"},
+          Case{0x0001, 0x00A0, "0001", "00A0"}}) {
+        SCOPED_TRACE(c.vidText);
+        m_controller.setIds(c.vid, c.pid);
+        m_usb.devices = {Usb(c.vidText, c.pidText, QStringLiteral("Microscope"), "2-1")};
+        m_usb.devices[0].strVid = m_usb.devices[0].strVid.toLower();
+        m_video = {Video(0, QStringLiteral("Microscope"), c.vidText, c.pidText, "2-1")};
+
+        EXPECT_EQ(m_check->FindSupportedCameras(), 1);
+        EXPECT_EQ(m_app.m_strCameraVid, c.vidText);
+        EXPECT_EQ(m_app.m_strCameraPid, c.pidText);
+        ExpectQuietCheck();
+    }
+}
+
+TEST_F(SupportCheckTest, LongNamesAreFoundAndKeptWhole) {
+    const QString card = QStringLiteral("Orvane Digital Microscope HD 5MP (UVC 1)");  // 40
+    const QString product = QStringLiteral("Orvane Digital Microscope HD 5MP Camera Bridge");
+    ASSERT_EQ(card.size(), 40);
+    m_usb.devices = {Usb("1BCF", "2C99", product, "1-4")};
+    m_video = {Video(0, card, "1BCF", "2C99", "1-4")};
+
+    EXPECT_EQ(m_check->FindSupportedCameras(), 1);
+    EXPECT_EQ(m_app.m_strCameraName[0], card);
+    EXPECT_EQ(m_app.m_UsbDevices[0].strFriendlyName, product);
+    ExpectQuietCheck();
+}
+
+TEST_F(SupportCheckTest, WithoutAControllerAnswerNoCameraIsSupported) {
+    m_controller.setAttached(false);
+    m_usb.devices = {Usb("1BCF", "2C99", QStringLiteral("Microscope"), "1-2")};
+    m_video = {Video(0, QStringLiteral("Microscope"), "1BCF", "2C99", "1-2")};
+
+    EXPECT_EQ(m_check->FindSupportedCameras(), 0);
+    EXPECT_EQ(m_app.m_nCameraCount, 0);
+    EXPECT_TRUE(m_app.m_strCameraVid.isEmpty());
+    EXPECT_TRUE(m_app.m_strCameraPid.isEmpty());
+    EXPECT_FALSE(m_check->cameras()[0].isValid());
+    EXPECT_EQ(m_app.m_nUsbDeviceCount, 1);
+    EXPECT_EQ(languageFile(), kNoSupportLine);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(m_controller.depth(), 0);
+}
+
+TEST_F(SupportCheckTest, OnlyTheCamerasOwnUsbDeviceCounts) {
+    const QString model = QStringLiteral("USB Microscope");
+    m_usb.devices = {Usb("1BCF", "2C99", model, "1-2"),
+                     Usb("0C45", "6366", QStringLiteral("Webcam"), "1-3"),
+                     Usb("1BCF", "2C99", QString(), "1-4")};  // no product name: not tabled
+    m_video = {Video(0, QStringLiteral("Webcam"), "0C45", "6366", "1-3"),
+               Video(1, model, "1BCF", "2C99", "1-4"),
+               Video(2, model, "1BCF", "2C99", "1-5"),  // its USB device is not listed at all
+               Video(3, model, nullptr, nullptr, nullptr)};
+
+    EXPECT_EQ(m_check->FindSupportedCameras(), 0);
+    EXPECT_EQ(m_app.m_nUsbDeviceCount, 2);
+    EXPECT_EQ(languageFile(), kNoSupportLine);
+
+    // The camera on the supported device is found whatever its name.
+    m_video.push_back(Video(4, QStringLiteral("UVC Camera (1bcf:2c99)"), "1BCF", "2C99", "1-2"));
+    EXPECT_EQ(m_check->FindSupportedCameras(), 1);
+    EXPECT_EQ(m_check->cameras()[0].devNode, "/dev/video4");
+    EXPECT_EQ(m_app.m_strCameraName[0], "UVC Camera (1bcf:2c99)");
+}
+
+TEST_F(SupportCheckTest, TablesKeepTheirLimits) {
+    for (int i = 0; i < 25; ++i) {
+        const QByteArray port = "3-" + QByteArray::number(i + 1);
+        m_usb.devices.push_back(
+            Usb("1BCF", "2C99", QStringLiteral("Scope %1").arg(i), port.constData()));
+        m_video.push_back(
+            Video(i, QStringLiteral("Scope %1").arg(i), "1BCF", "2C99", port.constData()));
+    }
+    m_usb.devices.insert(m_usb.devices.begin() + 3, Usb("1BCF", "2C99", QString(), "3-99"));
+
+    EXPECT_EQ(m_check->FindSupportedCameras(), 2);
+    EXPECT_EQ(m_check->cameras()[0].devNode, "/dev/video0");
+    EXPECT_EQ(m_check->cameras()[1].devNode, "/dev/video1");
+    ASSERT_EQ(m_app.m_nUsbDeviceCount, 20);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(m_app.m_UsbDevices[i].strFriendlyName, QStringLiteral("Scope %1").arg(i));
+
+    // A camera is found only on a tabled device: the 20th yes, the 21st not.
+    m_video = {m_video[20], m_video[19]};
+    EXPECT_EQ(m_check->FindSupportedCameras(), 1);
+    EXPECT_EQ(m_check->cameras()[0].devNode, "/dev/video19");
+    ExpectQuietCheck();
+}
+
+TEST_F(SupportCheckTest, AnUnavailableDeviceListIsReportedAndEmptiesTheTables) {
+    m_usb.devices = {Usb("1BCF", "2C99", QStringLiteral("Microscope"), "1-2")};
+    m_video = {Video(0, QStringLiteral("Microscope"), "1BCF", "2C99", "1-2")};
+    ASSERT_EQ(m_check->FindSupportedCameras(), 1);
+
+    m_usb.available = false;
+    EXPECT_EQ(m_check->FindSupportedCameras(), 0);
+    EXPECT_EQ(m_boxes, std::vector<QString>{kListFailed});
+    EXPECT_EQ(m_app.m_nUsbDeviceCount, 0);
+    EXPECT_TRUE(m_app.m_UsbDevices[0].strFriendlyName.isEmpty());
+    EXPECT_EQ(m_app.m_nCameraCount, 0);
+    EXPECT_TRUE(m_app.m_strCameraName[0].isEmpty());
+    EXPECT_FALSE(m_check->cameras()[0].isValid());
+    EXPECT_EQ(languageFile(), kNoSupportLine);
+    EXPECT_EQ(m_controller.depth(), 0);
+}
+
+TEST_F(SupportCheckTest, AnUnreadableDeviceEndsTheTable) {
+    m_usb.devices = {Usb("1BCF", "2C99", QStringLiteral("Microscope A"), "1-2"),
+                     Usb("", "", QString(), "1-3"),
+                     Usb("1BCF", "2C99", QStringLiteral("Microscope B"), "1-4")};
+    m_video = {Video(0, QStringLiteral("B"), "1BCF", "2C99", "1-4"),
+               Video(1, QStringLiteral("A"), "1BCF", "2C99", "1-2")};
+
+    EXPECT_EQ(m_check->FindSupportedCameras(), 1);
+    EXPECT_EQ(m_boxes, std::vector<QString>{kIdUnreadable});
+    EXPECT_EQ(m_app.m_nUsbDeviceCount, 1);
+    EXPECT_EQ(m_app.m_strCameraName[0], "A");
+}
+
+TEST_F(SupportCheckTest, NoVideoDeviceLooksUpNoHardware) {
+    m_usb.devices = {Usb("1BCF", "2C99", QStringLiteral("Microscope"), "1-2")};
+    EXPECT_EQ(m_check->FindSupportedCameras(), 0);
+    EXPECT_EQ(languageFile(), QByteArray("[WndMessage]\nNOHARDWARE=") +
+                                  QStringLiteral("没有找到硬件设备").toUtf8() + "\n");
+    EXPECT_EQ(m_app.m_nUsbDeviceCount, 1);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(m_controller.depth(), 0);
+}
+
+TEST_F(SupportCheckTest, VirtualCameraPassesTheCheckLikeARealOne) {
+    CameraSystem system(true);
+    VirtualCameraDevice* device = system.virtualDevice();
+    if (device == nullptr)
+        GTEST_SKIP() << "the camera system offers no virtual camera yet";
+    UdevUsbDeviceSource usb(&system);
+    SupportCheck check(m_app, system, usb);
+    check.messageBox = [this](const QString& text) { m_boxes.push_back(text); };
+
+    ASSERT_EQ(check.FindSupportedCameras(), 1);
+    EXPECT_EQ(check.cameras()[0], device->cameraId());
+    EXPECT_EQ(m_app.m_strCameraName[0], "Tavrel Virtual Microscope");
+    EXPECT_EQ(m_app.m_strCameraVid, "1209");
+    EXPECT_EQ(m_app.m_strCameraPid, "0001");
+    const UsbDeviceEntry& last = m_app.m_UsbDevices[m_app.m_nUsbDeviceCount - 1];
+    EXPECT_EQ(last.strVid + ":" + last.strPid + " " + last.strFriendlyName,
+              "1209:0001 Tavrel Virtual Microscope");
+    EXPECT_TRUE(last.strSysPath.isEmpty());
+
+    device->unplug();
+    EXPECT_EQ(check.FindSupportedCameras(), 0);
+    device->plug();
+    EXPECT_EQ(check.FindSupportedCameras(), 1);
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(device->flashController().depth(), 0);
+}
+
+}  // namespace
