@@ -1,0 +1,576 @@
+// The V4L2 backend against a real kernel driver: vivid, the kernel's virtual video device,
+// inside the QEMU guest that tests/vm/run-in-vm boots. Discovery, formats, streaming into the
+// frame store, a picture property and the device vanishing while it streams.
+//
+// vivid's first input is a webcam that draws 75% colour bars (white, yellow, cyan, green,
+// magenta, red, blue, black from left to right) with a text overlay at the top left. The
+// tests run in file order in one guest; the unplug test comes last because it removes the
+// device (and binds it again at the end).
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "capture/Camera.h"
+#include "capture/CameraSystem.h"
+#include "capture/FrameStore.h"
+#include "contracts/Image.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr const char* kDriverDir = "/sys/bus/platform/drivers/vivid";
+constexpr const char* kDeviceName = "vivid.0";
+constexpr int kWidth = 640;
+constexpr int kHeight = 360;
+constexpr int kBars = 8;
+
+struct Rgb {
+    double r = 0, g = 0, b = 0;
+};
+
+// The 75% bars: each channel is either 75% of full scale or off.
+constexpr double kOn = 0.75 * 255;
+constexpr std::array<std::array<double, 3>, kBars> kBarColours = {{
+    {kOn, kOn, kOn},  // white
+    {kOn, kOn, 0},    // yellow
+    {0, kOn, kOn},    // cyan
+    {0, kOn, 0},      // green
+    {kOn, 0, kOn},    // magenta
+    {kOn, 0, 0},      // red
+    {0, 0, kOn},      // blue
+    {0, 0, 0},        // black
+}};
+constexpr const char* kBarNames[kBars] = {"white",   "yellow", "cyan", "green",
+                                          "magenta", "red",    "blue", "black"};
+constexpr double kTolerance = 20;
+
+// Mean colour of the middle half of each bar, over picture rows 55%..75% from the top: well
+// below vivid's text overlay. Frames are bottom-up, so picture row y is buffer row h-1-y.
+std::array<Rgb, kBars> barMeans(const uint8_t* bgr, int w, int h) {
+    std::array<Rgb, kBars> means{};
+    for (int bar = 0; bar < kBars; ++bar) {
+        const int x0 = w * bar / kBars + w / (4 * kBars);
+        const int x1 = w * (bar + 1) / kBars - w / (4 * kBars);
+        double sum[3] = {0, 0, 0};
+        int n = 0;
+        for (int y = h * 55 / 100; y < h * 75 / 100; ++y) {
+            const uint8_t* row = bgr + size_t(h - 1 - y) * w * 3;
+            for (int x = x0; x < x1; ++x) {
+                sum[0] += row[x * 3];
+                sum[1] += row[x * 3 + 1];
+                sum[2] += row[x * 3 + 2];
+                ++n;
+            }
+        }
+        means[bar] = Rgb{sum[2] / n, sum[1] / n, sum[0] / n};
+    }
+    return means;
+}
+
+double luma(const Rgb& c) {
+    return 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
+}
+
+// Receives the backend's frames on its capture thread: keeps what the tests check (size,
+// depth, bar colours, arrival times, the newest frame's pixels) and hands every frame on to
+// the frame store as the window's frame intake does.
+class RecordingSink : public FrameSink {
+public:
+    explicit RecordingSink(FrameStore* store = nullptr) : m_store(store) {}
+
+    int OnFrame(const uint8_t* pixels, int width, int height, int bitsPerPixel) override {
+        Frame frame;
+        frame.width = width;
+        frame.height = height;
+        frame.bpp = bitsPerPixel;
+        frame.when = Clock::now();
+        if (pixels && bitsPerPixel == 24 && width > 0 && height > 0) {
+            frame.bars = barMeans(pixels, width, height);
+        }
+        {
+            std::lock_guard guard(m_mutex);
+            if (pixels && bitsPerPixel == 24) {
+                m_lastPixels.assign(pixels, pixels + size_t(width) * height * 3);
+            }
+            m_frames.push_back(frame);
+        }
+        if (m_store) {
+            m_store->OnFrame(pixels, width, height, bitsPerPixel);
+        }
+        m_cv.notify_all();
+        return 0;
+    }
+
+    struct Frame {
+        int width = 0, height = 0, bpp = 0;
+        Clock::time_point when;
+        std::array<Rgb, kBars> bars{};
+    };
+
+    // Waits until count frames have arrived in all; false on timeout.
+    bool waitForFrames(size_t count, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, timeout, [&] { return m_frames.size() >= count; });
+    }
+    // Waits for a frame that satisfies test; false on timeout.
+    bool waitForFrame(const std::function<bool(const Frame&)>& test,
+                      std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        size_t checked = 0;
+        return m_cv.wait_for(lock, timeout, [&] {
+            for (; checked < m_frames.size(); ++checked) {
+                if (test(m_frames[checked])) {
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+    std::vector<Frame> frames() const {
+        std::lock_guard guard(m_mutex);
+        return m_frames;
+    }
+    std::vector<uint8_t> lastPixels() const {
+        std::lock_guard guard(m_mutex);
+        return m_lastPixels;
+    }
+
+private:
+    FrameStore* m_store;
+    // Protects m_frames and m_lastPixels.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<Frame> m_frames;
+    std::vector<uint8_t> m_lastPixels;
+};
+
+bool writeSysfs(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    ::close(fd);
+    return ok;
+}
+
+int threadCount() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++n;
+    }
+    return n;
+}
+
+double processCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// Runs f on another thread and waits at most timeout for it. A call that hangs ends the
+// whole run at once with a message: the hung call still uses the test's objects, so the test
+// cannot go on (and the guest must not wait for its time limit).
+void mustReturnWithin(std::chrono::milliseconds timeout, const char* what,
+                      std::function<void()> f) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([f = std::move(f), done] {
+        f();
+        done->set_value();
+    }).detach();
+    if (finished.wait_for(timeout) != std::future_status::ready) {
+        std::printf("FAILED: %s did not return within %lld ms\n", what,
+                    static_cast<long long>(timeout.count()));
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+}
+
+class VividTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(kDriverDir)) {
+            GTEST_SKIP() << "the vivid driver is not loaded: run this binary through "
+                            "tests/vm/run-in-vm";
+        }
+    }
+
+    // The vivid capture camera as discovery reports it.
+    static CameraId findVivid(const CameraSystem& system) {
+        for (const CameraId& id : system.enumerate()) {
+            if (id.cardName.startsWith(QStringLiteral("vivid"))) {
+                return id;
+            }
+        }
+        return {};
+    }
+
+    // Opens the vivid camera and selects 640x360 YUYV at the rate the backend lists for it.
+    std::unique_ptr<Camera> openYuyv640x360(CameraSystem& system, CameraFormat* chosen) {
+        const CameraId id = findVivid(system);
+        if (!id.isValid()) {
+            ADD_FAILURE() << "discovery did not find the vivid camera";
+            return nullptr;
+        }
+        std::unique_ptr<Camera> camera = system.create(id);
+        if (!camera || !camera->open()) {
+            ADD_FAILURE() << "cannot open " << id.devNode.toStdString();
+            return nullptr;
+        }
+        for (const CameraFormat& f : camera->formats()) {
+            if (f.pixelFormat == PixelFormat::YUYV && f.width == kWidth && f.height == kHeight) {
+                *chosen = f;
+                break;
+            }
+        }
+        if (chosen->width != kWidth || !camera->setFormat(*chosen)) {
+            ADD_FAILURE() << "cannot select 640x360 YUYV";
+            return nullptr;
+        }
+        return camera;
+    }
+};
+
+TEST_F(VividTest, DiscoveryFindsOnlyTheCaptureNode) {
+    CameraSystem system(false);
+    const std::vector<CameraId> ids = system.enumerate();
+    const CameraId vivid = findVivid(system);
+    ASSERT_TRUE(vivid.isValid()) << "no vivid camera among " << ids.size() << " cameras";
+    EXPECT_EQ(vivid.backend, CameraBackend::V4L2);
+    EXPECT_TRUE(vivid.devNode.startsWith(QStringLiteral("/dev/video")));
+    // vivid is a platform device, not a USB one.
+    EXPECT_TRUE(vivid.usbVid.isEmpty());
+    EXPECT_TRUE(vivid.usbPid.isEmpty());
+
+    // vivid also creates video output and VBI nodes; only the video capture node is a camera.
+    for (const CameraId& id : ids) {
+        const int fd = ::open(id.devNode.toUtf8().constData(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd, 0) << id.devNode.toStdString();
+        v4l2_capability cap{};
+        ASSERT_EQ(::ioctl(fd, VIDIOC_QUERYCAP, &cap), 0);
+        ::close(fd);
+        const uint32_t caps =
+            (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+        EXPECT_TRUE(caps & V4L2_CAP_VIDEO_CAPTURE) << id.devNode.toStdString();
+        EXPECT_TRUE(caps & V4L2_CAP_STREAMING) << id.devNode.toStdString();
+    }
+    int vividNodes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/video4linux")) {
+        std::FILE* f = std::fopen((entry.path() / "name").c_str(), "r");
+        char name[64] = {};
+        if (f && std::fgets(name, sizeof name, f)) {
+            vividNodes += std::strncmp(name, "vivid", 5) == 0;
+        }
+        if (f) {
+            std::fclose(f);
+        }
+    }
+    EXPECT_GT(vividNodes, 1) << "vivid should have made output nodes too";
+    EXPECT_EQ(std::count_if(ids.begin(), ids.end(),
+                            [](const CameraId& id) {
+                                return id.cardName.startsWith(QStringLiteral("vivid"));
+                            }),
+              1);
+
+    // The same device found twice is the same camera.
+    EXPECT_EQ(findVivid(system), findVivid(CameraSystem(false)));
+}
+
+TEST_F(VividTest, FormatsListYuyvSizesOnce) {
+    CameraSystem system(false);
+    std::unique_ptr<Camera> camera = system.create(findVivid(system));
+    ASSERT_TRUE(camera);
+    ASSERT_TRUE(camera->open());
+    const std::vector<CameraFormat> formats = camera->formats();
+    ASSERT_FALSE(formats.empty());
+
+    std::vector<std::pair<int, int>> yuyvSizes;
+    for (const CameraFormat& f : formats) {
+        if (f.pixelFormat == PixelFormat::YUYV) {
+            yuyvSizes.emplace_back(f.width, f.height);
+        }
+    }
+    std::printf("vivid YUYV sizes:");
+    for (const auto& [w, h] : yuyvSizes) {
+        std::printf(" %dx%d", w, h);
+    }
+    std::printf(" (%zu formats in all)\n", formats.size());
+    EXPECT_NE(std::find(yuyvSizes.begin(), yuyvSizes.end(), std::pair(kWidth, kHeight)),
+              yuyvSizes.end());
+    EXPECT_NE(std::find(yuyvSizes.begin(), yuyvSizes.end(), std::pair(1280, 720)), yuyvSizes.end());
+
+    // Each (format, size) once; no MJPG entry before an uncompressed one.
+    for (size_t i = 0; i < formats.size(); ++i) {
+        for (size_t j = i + 1; j < formats.size(); ++j) {
+            EXPECT_FALSE(formats[i].pixelFormat == formats[j].pixelFormat &&
+                         formats[i].width == formats[j].width &&
+                         formats[i].height == formats[j].height)
+                << "entry " << i << " listed again as entry " << j;
+        }
+        if (i > 0) {
+            EXPECT_FALSE(formats[i - 1].isMjpg() && !formats[i].isMjpg());
+        }
+    }
+
+    // The chosen format is what the device then reports.
+    CameraFormat yuyv;
+    for (const CameraFormat& f : formats) {
+        if (f.pixelFormat == PixelFormat::YUYV && f.width == kWidth && f.height == kHeight) {
+            yuyv = f;
+        }
+    }
+    ASSERT_TRUE(camera->setFormat(yuyv));
+    EXPECT_EQ(camera->currentFormat().pixelFormat, PixelFormat::YUYV);
+    EXPECT_EQ(camera->currentFormat().width, kWidth);
+    EXPECT_EQ(camera->currentFormat().height, kHeight);
+    const int fd = ::open(camera->id().devNode.toUtf8().constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    v4l2_format fmt{};
+    fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    ASSERT_EQ(::ioctl(fd, VIDIOC_G_FMT, &fmt), 0);
+    ::close(fd);
+    EXPECT_EQ(fmt.fmt.pix.pixelformat, V4L2_PIX_FMT_YUYV);
+    EXPECT_EQ(fmt.fmt.pix.width, uint32_t(kWidth));
+    EXPECT_EQ(fmt.fmt.pix.height, uint32_t(kHeight));
+}
+
+TEST_F(VividTest, StreamsColourBarsIntoTheFrameStore) {
+    CameraSystem system(false);
+    CameraFormat format;
+    std::unique_ptr<Camera> camera = openYuyv640x360(system, &format);
+    ASSERT_TRUE(camera);
+
+    // The pan square centred on the frame: the middle h x h square of the picture.
+    FrameStore store;
+    store.updateTransform([](TransformState& t) {
+        t.m_nCenterX = kWidth / 2;
+        t.m_nCenterY = kHeight / 2;
+    });
+    RecordingSink sink(&store);
+
+    constexpr size_t kFrames = 30;
+    ASSERT_TRUE(camera->prepare());
+    const Clock::time_point started = Clock::now();
+    ASSERT_TRUE(camera->start(&sink));
+    EXPECT_TRUE(camera->isStreaming());
+    const bool arrived = sink.waitForFrames(kFrames, 60s);
+    camera->stop();
+    EXPECT_FALSE(camera->isStreaming());
+    EXPECT_FALSE(camera->isLost());
+    ASSERT_TRUE(arrived) << "only " << sink.frames().size() << " frames in 60 s";
+
+    const std::vector<RecordingSink::Frame> frames = sink.frames();
+    // After stop() returns no frame arrives any more.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(sink.frames().size(), frames.size());
+    EXPECT_GE(camera->stats().framesDelivered, kFrames);
+
+    const double seconds =
+        std::chrono::duration<double>(frames[kFrames - 1].when - started).count();
+    std::printf(
+        "vivid 640x360 YUYV through the V4L2 backend: %zu frames in %.2f s = %.1f fps "
+        "(asked for %.1f fps)\n",
+        kFrames, seconds, double(kFrames) / seconds, format.fps);
+
+    int badFrames = 0;
+    for (size_t i = 0; i < frames.size() && badFrames < 3; ++i) {
+        const RecordingSink::Frame& frame = frames[i];
+        ASSERT_EQ(frame.width, kWidth) << "frame " << i;
+        ASSERT_EQ(frame.height, kHeight) << "frame " << i;
+        ASSERT_EQ(frame.bpp, 24) << "frame " << i;
+        for (int bar = 0; bar < kBars; ++bar) {
+            const Rgb& got = frame.bars[bar];
+            const auto& want = kBarColours[bar];
+            if (std::abs(got.r - want[0]) > kTolerance || std::abs(got.g - want[1]) > kTolerance ||
+                std::abs(got.b - want[2]) > kTolerance) {
+                ADD_FAILURE() << "frame " << i << ": the " << kBarNames[bar] << " bar is RGB ("
+                              << got.r << ", " << got.g << ", " << got.b << "), expected ("
+                              << want[0] << ", " << want[1] << ", " << want[2] << ")";
+                ++badFrames;
+                break;
+            }
+        }
+    }
+
+    // The frame store kept the middle square of the last frame, its rows from the bottom up
+    // to (not including) the frame's top row, black around it.
+    const std::vector<uint8_t> raw = sink.lastPixels();
+    ASSERT_EQ(raw.size(), size_t(kWidth) * kHeight * 3);
+    std::lock_guard guard(store.lock());
+    const Image* image = store.currentImage();
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->GetWidth(), kWidth);
+    ASSERT_EQ(image->GetHeight(), kHeight);
+    ASSERT_EQ(image->GetBpp(), 24);
+    const int left = (kWidth - kHeight) / 2;
+    const int right = left + kHeight;
+    int wrongRows = 0;
+    for (int row = 0; row < kHeight; ++row) {
+        const uint8_t* got = image->GetBits(row);
+        const uint8_t* frameRow = raw.data() + size_t(row) * kWidth * 3;
+        bool rowOk = true;
+        for (int x = 0; x < kWidth && rowOk; ++x) {
+            const bool inside = x >= left && x < right && row < kHeight - 1;
+            for (int c = 0; c < 3; ++c) {
+                const uint8_t want = inside ? frameRow[x * 3 + c] : 0;
+                if (got[x * 3 + c] != want) {
+                    rowOk = false;
+                    ADD_FAILURE() << "frame store row " << row << " x " << x << " channel " << c
+                                  << ": " << int(got[x * 3 + c]) << ", expected " << int(want);
+                    break;
+                }
+            }
+        }
+        wrongRows += !rowOk;
+        if (wrongRows >= 3) {
+            break;
+        }
+    }
+    // The square keeps the picture's columns in place: the green bar shows, the outer bars
+    // (white, black) lie outside it.
+    const std::array<Rgb, kBars> cropBars =
+        barMeans(image->GetBits(0), kWidth, kHeight);  // rows are unpadded at 640 x 3 bytes
+    EXPECT_GT(luma(cropBars[3]), 60);
+    EXPECT_NEAR(luma(cropBars[0]), 0, 1);
+    EXPECT_NEAR(luma(cropBars[7]), 0, 1);
+}
+
+TEST_F(VividTest, BrightnessReadsBackAndBrightensThePicture) {
+    CameraSystem system(false);
+    CameraFormat format;
+    std::unique_ptr<Camera> camera = openYuyv640x360(system, &format);
+    ASSERT_TRUE(camera);
+    ASSERT_TRUE(camera->hasProperty(CameraProperty::Brightness));
+
+    PropertyRange range;
+    ASSERT_TRUE(camera->getPropertyRange(CameraProperty::Brightness, &range));
+    EXPECT_EQ(range.min, 0);
+    EXPECT_EQ(range.max, 255);
+    EXPECT_EQ(range.def, 128);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Brightness, range.def, kPropertyFlagsManual));
+
+    RecordingSink sink;
+    ASSERT_TRUE(camera->start(&sink));
+    ASSERT_TRUE(sink.waitForFrames(3, 30s));
+    const std::array<Rgb, kBars> before = sink.frames().back().bars;
+    EXPECT_LT(luma(before[7]), kTolerance) << "the black bar at default brightness";
+
+    long value = -1;
+    long flags = 0;
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Brightness, 200, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Brightness, &value, &flags));
+    EXPECT_EQ(value, 200);
+    EXPECT_EQ(flags, kPropertyFlagsManual);
+
+    // Frames already in the driver's queue keep the old brightness; a later one is brighter.
+    const bool brighter = sink.waitForFrame(
+        [&](const RecordingSink::Frame& f) {
+            // Every bar gains, the black one most visibly (it was at the bottom of the range).
+            for (int bar = 0; bar < kBars; ++bar) {
+                if (luma(f.bars[bar]) < luma(before[bar]) + (bar == 0 ? 20 : 40)) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        30s);
+    camera->stop();
+    EXPECT_TRUE(brighter) << "no frame got brighter after brightness 200";
+
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Brightness, range.def, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Brightness, &value, &flags));
+    EXPECT_EQ(value, range.def);
+}
+
+// Runs last: removes the device while it streams, then binds it again.
+TEST_F(VividTest, UnbindWhileStreamingEndsTheCaptureThread) {
+    CameraSystem system(false);
+    CameraFormat format;
+    std::unique_ptr<Camera> camera = openYuyv640x360(system, &format);
+    ASSERT_TRUE(camera);
+    ASSERT_TRUE(camera->prepare());
+    const int threadsBefore = threadCount();
+
+    RecordingSink sink;
+    ASSERT_TRUE(camera->start(&sink));
+    ASSERT_TRUE(sink.waitForFrames(5, 30s));
+    EXPECT_GT(threadCount(), threadsBefore) << "streaming runs a capture thread";
+
+    const std::string driver = kDriverDir;
+    bool unbound = false;
+    mustReturnWithin(10s, "unbinding vivid",
+                     [&] { unbound = writeSysfs(driver + "/unbind", kDeviceName); });
+    ASSERT_TRUE(unbound) << "cannot write " << driver << "/unbind";
+    ASSERT_FALSE(std::filesystem::exists(driver + "/" + kDeviceName)) << "vivid still bound";
+
+    const Clock::time_point unboundAt = Clock::now();
+    while (!camera->isLost() && Clock::now() - unboundAt < 10s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(camera->isLost()) << "the backend did not notice the device going away";
+    EXPECT_FALSE(camera->isStreaming());
+    // The capture thread ends by itself, before anyone calls stop().
+    const Clock::time_point lost = Clock::now();
+    while (threadCount() > threadsBefore && Clock::now() - lost < 5s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LE(threadCount(), threadsBefore) << "the capture thread is still running";
+
+    // Nothing spins: over 2 s the process uses a small fraction of one core.
+    const size_t framesAtLoss = sink.frames().size();
+    const double cpuBefore = processCpuSeconds();
+    std::this_thread::sleep_for(2s);
+    const double cpuUsed = processCpuSeconds() - cpuBefore;
+    std::printf("after the unbind: %.3f s of CPU time in 2 s\n", cpuUsed);
+    EXPECT_LT(cpuUsed, 0.3);
+    EXPECT_EQ(sink.frames().size(), framesAtLoss) << "frames after the device went away";
+
+    mustReturnWithin(5s, "stop() after the unbind", [&] { camera->stop(); });
+    EXPECT_FALSE(camera->isStreaming());
+    EXPECT_FALSE(camera->start(&sink)) << "a lost camera must not start again";
+    mustReturnWithin(5s, "close() after the unbind", [&] { camera->close(); });
+    EXPECT_FALSE(findVivid(system).isValid()) << "discovery still lists the removed camera";
+
+    // Plugged in again, the camera is found and streams once more.
+    ASSERT_TRUE(writeSysfs(driver + "/bind", kDeviceName));
+    CameraId again;
+    const Clock::time_point bound = Clock::now();
+    while (!again.isValid() && Clock::now() - bound < 10s) {
+        std::this_thread::sleep_for(50ms);
+        again = findVivid(system);
+    }
+    ASSERT_TRUE(again.isValid()) << "vivid not found after binding it again";
+    std::unique_ptr<Camera> replugged = system.create(again);
+    ASSERT_TRUE(replugged && replugged->open());
+    RecordingSink sink2;
+    ASSERT_TRUE(replugged->start(&sink2));
+    EXPECT_TRUE(sink2.waitForFrames(3, 30s));
+    replugged->stop();
+    replugged->close();
+}
+
+}  // namespace
