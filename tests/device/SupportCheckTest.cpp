@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <memory>
-#include <ostream>
 
+#include "QStringPrinter.h"
 #include "app/CommandLine.h"
 #include "app/TavrelApp.h"
 #include "capture/CameraSystem.h"
@@ -13,10 +13,6 @@
 #include "contracts/MemoryFlashController.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
-
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
