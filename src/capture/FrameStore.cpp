@@ -25,6 +25,17 @@ float sanitizedFactor(float f) {
 
 }  // namespace
 
+FrameStore::Rect FrameStore::intersect(const Rect& a, const Rect& b) {
+    const int x0 = std::max(a.x, b.x);
+    const int y0 = std::max(a.y, b.y);
+    const int x1 = std::min(a.x + a.w, b.x + b.w);
+    const int y1 = std::min(a.y + a.h, b.y + b.h);
+    if (x1 <= x0 || y1 <= y0) {
+        return Rect{};
+    }
+    return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
 FrameStore::FrameStore() = default;
 FrameStore::~FrameStore() = default;
 
@@ -194,18 +205,30 @@ int FrameStore::OnFrame(const uint8_t* pixels, int w, int h, int bpp) {
                 }
             }
         } else {
-            preparePlacement(m_pWorkBuf, w, m_workPlacement, sq);
-            uint8_t* work = m_pWorkBuf.data();
-            for (int i = 0; i < sq.h; ++i) {
-                std::memcpy(work + size_t(sq.y + i) * stride + size_t(sq.x) * 3,
-                            src + size_t(i) * stride, size_t(sq.w) * 3);
-            }
-            // The scaler reads the centred zoom region straight out of the work picture and
-            // writes the output rows mirrored as asked.
+            // Only the zoom region of the work picture is ever read, so only the part of the
+            // pan square inside it is needed.
             const int ox = (w - cw) / 2;
             const int oy = (h - ch) / 2;
-            m_scaler.scale(work + size_t(oy) * stride + size_t(ox) * 3, int(stride), cw, ch,
-                           m_pOutBuf.data(), int(stride), w, h, hm, vm);
+            const Rect region{ox, oy, cw, ch};
+            const Rect used = intersect(sq, region);
+            const uint8_t* zoomSrc;
+            if (used == region) {
+                // The region lies wholly in the copied square: read it straight from the
+                // frame, the work picture would hold the same bytes.
+                zoomSrc = src + size_t(oy - sq.y) * stride + size_t(ox - sq.x) * 3;
+            } else {
+                preparePlacement(m_pWorkBuf, w, m_workPlacement, used);
+                uint8_t* work = m_pWorkBuf.data();
+                const uint8_t* from =
+                    src + size_t(used.y - sq.y) * stride + size_t(used.x - sq.x) * 3;
+                for (int i = 0; i < used.h; ++i) {
+                    std::memcpy(work + size_t(used.y + i) * stride + size_t(used.x) * 3,
+                                from + size_t(i) * stride, size_t(used.w) * 3);
+                }
+                zoomSrc = work + size_t(oy) * stride + size_t(ox) * 3;
+            }
+            m_scaler.scale(zoomSrc, int(stride), cw, ch, m_pOutBuf.data(), int(stride), w, h, hm,
+                           vm);
             m_outPlacement.known = false;
         }
         m_nLastCropWidth = cw;

@@ -125,6 +125,7 @@ private:
         Rect dst;                // where it lands in the work picture (unmirrored)
     };
 
+    static Rect intersect(const Rect& a, const Rect& b);  // empty Rect{} when disjoint
     static ViewCrop computeViewCrop(int w, int h, const TransformState& t);
     // Makes buf black outside `next`, clearing only what the previous placement left.
     static void preparePlacement(std::vector<uint8_t>& buf, int w, Placement& placement,

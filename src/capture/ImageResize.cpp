@@ -1,7 +1,33 @@
 #include "capture/ImageResize.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#define TAVREL_SCALER_SSSE3 1
+#endif
+
+namespace {
+
+#if defined(TAVREL_SCALER_SSSE3)
+bool cpuHasSsse3() {
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+#endif
+
+// a * (256 - f) + b * f, rounded to 8 bits, written with one multiply per channel.
+inline uint8_t lerp8(int a, int b, int f) {
+    return uint8_t((a * 256 + (b - a) * f + 128) >> 8);
+}
+
+}  // namespace
 
 BilinearTap bilinearTap(int dstIndex, int srcSize, int dstSize) {
     // Position in 1/256 source pixels: ((2x + 1) * src - dst) * 256 / (2 * dst), floored and
@@ -32,35 +58,130 @@ void BilinearScaler24::prepareColumns(int srcWidth, int dstWidth, bool hMirror) 
         m_colOffset1[size_t(x)] = tap.i1 * 3;
         m_colWeight[size_t(x)] = uint16_t(tap.weight);
     }
+
+    // Blocks of four output pixels for the vector path: when the block's source pixels lie
+    // within 16 bytes (always so when scaling up), one load and two byte shuffles gather them.
+    // A block whose window would leave the source row is done pixel by pixel.
+    const size_t blocks = size_t(dstWidth) / 4;
+    m_blocks.resize(blocks);
+    const int rowBytes = srcWidth * 3;
+    for (size_t k = 0; k < blocks; ++k) {
+        ColumnBlock& blk = m_blocks[k];
+        int lo = INT32_MAX;
+        int hi = 0;
+        for (size_t p = 0; p < 4; ++p) {
+            lo = std::min(lo, m_colOffset0[4 * k + p]);
+            hi = std::max(hi, m_colOffset1[4 * k + p] + 3);
+        }
+        if (hi - lo > 16 || lo + 16 > rowBytes) {
+            blk.base = -1;
+            continue;
+        }
+        blk.base = lo;
+        std::memset(blk.maskA, 0x80, sizeof blk.maskA);  // 0x80: the lane becomes 0
+        std::memset(blk.maskB, 0x80, sizeof blk.maskB);
+        std::memset(blk.weight, 0, sizeof blk.weight);
+        for (size_t p = 0; p < 4; ++p) {
+            for (int c = 0; c < 3; ++c) {
+                blk.maskA[3 * p + c] = uint8_t(m_colOffset0[4 * k + p] - lo + c);
+                blk.maskB[3 * p + c] = uint8_t(m_colOffset1[4 * k + p] - lo + c);
+                blk.weight[3 * p + c] = uint8_t(m_colWeight[4 * k + p]);
+            }
+        }
+    }
     m_colSrcWidth = srcWidth;
     m_colDstWidth = dstWidth;
     m_colMirror = hMirror;
 }
 
-void BilinearScaler24::filterRow(const uint8_t* srcRow, uint16_t* out) const {
-    const int n = m_colDstWidth;
-    const int32_t* off0 = m_colOffset0.data();
-    const int32_t* off1 = m_colOffset1.data();
-    const uint16_t* weight = m_colWeight.data();
-    for (int x = 0; x < n; ++x) {
-        const uint8_t* a = srcRow + off0[x];
-        const uint8_t* b = srcRow + off1[x];
-        const unsigned wb = weight[x];
-        const unsigned wa = 256 - wb;
-        out[0] = uint16_t(a[0] * wa + b[0] * wb);
-        out[1] = uint16_t(a[1] * wa + b[1] * wb);
-        out[2] = uint16_t(a[2] * wa + b[2] * wb);
-        out += 3;
+void BilinearScaler24::filterPixels(const uint8_t* srcRow, uint8_t* out, int from, int to) const {
+    for (int x = from; x < to; ++x) {
+        const uint8_t* a = srcRow + m_colOffset0[size_t(x)];
+        const uint8_t* b = srcRow + m_colOffset1[size_t(x)];
+        const int f = m_colWeight[size_t(x)];
+        uint8_t* o = out + size_t(x) * 3;
+        o[0] = lerp8(a[0], b[0], f);
+        o[1] = lerp8(a[1], b[1], f);
+        o[2] = lerp8(a[2], b[2], f);
     }
+}
+
+#if defined(TAVREL_SCALER_SSSE3)
+// The same sums as filterPixels, eight 16-bit lanes at a time: a * (256 - f) + b * f + 128
+// is at most 65408, so it fits the lanes unsigned.
+__attribute__((target("ssse3"))) void BilinearScaler24::filterBlocks(const uint8_t* srcRow,
+                                                                     uint8_t* out) const {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i full = _mm_set1_epi16(256);
+    const __m128i round = _mm_set1_epi16(128);
+    const int blocks = int(m_blocks.size());
+    for (int k = 0; k < blocks; ++k) {
+        const ColumnBlock& blk = m_blocks[size_t(k)];
+        if (blk.base < 0) {
+            filterPixels(srcRow, out, 4 * k, 4 * k + 4);
+            continue;
+        }
+        const __m128i win = _mm_loadu_si128(reinterpret_cast<const __m128i*>(srcRow + blk.base));
+        const __m128i a =
+            _mm_shuffle_epi8(win, _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk.maskA)));
+        const __m128i b =
+            _mm_shuffle_epi8(win, _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk.maskB)));
+        const __m128i wv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk.weight));
+        const __m128i wbLo = _mm_unpacklo_epi8(wv, zero);
+        const __m128i wbHi = _mm_unpackhi_epi8(wv, zero);
+        __m128i lo =
+            _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_sub_epi16(full, wbLo)),
+                          _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wbLo));
+        __m128i hi =
+            _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_sub_epi16(full, wbHi)),
+                          _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wbHi));
+        lo = _mm_srli_epi16(_mm_add_epi16(lo, round), 8);
+        hi = _mm_srli_epi16(_mm_add_epi16(hi, round), 8);
+        // 16 bytes stored, 12 meant: the next block (or the row buffer's slack) takes the rest.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(k) * 12),
+                         _mm_packus_epi16(lo, hi));
+    }
+    filterPixels(srcRow, out, 4 * blocks, m_colDstWidth);
+}
+#endif
+
+void BilinearScaler24::filterRow(const uint8_t* srcRow, uint8_t* out) const {
+#if defined(TAVREL_SCALER_SSSE3)
+    if (cpuHasSsse3()) {
+        filterBlocks(srcRow, out);
+        return;
+    }
+#endif
+    filterPixels(srcRow, out, 0, m_colDstWidth);
 }
 
 namespace {
 
-// One output row from two filtered rows (values scaled by 256): weights in 1/256, rounded.
-void blendRows(const uint16_t* a, const uint16_t* b, unsigned wb, uint8_t* dst, int count) {
+// One output row from two filtered rows: weight wb (1..255) of row b in 1/256, rounded.
+// a * (256 - wb) + b * wb + 128 never exceeds 65408, so 16-bit lanes suffice; the SSE2 loop
+// and the scalar tail compute the same formula.
+void blendRows(const uint8_t* a, const uint8_t* b, unsigned wb, uint8_t* dst, int count) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wa16 = _mm_set1_epi16(short(256 - wb));
+    const __m128i wb16 = _mm_set1_epi16(short(wb));
+    const __m128i round = _mm_set1_epi16(128);
+    for (; i + 16 <= count; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(va, zero), wa16),
+                                   _mm_mullo_epi16(_mm_unpacklo_epi8(vb, zero), wb16));
+        __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(va, zero), wa16),
+                                   _mm_mullo_epi16(_mm_unpackhi_epi8(vb, zero), wb16));
+        lo = _mm_srli_epi16(_mm_add_epi16(lo, round), 8);
+        hi = _mm_srli_epi16(_mm_add_epi16(hi, round), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(lo, hi));
+    }
+#endif
     const unsigned wa = 256 - wb;
-    for (int i = 0; i < count; ++i) {
-        dst[i] = uint8_t((a[i] * wa + b[i] * wb + 32768u) >> 16);
+    for (; i < count; ++i) {
+        dst[i] = uint8_t((a[i] * wa + b[i] * wb + 128) >> 8);
     }
 }
 
@@ -75,15 +196,15 @@ bool BilinearScaler24::scale(const uint8_t* src, int srcStride, int srcWidth, in
     prepareColumns(srcWidth, dstWidth, hMirror);
     const size_t rowValues = size_t(dstWidth) * 3;
     for (auto& row : m_rowBuf) {
-        if (row.size() < rowValues) {
-            row.resize(rowValues);
+        if (row.size() < rowValues + kRowSlack) {
+            row.resize(rowValues + kRowSlack);
         }
     }
 
     // Output rows walk the source downwards, so each source row is filtered horizontally
     // once and kept while the output rows that need it are blended (two rows cached).
-    uint16_t* rowA = m_rowBuf[0].data();
-    uint16_t* rowB = m_rowBuf[1].data();
+    uint8_t* rowA = m_rowBuf[0].data();
+    uint8_t* rowB = m_rowBuf[1].data();
     int srcRowA = -1;
     int srcRowB = -1;
     const int count = int(rowValues);
@@ -98,16 +219,16 @@ bool BilinearScaler24::scale(const uint8_t* src, int srcStride, int srcWidth, in
                 srcRowA = tap.i0;
             }
         }
-        const uint16_t* second = rowA;
-        if (tap.weight != 0 && tap.i1 != tap.i0) {
-            if (srcRowB != tap.i1) {
-                filterRow(src + int64_t(tap.i1) * srcStride, rowB);
-                srcRowB = tap.i1;
-            }
-            second = rowB;
+        uint8_t* out = dst + int64_t(vMirror ? dstHeight - 1 - y : y) * dstStride;
+        if (tap.weight == 0) {
+            std::memcpy(out, rowA, rowValues);
+            continue;
         }
-        const int outRow = vMirror ? dstHeight - 1 - y : y;
-        blendRows(rowA, second, unsigned(tap.weight), dst + int64_t(outRow) * dstStride, count);
+        if (srcRowB != tap.i1) {
+            filterRow(src + int64_t(tap.i1) * srcStride, rowB);
+            srcRowB = tap.i1;
+        }
+        blendRows(rowA, rowB, unsigned(tap.weight), out, count);
     }
     return true;
 }

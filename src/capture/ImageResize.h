@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -7,8 +8,9 @@
 // order, the scaler never looks at their meaning). The digital zoom uses it on every frame.
 //
 // Sampling: output pixel x samples the source at (x + 0.5) * srcWidth / dstWidth - 0.5,
-// clamped to the picture (pixel centres aligned), with weights in steps of 1/256 and the
-// result rounded to nearest. Equal sizes copy the picture unchanged, bit for bit.
+// clamped to the picture (pixel centres aligned), with weights in steps of 1/256; rows are
+// filtered horizontally first (rounded to 8 bits), then blended vertically (rounded). Equal
+// sizes copy the picture unchanged, bit for bit.
 //
 // The scaler keeps its column tables and two filtered source rows between calls, so scaling
 // frame after frame at one output width allocates nothing; a change of the source size, the
@@ -26,19 +28,35 @@ public:
 
 private:
     void prepareColumns(int srcWidth, int dstWidth, bool hMirror);
-    void filterRow(const uint8_t* srcRow, uint16_t* out) const;
+    // Filters one source row horizontally into out (dstWidth * 3 bytes, plus kRowSlack
+    // bytes the vector path may scribble on).
+    void filterRow(const uint8_t* srcRow, uint8_t* out) const;
+    void filterPixels(const uint8_t* srcRow, uint8_t* out, int from, int to) const;
+    void filterBlocks(const uint8_t* srcRow, uint8_t* out) const;
+
+    static constexpr size_t kRowSlack = 16;
 
     // Per output column: byte offsets of the two source pixels and the weight of the second
     // (0..255 of 256). Built for m_colSrcWidth -> m_colDstWidth with m_colMirror.
     std::vector<int32_t> m_colOffset0;
     std::vector<int32_t> m_colOffset1;
     std::vector<uint16_t> m_colWeight;
+    // The same table in blocks of four output pixels for the vector path: the source bytes
+    // from `base` on (16 of them) shuffled into the first and second pixels' channels.
+    // base < 0: the block is done pixel by pixel.
+    struct ColumnBlock {
+        uint8_t maskA[16];
+        uint8_t maskB[16];
+        uint8_t weight[16];
+        int32_t base;
+    };
+    std::vector<ColumnBlock> m_blocks;
     int m_colSrcWidth = -1;
     int m_colDstWidth = -1;
     bool m_colMirror = false;
 
-    // Two horizontally filtered source rows, each channel scaled by 256.
-    std::vector<uint16_t> m_rowBuf[2];
+    // Two horizontally filtered source rows.
+    std::vector<uint8_t> m_rowBuf[2];
 };
 
 // Where an output position samples the source: source index i0, its neighbour i1 (equal to
