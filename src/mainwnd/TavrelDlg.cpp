@@ -10,15 +10,22 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
+#include <algorithm>
+#include <mutex>
 
 #include "app/LanguageText.h"
 #include "app/ProfileFile.h"
 #include "app/TavrelApp.h"
 #include "app/TextTable.h"
+#include "capture/CameraSystem.h"
+#include "contracts/Image.h"
+#include "device/SupportCheck.h"
+#include "device/UsbDeviceSource.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/AboutDlg.h"
 #include "mainwnd/CommandIds.h"
@@ -34,7 +41,9 @@ QString LookUp(const char* section, const char* key) {
     return GetLanguageText(sectionName, keyName, BuiltInDefault(sectionName, keyName));
 }
 
-QString MainText(const char* key) { return LookUp("MainWnd", key); }
+QString MainText(const char* key) {
+    return LookUp("MainWnd", key);
+}
 
 constexpr int kToolbarCommands[10] = {Cmd::Play,        Cmd::Snap,      Cmd::Record,  Cmd::ZoomIn,
                                       Cmd::ZoomOut,     Cmd::ZoomReset, Cmd::HMirror, Cmd::VMirror,
@@ -54,7 +63,13 @@ constexpr int kInitialImages[10] = {Icon::Playing,
 
 }  // namespace
 
-CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent) : QMainWindow(parent), m_app(app) {
+CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent)
+    : QMainWindow(parent),
+      m_app(app),
+      m_cameras(std::make_unique<CameraSystem>(app.m_bVirtualCamera)),
+      m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
+      m_support(std::make_unique<SupportCheck>(app, *m_cameras, *m_usbSource)),
+      m_graph(*m_cameras, m_intake, m_intake) {
     setWindowIcon(IconById(Icon::App));
     setWindowTitle(QStringLiteral("Orvane"));
     m_folderPicker = [](QWidget* owner, const QString& caption, const QString& start) {
@@ -70,6 +85,15 @@ CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent) : QMainWindow(parent), 
     BuildToolBar();
     BuildStatusBar();
 
+    TransformState transform = m_frameStore.transform();
+    transform.factoryMode = m_bFactoryMode;
+    m_frameStore.setTransform(transform);
+    m_frameStore.onFramePublished = [this] { RequestDisplay(); };
+    m_intake.hasSource = [this] { return HaveSourceFilter(); };
+
+    if (FindSupportedCameras() > 0) {
+        ChooseDevice(m_app.m_pCameraMoniker[0]);
+    }
     UpdateCommandStates();
 
     // The language in force carries the check mark; each item shows its flag.
@@ -393,13 +417,14 @@ QString CTavrelDlg::OnToolTipText(int id) const {
 }
 
 void CTavrelDlg::UpdateCommandStates() {
+    const TransformState t = m_frameStore.transform();
     if (QAction* zoomOut = toolAction(Cmd::ZoomOut)) {
-        zoomOut->setEnabled(m_fZoom > 1.0f);
+        zoomOut->setEnabled(t.m_fZoom > 1.0f);
     }
-    toolAction(Cmd::HMirror)->setChecked(m_bHMirror);
-    toolAction(Cmd::VMirror)->setChecked(m_bVMirror);
-    SetMenuChecked(Cmd::VMirror, m_bVMirror);
-    SetMenuChecked(Cmd::HMirror, m_bHMirror);
+    toolAction(Cmd::HMirror)->setChecked(t.m_bHMirror);
+    toolAction(Cmd::VMirror)->setChecked(t.m_bVMirror);
+    SetMenuChecked(Cmd::VMirror, t.m_bVMirror);
+    SetMenuChecked(Cmd::HMirror, t.m_bHMirror);
 
     if (!m_bFactoryMode) {
         for (int id : {Cmd::RestoreParameters, Cmd::SaveParameters, Cmd::PanZoomWindow,
@@ -454,13 +479,24 @@ void CTavrelDlg::OnExit() {
 void CTavrelDlg::OnPlay() {
     if (HaveCameraPicture() && HaveSourceFilter()) {
         m_bWantPreview = !m_bWantPreview;
-        SetToolbarImage(ToolSlot::Play, m_bWantPreview ? Icon::Playing : Icon::Paused);
+        if (m_bWantPreview) {
+            SetToolbarImage(ToolSlot::Play, Icon::Playing);
+            if (m_graph.state() != CaptureGraph::State::Rendered) {
+                RenderPreview();
+            }
+            StartPreview();
+        } else {
+            SetToolbarImage(ToolSlot::Play, Icon::Paused);
+            StopPreview();
+        }
         SetMenuChecked(Cmd::Play, !m_bWantPreview);
         ApplyLanguageTexts();
         return;
     }
-    // No camera picture yet: the support check runs again once discovery is part of the
-    // build; until then there is no camera to open.
+    // No camera picture yet: look for a camera again (one may have been plugged in).
+    if (FindSupportedCameras() > 0) {
+        ChooseDevice(m_app.m_pCameraMoniker[0]);
+    }
 }
 
 void CTavrelDlg::OnLanguage(int id) {
@@ -507,16 +543,331 @@ void CTavrelDlg::OnChooseFolder() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Camera state (the camera layer is not part of this build yet)
+// Camera: discovery, capture graph, stream formats
 
 bool CTavrelDlg::HaveCameraPicture() const {
-    return false;
+    return m_frameStore.hasCurrentImage();
 }
 
 bool CTavrelDlg::HaveSourceFilter() const {
-    return false;
+    return m_graph.source() != nullptr;
 }
 
+void CTavrelDlg::NoteFailure(const QString& key) {
+    const QString section = QStringLiteral("WndMessage");
+    GetLanguageText(section, key, BuiltInDefault(section, key));
+}
+
+int CTavrelDlg::FindSupportedCameras() {
+    const int count = m_support->FindSupportedCameras();
+    m_app.m_pCameraMoniker = m_support->cameras();
+    return count;
+}
+
+void CTavrelDlg::ChooseDevice(const CameraId& camera) {
+    if (m_pVideoMoniker.isValid() && m_pVideoMoniker == camera && HaveSourceFilter()) {
+        return;  // the camera already chosen: no stop, no rebuild
+    }
+    m_pVideoMoniker = camera;
+    if (m_graph.state() == CaptureGraph::State::Running) {
+        StopPreview();
+    }
+    if (m_graph.state() == CaptureGraph::State::Rendered) {
+        TearDownGraph();
+    }
+    FreeCaptureFilters();
+    BuildCaptureGraph();
+    if (m_bWantPreview) {
+        RenderPreview();
+        StartPreview();
+    }
+}
+
+bool CTavrelDlg::BuildCaptureGraph() {
+    if (!m_pVideoMoniker.isValid() || !m_graph.build(m_pVideoMoniker)) {
+        NoteFailure(QStringLiteral("NOOPENSOURCE"));
+        FreeCaptureFilters();
+        return false;
+    }
+    // The camera's stored parameter block is read here once the flash parameters join the
+    // build; until then the stream choice keeps its construction values.
+    Camera* camera = m_graph.source();
+    m_formats.setCapabilities(camera->formats());
+    if (m_formats.capabilities().empty()) {
+        // No format to choose from: the build goes on without a stream choice.
+        const QString section = QStringLiteral("WndMessage");
+        GetLanguageText(section, QStringLiteral("NOSUPPORT"),
+                        QStringLiteral("没有找到VCapture:IAMStreamConfig接口"));
+    } else {
+        EnumerateResolutions();
+    }
+    OnPowerLineFrequency(m_formats.m_nPowerLineFreq == 1 ? 1 : 2);
+    SetMenuChecked(Cmd::Freq50Hz, m_formats.m_nPowerLineFreq == 1);
+    SetMenuChecked(Cmd::Freq60Hz, m_formats.m_nPowerLineFreq != 1);
+    for (int id : {Cmd::Freq50Hz, Cmd::Freq60Hz}) {
+        if (QAction* action = menuAction(id)) {
+            action->setEnabled(true);
+        }
+    }
+    return true;
+}
+
+void CTavrelDlg::EnumerateResolutions() {
+    m_formats.enumerate(m_bFactoryMode);
+    RebuildResolutionMenus();
+    if (auto format = m_formats.selectedFormat()) {
+        m_graph.source()->setFormat(*format);
+    }
+    const CameraFormat current = m_graph.source()->currentFormat();
+    if (current.width > 0 && current.height > 0) {
+        m_frameStore.setVideoSize(current.width, current.height);
+        RecomputePanCentre();
+    }
+    CheckResolutionEntry();
+}
+
+void CTavrelDlg::RebuildResolutionMenus() {
+    for (auto it = m_menuActions.begin(); it != m_menuActions.end();) {
+        if (StreamFormats::isResolutionCommand(it->first) || it->first == Cmd::YuvPlaceholder ||
+            it->first == Cmd::MjpgPlaceholder) {
+            it = m_menuActions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    auto addEntries = [this](QMenu* menu, const std::vector<ResolutionEntry>& entries) {
+        for (const ResolutionEntry& entry : entries) {
+            AddMenuCommand(menu, entry.commandId, entry.text, true);
+        }
+    };
+    if (m_bFactoryMode) {
+        if (!m_menuYuv) {
+            m_menuResolution->clear();
+            m_menuYuv = m_menuResolution->addMenu(QStringLiteral("YUV"));
+            m_menuMjpg = m_menuResolution->addMenu(QStringLiteral("MJPG"));
+        }
+        m_menuYuv->menuAction()->setCheckable(true);
+        m_menuMjpg->menuAction()->setCheckable(true);
+        m_menuYuv->clear();
+        m_menuMjpg->clear();
+        addEntries(m_menuYuv, m_formats.yuvList());
+        addEntries(m_menuMjpg, m_formats.mjpgList());
+    } else {
+        // Normal mode: one flat list in place of the two submenus.
+        m_menuResolution->clear();
+        m_menuYuv = nullptr;
+        m_menuMjpg = nullptr;
+        addEntries(m_menuResolution, m_formats.flatList());
+    }
+}
+
+void CTavrelDlg::CheckResolutionEntry() {
+    if (!HaveSourceFilter()) {
+        return;
+    }
+    const CameraFormat current = m_graph.source()->currentFormat();
+    QMenu* list = m_menuResolution;
+    if (m_bFactoryMode && m_menuYuv && m_menuMjpg) {
+        m_menuMjpg->menuAction()->setChecked(current.isMjpg());
+        m_menuYuv->menuAction()->setChecked(!current.isMjpg());
+        list = current.isMjpg() ? m_menuMjpg : m_menuYuv;
+    }
+    const auto entries = list->actions();
+    for (int i = 0; i < entries.size(); ++i) {
+        if (!entries[i]->menu()) {
+            entries[i]->setChecked(i == m_formats.m_nResolutionIndex);
+        }
+    }
+}
+
+bool CTavrelDlg::RenderPreview() {
+    if (m_graph.state() == CaptureGraph::State::Rendered) {
+        return true;
+    }
+    if (!m_graph.render()) {
+        if (!m_graph.failureKey().isEmpty()) {
+            NoteFailure(m_graph.failureKey());
+        }
+        return false;
+    }
+    return true;
+}
+
+bool CTavrelDlg::StartPreview() {
+    FitWindowToVideo();
+    // The overlay and the placeholder picture join here with the live-picture feature.
+    if (m_graph.state() == CaptureGraph::State::Running) {
+        return true;
+    }
+    if (m_graph.state() != CaptureGraph::State::Rendered) {
+        return false;
+    }
+    if (!m_graph.run()) {
+        NoteFailure(QStringLiteral("CONNOTPREVIEW"));
+        return false;
+    }
+    if (HaveSourceFilter()) {
+        SetMenuChecked(Cmd::Play, !m_bWantPreview);
+    }
+    SetToolbarImage(ToolSlot::Play, Icon::Playing);
+    SetStatusText(2, m_app.m_strCameraName[0]);
+    return true;
+}
+
+bool CTavrelDlg::StopPreview() {
+    if (m_graph.state() != CaptureGraph::State::Running) {
+        return false;
+    }
+    m_graph.stop();
+    SetToolbarImage(ToolSlot::Play, Icon::Paused);
+    return true;
+}
+
+void CTavrelDlg::TearDownGraph() {
+    m_graph.tearDown();
+}
+
+void CTavrelDlg::FreeCaptureFilters() {
+    m_graph.free();
+}
+
+void CTavrelDlg::RecomputePanCentre() {
+    m_frameStore.updateTransform([this](TransformState& t) {
+        t.m_nCenterX = int((m_fPanX + 1.0f) * (float(t.m_nVideoWidth) * 0.5f));
+        t.m_nCenterY =
+            int(float(t.m_nVideoHeight) - (m_fPanY + 1.0f) * (float(t.m_nVideoHeight) * 0.5f));
+    });
+}
+
+void CTavrelDlg::ShowZoomPercentage() {
+    SetStatusText(1, QStringLiteral("%1%").arg(int(m_frameStore.transform().m_fZoom * 100.0f)));
+}
+
+void CTavrelDlg::FitWindowToVideo() {
+    int w = videoWidth();
+    int h = videoHeight();
+    if (w <= 0 || h <= 0) {
+        w = 640;
+        h = 480;
+    }
+    const QRect screen =
+        this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+    QSize area(w, h);
+    if (w >= screen.width() - 48) {
+        // Too wide for the screen: the window spans it and the picture is scaled into it.
+        const int chrome = height() - m_preview->height();
+        area = QSize(screen.width() - 4, screen.height() - std::max(chrome, 36));
+    }
+    m_preview->setPreferredSize(area);
+    m_preview->setMinimumSize(std::min(area.width(), 160), std::min(area.height(), 120));
+    if (!isMaximized() && !isFullScreen()) {
+        adjustSize();
+        resize(sizeHint());
+    }
+    SetStatusText(0, StreamFormats::entryText(videoWidth(), videoHeight()));
+    ShowZoomPercentage();
+}
+
+void CTavrelDlg::ApplyResolution(const CameraFormat& format) {
+    if (!HaveSourceFilter()) {
+        return;
+    }
+    if (m_bWantPreview) {
+        StopPreview();
+    }
+    if (m_graph.state() == CaptureGraph::State::Rendered) {
+        TearDownGraph();
+    }
+    if (m_graph.source()->setFormat(format)) {
+        const CameraFormat current = m_graph.source()->currentFormat();
+        m_frameStore.setVideoSize(current.width, current.height);
+        RecomputePanCentre();
+    }
+    m_frameStore.DeleteCurrentImage();
+    m_preview->setImage(QImage());
+    if (m_bWantPreview) {
+        RenderPreview();
+        StartPreview();
+    }
+}
+
+void CTavrelDlg::OnResolutionCommand(int id) {
+    const auto format = m_formats.formatForCommand(id);
+    if (!format) {
+        return;
+    }
+    m_intake.ResetStillTrigger();
+    m_formats.m_bMjpgSelected = StreamFormats::isMjpgCommand(id);
+    for (auto& [cmd, action] : m_menuActions) {
+        if (StreamFormats::isResolutionCommand(cmd)) {
+            action->setChecked(cmd == id);
+        }
+    }
+    if (m_bFactoryMode && m_menuYuv && m_menuMjpg) {
+        m_menuYuv->menuAction()->setChecked(!m_formats.m_bMjpgSelected);
+        m_menuMjpg->menuAction()->setChecked(m_formats.m_bMjpgSelected);
+    }
+    ApplyResolution(*format);
+    m_formats.m_nResolutionIndex =
+        id - (m_formats.m_bMjpgSelected ? StreamFormats::kMjpgFirstId : StreamFormats::kYuvFirstId);
+    m_intake.ResetStillTrigger();
+}
+
+void CTavrelDlg::On640x480() {
+    m_intake.ResetStillTrigger();
+    m_formats.m_bMjpgSelected = false;
+    for (auto& [cmd, action] : m_menuActions) {
+        if (StreamFormats::isResolutionCommand(cmd)) {
+            action->setChecked(cmd == StreamFormats::kYuvFirstId);
+        }
+    }
+    if (m_menuYuv && m_menuMjpg) {
+        m_menuYuv->menuAction()->setChecked(true);
+        m_menuMjpg->menuAction()->setChecked(false);
+    }
+    // The first uncompressed capability, whatever its size.
+    if (auto format = m_formats.formatForCommand(StreamFormats::kYuvFirstId)) {
+        ApplyResolution(*format);
+    }
+    m_intake.ResetStillTrigger();
+    m_formats.m_nResolutionIndex = 0;
+}
+
+void CTavrelDlg::OnPowerLineFrequency(int value) {
+    Camera* camera = m_graph.source();
+    if (!camera || !HaveCameraPicture() || !camera->hasPowerLineFrequency()) {
+        return;  // before the first frame the setting is not sent
+    }
+    camera->setPowerLineFrequency(value);
+    m_formats.m_nPowerLineFreq = value;
+    SetMenuChecked(Cmd::Freq50Hz, value == 1);
+    SetMenuChecked(Cmd::Freq60Hz, value != 1);
+}
+
+void CTavrelDlg::RequestDisplay() {
+    if (m_displayPending.exchange(true)) {
+        return;  // a request is already on its way; it will show the newest frame
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { ShowLatestFrame(); }, Qt::QueuedConnection);
+}
+
+void CTavrelDlg::ShowLatestFrame() {
+    m_displayPending = false;
+    if (isMinimized()) {
+        return;
+    }
+    QImage picture;
+    {
+        std::lock_guard<std::mutex> lock(m_frameStore.lock());
+        if (const Image* image = m_frameStore.currentImage(); image && image->HasPixels()) {
+            picture = image->ToQImage();
+        }
+    }
+    if (!picture.isNull()) {
+        m_preview->setImage(picture);
+    }
+}
 // ---------------------------------------------------------------------------------------------
 // Events
 
@@ -565,7 +916,10 @@ void CTavrelDlg::DestroyWindow() {
         return;
     }
     m_destroyed = true;
-    // Order: camera parameters to flash (normal mode), tool windows, capture graph, frame
-    // store, then the notifications. The features that own those steps hook in here as they
-    // join the build; the frame lock lives as long as the window object.
+    // The capture thread is stopped and joined before the frame store is freed; the frame lock
+    // itself lives as long as the window object.
+    StopPreview();
+    TearDownGraph();
+    FreeCaptureFilters();
+    m_frameStore.Free();
 }

@@ -3,11 +3,21 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
+
+#include "capture/CaptureGraph.h"
+#include "capture/FrameIntake.h"
+#include "capture/FrameStore.h"
+#include "capture/StreamFormats.h"
 
 class CTavrelApp;
+class CameraSystem;
 class PreviewWidget;
+class SupportCheck;
+class UsbDeviceSource;
 class QAction;
 class QLabel;
 class QMenu;
@@ -62,6 +72,30 @@ public:
     bool wantPreview() const { return m_bWantPreview; }
     bool factoryMode() const { return m_bFactoryMode; }
 
+    // --- camera (capture graph, stream formats, frame intake) ---
+    void ChooseDevice(const CameraId& camera);
+    bool BuildCaptureGraph();
+    bool RenderPreview();
+    bool StartPreview();
+    bool StopPreview();
+    void TearDownGraph();
+    void FreeCaptureFilters();
+    void ApplyResolution(const CameraFormat& format);
+    void OnResolutionCommand(int id);
+    void On640x480();
+    void OnPowerLineFrequency(int value);  // 1 = 50 Hz, 2 = 60 Hz
+    // Support check; returns the number of supported cameras found.
+    int FindSupportedCameras();
+
+    CameraSystem& cameraSystem() { return *m_cameras; }
+    CaptureGraph& captureGraph() { return m_graph; }
+    FrameStore& frameStore() { return m_frameStore; }
+    FrameIntake& frameIntake() { return m_intake; }
+    StreamFormats& streamFormats() { return m_formats; }
+    QMenu* resolutionMenu() const { return m_menuResolution; }
+    int videoWidth() const { return m_frameStore.transform().m_nVideoWidth; }
+    int videoHeight() const { return m_frameStore.transform().m_nVideoHeight; }
+
     // Texts kept after they are applied.
     QString m_strFilePath, m_strExit, m_strOpen, m_strPlay, m_strStop, m_strSnap, m_strRecord;
     QString m_strHMirror, m_strVMirror, m_strReMirror, m_strZoomIn, m_strZoomOut, m_strReZoom;
@@ -92,14 +126,41 @@ private:
     void OnPlay();
     void OnLanguage(int id);
 
-    // Whether a camera picture exists: the camera is open and a frame has arrived.
+    // Whether a camera picture exists: a frame has arrived.
     bool HaveCameraPicture() const;
+    // Whether a camera is open (the graph's source exists).
     bool HaveSourceFilter() const;
+    // Looks a failure text up so that its key lands in the language file; it is not shown.
+    static void NoteFailure(const QString& key);
+    void EnumerateResolutions();
+    void RebuildResolutionMenus();
+    void CheckResolutionEntry();
+    void FitWindowToVideo();
+    void RecomputePanCentre();
+    void ShowZoomPercentage();
+    // Asks the GUI thread to show the newest frame; called on the capture thread. Requests
+    // that arrive while one is pending are merged.
+    void RequestDisplay();
+    void ShowLatestFrame();
 
     // Teardown in a fixed order; runs once, when the window closes.
     void DestroyWindow();
 
     CTavrelApp& m_app;
+
+    // Declaration order is teardown order in reverse: the frame store (and its lock) outlives
+    // everything that delivers frames into it.
+    FrameStore m_frameStore;
+    FrameIntake m_intake{m_frameStore};
+    std::unique_ptr<CameraSystem> m_cameras;
+    std::unique_ptr<UsbDeviceSource> m_usbSource;
+    std::unique_ptr<SupportCheck> m_support;
+    CaptureGraph m_graph;
+    StreamFormats m_formats;
+    CameraId m_pVideoMoniker;
+    float m_fPanX = 0.0f;
+    float m_fPanY = 0.0f;
+    std::atomic<bool> m_displayPending{false};
 
     QMenu* m_menuFile = nullptr;
     QMenu* m_menuSetting = nullptr;
@@ -125,10 +186,7 @@ private:
     QString m_strSaveFolder;
     bool m_destroyed = false;
 
-    // Transform and camera state shown by the toolbar; owned here until their features land.
-    float m_fZoom = 1.0f;
-    bool m_bHMirror = false;
-    bool m_bVMirror = false;
+    // Camera state shown by the toolbar; owned here until the property features land.
     bool m_bExposureAuto = false;
 
     FolderPicker m_folderPicker;
