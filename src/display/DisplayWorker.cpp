@@ -1,0 +1,272 @@
+#include "display/DisplayWorker.h"
+
+#include <QMetaObject>
+#include <cstring>
+#include <utility>
+
+#include "capture/FrameStore.h"
+#include "display/Overlay.h"
+#include "display/PreviewWidget.h"
+
+DisplayWorker::DisplayWorker(FrameStore& frames, Overlay& overlay, PreviewWidget* widget)
+    : m_frames(frames),
+      m_overlay(overlay),
+      m_widget(widget),
+      m_handover(std::make_shared<Handover>()) {
+    m_thread = std::thread([this] { run(); });
+}
+
+DisplayWorker::~DisplayWorker() {
+    stop();
+}
+
+void DisplayWorker::notifyFrame() {
+    {
+        std::lock_guard guard(m_mailLock);
+        m_framePending = true;
+        m_frameSeq = ++m_requestSeq;
+    }
+    m_wake.notify_one();
+}
+
+void DisplayWorker::showPlaceholder() {
+    {
+        std::lock_guard guard(m_mailLock);
+        m_placeholderPending = true;
+        m_placeholderSeq = ++m_requestSeq;
+    }
+    m_wake.notify_one();
+}
+
+void DisplayWorker::setSuspended(bool suspended) {
+    {
+        std::lock_guard guard(m_mailLock);
+        if (m_suspended == suspended) {
+            return;
+        }
+        m_suspended = suspended;
+        if (!suspended) {
+            // The screen missed every picture of the suspension: draw the newest again.
+            m_framePending = true;
+            m_frameSeq = ++m_requestSeq;
+        }
+    }
+    m_wake.notify_one();
+}
+
+void DisplayWorker::stop() {
+    {
+        std::lock_guard guard(m_mailLock);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+bool DisplayWorker::copyComposed(Image& out) const {
+    std::lock_guard guard(m_frames.lock());
+    out.Copy(m_imgComposed);
+    return out.IsValid();
+}
+
+bool DisplayWorker::waitIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mailLock);
+    return m_idle.wait_for(lock, timeout, [this] {
+        return m_stopping ||
+               (!m_busy && !m_framePending && !(m_placeholderPending && !m_suspended));
+    });
+}
+
+int DisplayWorker::postedCount() const {
+    return m_handover->posts.load();
+}
+int DisplayWorker::deliveredCount() const {
+    return m_handover->deliveries.load();
+}
+
+void DisplayWorker::run() {
+    std::unique_lock lock(m_mailLock);
+    for (;;) {
+        m_wake.wait(lock, [this] {
+            return m_stopping || m_framePending || (m_placeholderPending && !m_suspended);
+        });
+        if (m_stopping) {
+            break;
+        }
+        const bool placeholder = m_placeholderPending && !m_suspended;
+        const bool frame = m_framePending;
+        const bool placeholderFirst = placeholder && (!frame || m_placeholderSeq < m_frameSeq);
+        const bool show = !m_suspended;
+        if (placeholder) {
+            m_placeholderPending = false;
+        }
+        m_framePending = false;
+        m_busy = true;
+        lock.unlock();
+
+        if (placeholderFirst) {
+            drawPlaceholder();
+        }
+        if (frame) {
+            composeFrame(show);
+        }
+        if (placeholder && !placeholderFirst) {
+            drawPlaceholder();
+        }
+
+        lock.lock();
+        m_busy = false;
+        m_idle.notify_all();
+    }
+    m_busy = false;
+    m_idle.notify_all();
+}
+
+void DisplayWorker::drawPlaceholder() {
+    const Overlay::View view = m_overlay.current();
+    if (!view.prepared || !view.prepared->valid()) {
+        return;  // no overlay built yet: nothing to show
+    }
+    handOver(view.prepared->canvas().ToQImage());
+}
+
+void DisplayWorker::composeFrame(bool show) {
+    // Taken before the frame lock: the overlay's lock and the frame lock are never nested.
+    const Overlay::View view = m_overlay.current();
+
+    bool haveFrame = false;
+    {
+        std::lock_guard guard(m_frames.lock());
+        const Image* current = m_frames.currentImage();
+        if (current != nullptr && current->IsValid()) {
+            m_work.Copy(*current);  // reuses m_work's storage while the size stays
+            haveFrame = m_work.IsValid();
+        }
+    }
+    if (!haveFrame) {
+        if (show) {
+            drawPlaceholder();
+        }
+        return;
+    }
+
+    const int w = m_work.GetWidth();
+    const int h = m_work.GetHeight();
+    if (view.blend && view.prepared) {
+        if (const PreparedOverlay* overlay = overlayForFrame(view.prepared, w, h)) {
+            overlay->BlendInto(m_work);
+        }
+    }
+
+    QImage* picture = nullptr;
+    if (show && m_widget != nullptr) {
+        if (m_work.GetBpp() == 24) {
+            picture = &pictureBuffer(w, h);
+            uchar* base = picture->bits();
+            const qsizetype perLine = picture->bytesPerLine();
+            for (int y = 0; y < h; ++y) {
+                // The image is bottom-up, the picture top-down.
+                std::memcpy(base + qsizetype(h - 1 - y) * perLine, m_work.GetBits(y),
+                            size_t(w) * 3);
+            }
+        } else {
+            m_pictures[0] = m_work.ToQImage();
+            picture = &m_pictures[0];
+        }
+    }
+
+    {
+        // The swap leaves the previous composed frame in m_work, whose storage the next
+        // frame reuses.
+        std::lock_guard guard(m_frames.lock());
+        std::swap(m_work, m_imgComposed);
+    }
+    ++m_composed;
+
+    if (picture != nullptr) {
+        handOver(*picture);
+    }
+}
+
+const PreparedOverlay* DisplayWorker::overlayForFrame(
+    const std::shared_ptr<const PreparedOverlay>& prepared, int width, int height) {
+    if (prepared->width() == width && prepared->height() == height) {
+        return prepared.get();
+    }
+    // The overlay is built at the video size; a frame of another size (a camera that
+    // delivers something else than was chosen) gets the same marks made at its own size, so
+    // the mask stays centred on the frame. Kept until the overlay or the frame size changes.
+    if (m_resizedSource != prepared || !m_resizedOverlay || m_resizedOverlay->width() != width ||
+        m_resizedOverlay->height() != height) {
+        m_resizedOverlay = PreparedOverlay::Build(prepared->settings(), width, height);
+        m_resizedSource = prepared;
+    }
+    return m_resizedOverlay->valid() ? m_resizedOverlay.get() : nullptr;
+}
+
+QImage& DisplayWorker::pictureBuffer(int width, int height) {
+    // A picture can be refilled once nobody else holds it: the widget has moved on to a newer
+    // one and no delivery carries it. The acquire fence pairs with the release of the GUI
+    // thread's last reference, so its reads are finished before we write.
+    QImage* reusable = nullptr;
+    for (QImage& picture : m_pictures) {
+        if (picture.isNull() || !picture.isDetached()) {
+            continue;
+        }
+        if (picture.width() == width && picture.height() == height &&
+            picture.format() == QImage::Format_BGR888) {
+            std::atomic_thread_fence(std::memory_order_acquire);
+            return picture;
+        }
+        reusable = &picture;
+    }
+    if (reusable == nullptr) {
+        for (QImage& picture : m_pictures) {
+            if (picture.isNull()) {
+                reusable = &picture;
+                break;
+            }
+        }
+    }
+    if (reusable == nullptr) {
+        reusable = &m_pictures[0];  // all held: drop our reference, its holders keep it
+    }
+    *reusable = QImage(width, height, QImage::Format_BGR888);
+    return *reusable;
+}
+
+void DisplayWorker::handOver(const QImage& picture) {
+    if (m_widget == nullptr || picture.isNull()) {
+        return;
+    }
+    bool post = false;
+    {
+        std::lock_guard guard(m_handover->lock);
+        m_handover->pending = picture;
+        if (!m_handover->posted) {
+            m_handover->posted = true;
+            post = true;
+        }
+    }
+    if (!post) {
+        return;  // the queued delivery will take the newer picture
+    }
+    ++m_handover->posts;
+    std::shared_ptr<Handover> handover = m_handover;
+    PreviewWidget* widget = m_widget;
+    QMetaObject::invokeMethod(
+        widget,
+        [handover, widget] {
+            QImage newest;
+            {
+                std::lock_guard guard(handover->lock);
+                newest = std::exchange(handover->pending, QImage());
+                handover->posted = false;
+            }
+            ++handover->deliveries;
+            widget->setImage(newest);
+        },
+        Qt::QueuedConnection);
+}

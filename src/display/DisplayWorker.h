@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QImage>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "contracts/Image.h"
+
+class FrameStore;
+class Overlay;
+class PreparedOverlay;
+class PreviewWidget;
+
+// The one thread that puts frames on the screen. For every new frame it takes the newest
+// current image from the frame store, lays the overlay (edge mask, crosshair) over it, keeps
+// the result as the composed image (the frame exactly as displayed, at frame resolution: the
+// source of snapshots and recordings) and hands a QImage of it to the preview widget.
+//
+// Frames are never queued. notifyFrame() only raises a flag: frames that arrive while the
+// worker is busy collapse into one pending request, and the worker always fetches the newest
+// frame when it starts, so the newest frame always reaches the composed image and the screen.
+// The handover to the widget is a one-slot mailbox as well: while one delivery is waiting for
+// the GUI thread, newer pictures replace the one in the slot instead of queueing events.
+//
+// Threads: the constructor starts the worker thread; notifyFrame() may be called from any
+// thread, also with the frame lock held (it never takes the frame lock). showPlaceholder(),
+// setSuspended() and stop() belong to the GUI thread. The frame store, the overlay and the
+// widget must outlive the running worker: stop() (also run by the destructor) joins it, and
+// the owner calls it before freeing the frame store or destroying the widget. Pictures already
+// posted to a widget that is destroyed later are dropped by Qt.
+class DisplayWorker {
+public:
+    // `widget` may be null: frames are then composed but not shown.
+    DisplayWorker(FrameStore& frames, Overlay& overlay, PreviewWidget* widget);
+    ~DisplayWorker();
+    DisplayWorker(const DisplayWorker&) = delete;
+    DisplayWorker& operator=(const DisplayWorker&) = delete;
+
+    // A new current image exists. Only raises a flag and wakes the worker.
+    void notifyFrame();
+
+    // Shows the overlay canvas (white, with the marks that are on) stretched in the widget:
+    // before the first frame and after a format change, until the next frame.
+    void showPlaceholder();
+
+    // While suspended (window minimized) nothing is drawn; frames are still composed, so
+    // snapshots and recordings stay current. Leaving the suspension redraws the newest frame.
+    void setSuspended(bool suspended);
+
+    // Stops and joins the worker thread. Afterwards notifications are ignored. Idempotent.
+    void stop();
+
+    // The last composed frame, overlay included, at frame resolution; empty before the first
+    // frame. Call with the frame store's lock held.
+    const Image& composed() const { return m_imgComposed; }
+    // Copies the composed frame into `out` (reusing its storage) under the frame lock. False
+    // (out emptied) when there is none yet.
+    bool copyComposed(Image& out) const;
+
+    // Waits until the worker has nothing pending and is not working. False on timeout.
+    bool waitIdle(std::chrono::milliseconds timeout);
+
+    // Counters: frames composed, pictures posted to the GUI thread, pictures the widget got.
+    int composedCount() const { return m_composed.load(); }
+    int postedCount() const;
+    int deliveredCount() const;
+
+private:
+    // The GUI side of the handover; shared with the queued calls so that they stay valid
+    // whatever the worker's lifetime.
+    struct Handover {
+        std::mutex lock;      // guards pending and posted
+        QImage pending;       // newest picture not yet given to the widget
+        bool posted = false;  // a delivery call is queued and has not run yet
+        std::atomic<int> posts{0};
+        std::atomic<int> deliveries{0};
+    };
+
+    void run();
+    void drawPlaceholder();
+    void composeFrame(bool show);
+    const PreparedOverlay* overlayForFrame(const std::shared_ptr<const PreparedOverlay>& prepared,
+                                           int width, int height);
+    QImage& pictureBuffer(int width, int height);
+    void handOver(const QImage& picture);
+
+    FrameStore& m_frames;
+    Overlay& m_overlay;
+    PreviewWidget* m_widget;
+    std::shared_ptr<Handover> m_handover;
+
+    // Guards the request flags below. Never held while taking the frame lock (the capture
+    // thread calls notifyFrame() with the frame lock held).
+    std::mutex m_mailLock;
+    std::condition_variable m_wake;  // a request, a resumption or stop
+    std::condition_variable m_idle;  // the worker went idle
+    bool m_framePending = false;
+    bool m_placeholderPending = false;
+    // Order of the two requests: each takes the next number, so a placeholder asked for after
+    // a frame is drawn after it, and a frame that follows a placeholder replaces it.
+    uint64_t m_requestSeq = 0;
+    uint64_t m_frameSeq = 0;
+    uint64_t m_placeholderSeq = 0;
+    bool m_suspended = false;
+    bool m_stopping = false;
+    bool m_busy = false;
+
+    // Worker thread only: the frame being composed, pictures for the widget, and the overlay
+    // re-made at the frame's size when a frame's size differs from the overlay's.
+    Image m_work;
+    std::array<QImage, 3> m_pictures;
+    std::shared_ptr<const PreparedOverlay> m_resizedSource;
+    std::shared_ptr<const PreparedOverlay> m_resizedOverlay;
+
+    // Written by the worker, read by snapshot and recorder: guarded by the frame lock.
+    Image m_imgComposed;
+
+    std::atomic<int> m_composed{0};
+    std::thread m_thread;  // last: started once every member above exists
+};

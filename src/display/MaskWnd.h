@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "contracts/Image.h"
+#include "display/OverlaySettings.h"
+
+class FrameStore;
+class PreviewWidget;
+class QCheckBox;
+class QGroupBox;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+// Size steps of the mask window. Each step is added in double precision to the stored float
+// and the result stored as a float again, then held to its limits:
+// the mask radius grows by 0.01 up to 0.5 and shrinks by 0.01 down to the larger of the
+// crosshair size and 0.25 (the clear disc never gets smaller than the cross); the crosshair
+// grows by 0.02 up to the mask radius and shrinks by 0.02 down to 0.
+namespace MaskSteps {
+float MaskLarger(float radius);
+float MaskSmaller(float radius, float crossSize);
+float CrossLarger(float crossSize, float radius);
+float CrossSmaller(float crossSize);
+}  // namespace MaskSteps
+
+// The mask window: switches the edge mask and the crosshair on and off, chooses their colours
+// and sizes, and shows a small live view of the current frame.
+//
+// It edits a copy of the window's overlay settings and reports every change at once through
+// the change handler, which the owner uses to take the settings and rebuild the overlay, so
+// the user sees each change on the live picture. Nothing is written back at close.
+//
+// Enter ends the window (as OK), Esc is ignored, the close box ends it. GUI thread only.
+class CMaskWnd : public QDialog {
+    Q_OBJECT
+public:
+    using ChangeHandler = std::function<void(const OverlaySettings&)>;
+
+    // `frames` (may be null) is the source of the live view; it must outlive the window.
+    CMaskWnd(const OverlaySettings& settings, FrameStore* frames, ChangeHandler onChange,
+             QWidget* parent = nullptr);
+    ~CMaskWnd() override;
+
+    const OverlaySettings& settings() const { return m_settings; }
+    bool previewTimerActive() const;
+
+    // The handlers of the controls, also reachable for tests.
+    void OnMaskEnable(bool on);
+    void OnCrossEnable(bool on);
+    void OnMaskLarger();
+    void OnMaskSmaller();
+    void OnCrossLarger();
+    void OnCrossSmaller();
+    // A preset from a colour chooser: colour and preset index change.
+    void OnMaskPreset(int index);
+    void OnCrossPreset(int index);
+    // A free colour ("Other…"): only the colour changes.
+    void OnMaskColor(ColorRef colour);
+    void OnCrossColor(ColorRef colour);
+    // Enter: stops the live view and ends the window.
+    void OnOK();
+
+    void done(int result) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void ApplyTexts();
+    QMenu* MakeColourMenu(bool mask);
+    void ShowColour(QPushButton* button, ColorRef colour);
+    void Changed();
+    void OnTimer();
+
+    OverlaySettings m_settings;
+    FrameStore* m_frames;
+    ChangeHandler m_onChange;
+    Image m_frameCopy;  // the live view's copy of the current frame, storage reused
+
+    QGroupBox* m_maskGroup = nullptr;
+    QCheckBox* m_maskEnable = nullptr;
+    QPushButton* m_maskColour = nullptr;
+    QPushButton* m_maskLarger = nullptr;
+    QPushButton* m_maskSmaller = nullptr;
+    QGroupBox* m_crossGroup = nullptr;
+    QCheckBox* m_crossEnable = nullptr;
+    QPushButton* m_crossColour = nullptr;
+    QPushButton* m_crossLarger = nullptr;
+    QPushButton* m_crossSmaller = nullptr;
+    PreviewWidget* m_preview = nullptr;
+    QTimer* m_timer = nullptr;
+};
