@@ -219,11 +219,11 @@ int FrameStore::OnFrame(const uint8_t* pixels, int w, int h, int bpp) {
             } else {
                 preparePlacement(m_pWorkBuf, w, m_workPlacement, used);
                 uint8_t* work = m_pWorkBuf.data();
-                const uint8_t* from =
-                    src + size_t(used.y - sq.y) * stride + size_t(used.x - sq.x) * 3;
                 for (int i = 0; i < used.h; ++i) {
-                    std::memcpy(work + size_t(used.y + i) * stride + size_t(used.x) * 3,
-                                from + size_t(i) * stride, size_t(used.w) * 3);
+                    std::memcpy(
+                        work + size_t(used.y + i) * stride + size_t(used.x) * 3,
+                        src + size_t(used.y - sq.y + i) * stride + size_t(used.x - sq.x) * 3,
+                        size_t(used.w) * 3);
                 }
                 zoomSrc = work + size_t(oy) * stride + size_t(ox) * 3;
             }
