@@ -465,9 +465,19 @@ void CTavrelDlg::OnCommand(int id) {
         case Cmd::LangJapanese:
             OnLanguage(id);
             break;
+        case Cmd::Resolution640x480:
+            On640x480();
+            break;
+        case Cmd::Freq50Hz:
+            OnPowerLineFrequency(1);
+            break;
+        case Cmd::Freq60Hz:
+            OnPowerLineFrequency(2);
+            break;
         default:
-            // Commands of features that act on the camera picture: with no camera open and no
-            // frame arrived they have nothing to act on.
+            if (StreamFormats::isResolutionCommand(id)) {
+                OnResolutionCommand(id);
+            }
             break;
     }
 }
