@@ -10,6 +10,7 @@
 
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
+#include "capture/virtual/VirtualScene.h"
 #include "contracts/CameraController.h"
 
 namespace {
@@ -415,4 +416,111 @@ TEST(VirtualCameraController, IdsWhilePluggedAndFlashReadBack) {
         EXPECT_EQ(byte, uint8_t(i * 7 + 1)) << i;
     }
     controller.ALC_UnInitialize();
+}
+
+namespace {
+
+// Mean absolute difference of two ARGB pictures over the middle of the field, in grey levels.
+double fieldDifference(const VirtualScene& scene, const std::vector<uint8_t>& a,
+                       const std::vector<uint8_t>& b) {
+    const int r = int(scene.fieldRadius() * 0.7);
+    const int cx = int(scene.fieldCenterX()), cy = int(scene.fieldCenterY());
+    double sum = 0;
+    int count = 0;
+    for (int y = cy - r; y < cy + r; ++y) {
+        for (int x = cx - r; x < cx + r; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const size_t i = (size_t(y) * size_t(scene.width()) + size_t(x)) * 4 + size_t(c);
+                sum += std::abs(int(a[i]) - int(b[i]));
+                ++count;
+            }
+        }
+    }
+    return sum / count;
+}
+
+std::vector<uint8_t> renderWith(VirtualScene& scene, const VirtualPictureSettings& settings) {
+    scene.setPicture(settings);
+    const uint8_t* pixels = scene.render(90);
+    return std::vector<uint8_t>(pixels, pixels + size_t(scene.stride()) * size_t(scene.height()));
+}
+
+}  // namespace
+
+TEST(VirtualScene, BrightRoundFieldWhereAutoCentringExpectsIt) {
+    VirtualScene scene;
+    scene.setSize(640, 480);
+    const uint8_t* pixels = scene.render(0);
+    // Threshold at the mean grey level, as circle auto-centring does.
+    std::vector<int> grey(640 * 480);
+    double mean = 0;
+    for (size_t i = 0; i < grey.size(); ++i) {
+        grey[i] = (pixels[i * 4] + pixels[i * 4 + 1] + pixels[i * 4 + 2]) / 3;
+        mean += grey[i];
+    }
+    mean /= double(grey.size());
+    double sumX = 0, sumY = 0, area = 0;
+    for (int y = 0; y < 480; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            if (grey[size_t(y) * 640 + size_t(x)] > mean) {
+                sumX += x;
+                sumY += y;
+                ++area;
+            }
+        }
+    }
+    const double radius = 0.42 * 480;
+    EXPECT_NEAR(sumX / area, 0.52 * 640, 6);
+    EXPECT_NEAR(sumY / area, 0.48 * 480, 6);
+    EXPECT_NEAR(area, 3.14159 * radius * radius, 0.06 * 3.14159 * radius * radius);
+}
+
+TEST(VirtualScene, EveryPictureSettingChangesThePicture) {
+    VirtualScene scene;
+    scene.setSize(320, 240);
+    const VirtualPictureSettings defaults;
+    const std::vector<uint8_t> reference = renderWith(scene, defaults);
+    EXPECT_EQ(renderWith(scene, defaults), reference) << "rendering is repeatable";
+
+    struct Change {
+        const char* name;
+        void (*apply)(VirtualPictureSettings&);
+    };
+    const Change changes[] = {
+        {"brightness", [](VirtualPictureSettings& s) { s.brightness = 40; }},
+        {"contrast", [](VirtualPictureSettings& s) { s.contrast = 8; }},
+        {"hue", [](VirtualPictureSettings& s) { s.hue = 40; }},
+        {"saturation", [](VirtualPictureSettings& s) { s.saturation = 0; }},
+        {"sharpness", [](VirtualPictureSettings& s) { s.sharpness = 0; }},
+        {"gamma", [](VirtualPictureSettings& s) { s.gamma = 300; }},
+        {"white balance",
+         [](VirtualPictureSettings& s) {
+             s.whiteBalanceAuto = false;
+             s.whiteBalance = 2800;
+         }},
+        {"gain",
+         [](VirtualPictureSettings& s) {
+             s.exposureAuto = false;
+             s.gain = 60;
+         }},
+        {"exposure",
+         [](VirtualPictureSettings& s) {
+             s.exposureAuto = false;
+             s.exposure = -9;
+         }},
+        {"power line 60 Hz", [](VirtualPictureSettings& s) { s.powerLineFrequency = 2; }},
+    };
+    for (const Change& change : changes) {
+        VirtualPictureSettings settings;
+        change.apply(settings);
+        EXPECT_GT(fieldDifference(scene, reference, renderWith(scene, settings)), 1.0)
+            << change.name;
+    }
+
+    // Automatic modes hold the picture: the manual values then do not matter.
+    VirtualPictureSettings automatic;
+    automatic.whiteBalance = 2800;
+    automatic.exposure = -2;
+    automatic.gain = 100;
+    EXPECT_EQ(renderWith(scene, automatic), reference);
 }
