@@ -27,6 +27,7 @@
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
 #include "display/PreviewWidget.h"
+#include "display/ZoomMirror.h"
 #include "mainwnd/AboutDlg.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/Icons.h"
@@ -95,6 +96,7 @@ CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent)
         ChooseDevice(m_app.m_pCameraMoniker[0]);
     }
     UpdateCommandStates();
+    UpdateCommandEnables();
 
     // The language in force carries the check mark; each item shows its flag.
     const QString& lang = m_app.m_strLanguageFile;
@@ -474,12 +476,135 @@ void CTavrelDlg::OnCommand(int id) {
         case Cmd::Freq60Hz:
             OnPowerLineFrequency(2);
             break;
+        case Cmd::ZoomIn:
+            OnZoomIn();
+            break;
+        case Cmd::ZoomOut:
+            OnZoomOut();
+            break;
+        case Cmd::ZoomReset:
+            OnZoomReset();
+            break;
+        case Cmd::HMirror:
+        case Cmd::VMirror:
+            OnMirror(id);
+            break;
+        case Cmd::MirrorReset:
+            OnMirrorReset();
+            break;
         default:
             if (StreamFormats::isResolutionCommand(id)) {
                 OnResolutionCommand(id);
             }
             break;
     }
+    UpdateCommandEnables();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Zoom and mirror
+
+void CTavrelDlg::OnZoomIn() {
+    if (!HaveSourceFilter() || !HaveCameraPicture()) {
+        return;
+    }
+    if (m_frameStore.transform().m_fZoom >= 2.0f) {
+        UpdateZoomButtons();
+        return;
+    }
+    m_frameStore.updateTransform([](TransformState& t) { t.m_fZoom = ZoomInStep(t.m_fZoom); });
+    ShowZoomPercentage();
+    UpdateZoomButtons();
+    SetCommandEnabled(Cmd::ZoomOut, true);
+    SetCommandEnabled(Cmd::ZoomReset, true);
+}
+
+void CTavrelDlg::OnZoomOut() {
+    if (!HaveSourceFilter() || !HaveCameraPicture()) {
+        return;
+    }
+    m_frameStore.updateTransform([](TransformState& t) { t.m_fZoom = ZoomOutStep(t.m_fZoom); });
+    SetCommandEnabled(Cmd::ZoomIn, true);
+    SetCommandEnabled(Cmd::ZoomReset, true);
+    if (m_frameStore.transform().m_fZoom <= 1.0f) {
+        SetCommandEnabled(Cmd::ZoomOut, false);
+    }
+    ShowZoomPercentage();
+    UpdateZoomButtons();
+}
+
+void CTavrelDlg::OnZoomReset() {
+    if (!HaveSourceFilter() || !HaveCameraPicture()) {
+        return;
+    }
+    m_frameStore.updateTransform([](TransformState& t) { t.m_fZoom = 1.0f; });
+    SetCommandEnabled(Cmd::ZoomOut, false);
+    ShowZoomPercentage();
+    UpdateZoomButtons();
+}
+
+void CTavrelDlg::OnMirror(int id) {
+    if (!HaveSourceFilter() || !HaveCameraPicture()) {
+        return;
+    }
+    bool on = false;
+    m_frameStore.updateTransform([&](TransformState& t) {
+        bool& flag = id == Cmd::HMirror ? t.m_bHMirror : t.m_bVMirror;
+        flag = !flag;
+        on = flag;
+    });
+    SetMenuChecked(id, on);
+    UpdateMirrorButtons();
+    toolAction(id)->setChecked(on);
+}
+
+void CTavrelDlg::OnMirrorReset() {
+    if (!HaveSourceFilter() || !HaveCameraPicture()) {
+        return;
+    }
+    m_frameStore.updateTransform([](TransformState& t) {
+        t.m_bHMirror = false;
+        t.m_bVMirror = false;
+    });
+    toolAction(Cmd::VMirror)->setChecked(false);
+    toolAction(Cmd::HMirror)->setChecked(false);
+    UpdateMirrorButtons();
+    SetMenuChecked(Cmd::VMirror, false);
+    SetMenuChecked(Cmd::HMirror, false);
+}
+
+void CTavrelDlg::UpdateZoomButtons() {
+    const auto icons = ZoomButtonIcons(m_frameStore.transform().m_fZoom);
+    SetToolbarImage(ToolSlot::ZoomIn, icons[0]);
+    SetToolbarImage(ToolSlot::ZoomOut, icons[1]);
+    SetToolbarImage(ToolSlot::ZoomReset, icons[2]);
+}
+
+void CTavrelDlg::UpdateMirrorButtons() {
+    const TransformState t = m_frameStore.transform();
+    const auto icons = MirrorButtonIcons(t.m_bHMirror, t.m_bVMirror);
+    SetToolbarImage(ToolSlot::HMirror, icons[0]);
+    SetToolbarImage(ToolSlot::VMirror, icons[1]);
+    SetToolbarImage(ToolSlot::MirrorReset, icons[2]);
+}
+
+void CTavrelDlg::SetCommandEnabled(int id, bool enabled) {
+    if (QAction* action = menuAction(id)) {
+        action->setEnabled(enabled);
+    }
+    if (QAction* action = toolAction(id)) {
+        action->setEnabled(enabled);
+    }
+}
+
+void CTavrelDlg::UpdateCommandEnables() {
+    const bool picture = HaveCameraPicture();
+    for (int id : {Cmd::ChooseFolder, Cmd::Property, Cmd::Snap, Cmd::Record, Cmd::ZoomIn,
+                   Cmd::ZoomReset, Cmd::HMirror, Cmd::VMirror, Cmd::MirrorReset}) {
+        SetCommandEnabled(id, picture);
+    }
+    SetCommandEnabled(Cmd::ZoomOut, picture && m_frameStore.transform().m_fZoom > 1.0f);
+    m_enablesShowPicture = picture;
 }
 
 void CTavrelDlg::OnExit() {
@@ -719,6 +844,8 @@ bool CTavrelDlg::StartPreview() {
     if (HaveSourceFilter()) {
         SetMenuChecked(Cmd::Play, !m_bWantPreview);
     }
+    UpdateZoomButtons();
+    UpdateMirrorButtons();
     SetToolbarImage(ToolSlot::Play, Icon::Playing);
     SetStatusText(2, m_app.m_strCameraName[0]);
     return true;
@@ -795,6 +922,7 @@ void CTavrelDlg::ApplyResolution(const CameraFormat& format) {
     }
     m_frameStore.DeleteCurrentImage();
     m_preview->setImage(QImage());
+    UpdateCommandEnables();
     if (m_bWantPreview) {
         RenderPreview();
         StartPreview();
@@ -864,6 +992,9 @@ void CTavrelDlg::RequestDisplay() {
 
 void CTavrelDlg::ShowLatestFrame() {
     m_displayPending = false;
+    if (m_enablesShowPicture != HaveCameraPicture()) {
+        UpdateCommandEnables();  // the first frame (again): commands can act now
+    }
     if (isMinimized()) {
         return;
     }

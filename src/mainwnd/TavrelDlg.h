@@ -124,6 +124,16 @@ private:
 
     void OnExit();
     void OnPlay();
+    void OnZoomIn();
+    void OnZoomOut();
+    void OnZoomReset();
+    void OnMirror(int id);
+    void OnMirrorReset();
+    void UpdateZoomButtons();
+    void UpdateMirrorButtons();
+    // Greys what cannot act yet: the commands that need a camera picture, zoom out at 1.0.
+    void UpdateCommandEnables();
+    void SetCommandEnabled(int id, bool enabled);
     void OnLanguage(int id);
 
     // Whether a camera picture exists: a frame has arrived.
@@ -161,6 +171,7 @@ private:
     float m_fPanX = 0.0f;
     float m_fPanY = 0.0f;
     std::atomic<bool> m_displayPending{false};
+    bool m_enablesShowPicture = true;  // what UpdateCommandEnables last applied
 
     QMenu* m_menuFile = nullptr;
     QMenu* m_menuSetting = nullptr;

@@ -167,6 +167,56 @@ private Q_SLOTS:
         device->pressSnapshotButton();
         QVERIFY(QTest::qWaitFor([&] { return snapshots.load() == 1; }, 3000));
     }
+
+    void zoomAndMirrorSequences() {
+        start({});
+        CTavrelDlg dlg(*m_app);
+        QVERIFY(waitForFrame(dlg));
+        QVERIFY(!dlg.toolAction(Cmd::ZoomOut)->isEnabled());
+        for (int i = 0; i < 12; ++i) {
+            dlg.OnCommand(Cmd::ZoomIn);
+        }
+        QCOMPARE(dlg.statusText(1), QStringLiteral("200%"));
+        QVERIFY(dlg.toolAction(Cmd::ZoomOut)->isEnabled());
+        QCOMPARE(dlg.toolbarImage(ToolSlot::ZoomIn), Icon::ZoomInActive);
+        dlg.OnCommand(Cmd::ZoomReset);
+        QCOMPARE(dlg.statusText(1), QStringLiteral("100%"));
+        QVERIFY(!dlg.toolAction(Cmd::ZoomOut)->isEnabled());
+        QCOMPARE(dlg.toolbarImage(ToolSlot::ZoomOut), Icon::ZoomOutDisabled);
+        dlg.OnCommand(Cmd::ZoomIn);
+        dlg.OnCommand(Cmd::ZoomOut);
+        QCOMPARE(dlg.frameStore().transform().m_fZoom, 1.0f);
+        QVERIFY(!dlg.toolAction(Cmd::ZoomOut)->isEnabled());
+
+        dlg.OnCommand(Cmd::HMirror);
+        QVERIFY(dlg.frameStore().transform().m_bHMirror);
+        QVERIFY(dlg.menuAction(Cmd::HMirror)->isChecked());
+        QVERIFY(dlg.toolAction(Cmd::HMirror)->isChecked());
+        QCOMPARE(dlg.toolbarImage(ToolSlot::HMirror), Icon::HMirrorOn);
+        QCOMPARE(dlg.toolbarImage(ToolSlot::MirrorReset), Icon::MirrorReset);
+        dlg.toolAction(Cmd::HMirror)->trigger();  // the toolbar button runs the same handler
+        QVERIFY(!dlg.frameStore().transform().m_bHMirror);
+        QVERIFY(!dlg.toolAction(Cmd::HMirror)->isChecked());
+        QCOMPARE(dlg.toolbarImage(ToolSlot::HMirror), Icon::HMirrorOff);
+        dlg.OnCommand(Cmd::VMirror);
+        dlg.OnCommand(Cmd::HMirror);
+        dlg.OnCommand(Cmd::MirrorReset);
+        QVERIFY(!dlg.frameStore().transform().m_bHMirror);
+        QVERIFY(!dlg.frameStore().transform().m_bVMirror);
+        QVERIFY(!dlg.menuAction(Cmd::VMirror)->isChecked());
+        QCOMPARE(dlg.toolbarImage(ToolSlot::MirrorReset), Icon::MirrorResetDisabled);
+    }
+
+    void commandsAreGreyedUntilAFrameArrives() {
+        start({});
+        m_app->m_bVirtualCamera = false;  // no camera at all
+        CTavrelDlg dlg(*m_app);
+        for (int id : {Cmd::Snap, Cmd::Record, Cmd::ZoomIn, Cmd::ZoomOut, Cmd::HMirror,
+                       Cmd::MirrorReset, Cmd::ChooseFolder}) {
+            QVERIFY2(!dlg.menuAction(id)->isEnabled(), qPrintable(QString::number(id)));
+        }
+        QVERIFY(dlg.menuAction(Cmd::Play)->isEnabled());  // Play looks for a camera
+    }
 };
 
 QTEST_MAIN(CameraWindowTest)

@@ -1,0 +1,47 @@
+// Zoom steps and the zoom and mirror button pictures.
+#include <gtest/gtest.h>
+
+#include "display/ZoomMirror.h"
+#include "mainwnd/CommandIds.h"
+
+TEST(ZoomSteps, TenStepsFromOneReachTheTopLevelAndStayThere) {
+    float zoom = 1.0f;
+    std::vector<int> percents{ZoomPercent(zoom)};
+    for (int i = 0; i < 10; ++i) {
+        zoom = ZoomInStep(zoom);
+        percents.push_back(ZoomPercent(zoom));
+    }
+    EXPECT_EQ(percents, (std::vector<int>{100, 110, 120, 130, 140, 150, 160, 170, 180, 190, 200}));
+    EXPECT_GT(zoom, 2.0f);  // 2.0000002: the float steps overshoot by one ulp
+    EXPECT_EQ(ZoomInStep(zoom), zoom);
+}
+
+TEST(ZoomSteps, ZoomOutLandsExactlyOnOneAndNeverBelow) {
+    EXPECT_EQ(ZoomOutStep(ZoomInStep(1.0f)), 1.0f);
+    EXPECT_EQ(ZoomOutStep(1.0f), 1.0f);
+    float zoom = 1.0f;
+    for (int i = 0; i < 10; ++i) {
+        zoom = ZoomInStep(zoom);
+    }
+    for (int i = 0; i < 10; ++i) {
+        zoom = ZoomOutStep(zoom);
+    }
+    EXPECT_EQ(zoom, 1.0f);
+}
+
+TEST(ZoomSteps, AStoredZoomAboveTheCommandRangeOnlyStepsDown) {
+    EXPECT_EQ(ZoomInStep(3.0f), 3.0f);
+    EXPECT_EQ(ZoomPercent(ZoomOutStep(3.0f)), 290);
+}
+
+TEST(ZoomMirrorButtons, PicturesFollowTheState) {
+    EXPECT_EQ(ZoomButtonIcons(1.0f),
+              (std::array<int, 3>{Icon::ZoomIn, Icon::ZoomOutDisabled, Icon::ZoomResetDisabled}));
+    EXPECT_EQ(ZoomButtonIcons(1.5f),
+              (std::array<int, 3>{Icon::ZoomInActive, Icon::ZoomOut, Icon::ZoomReset}));
+    EXPECT_EQ(ZoomButtonIcons(4.0f),
+              (std::array<int, 3>{Icon::ZoomIn, Icon::ZoomOut, Icon::ZoomReset}));
+    EXPECT_EQ(MirrorButtonIcons(false, false), (std::array<int, 3>{150, 151, 152}));
+    EXPECT_EQ(MirrorButtonIcons(true, false), (std::array<int, 3>{160, 151, 162}));
+    EXPECT_EQ(MirrorButtonIcons(false, true), (std::array<int, 3>{150, 161, 162}));
+}
