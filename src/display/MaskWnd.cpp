@@ -130,6 +130,11 @@ CMaskWnd::CMaskWnd(const OverlaySettings& settings, FrameStore* frames, ChangeHa
     layout->addWidget(m_preview, 0, Qt::AlignHCenter);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
+    // No button is a default button: Enter is handled in keyPressEvent.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
     m_maskColour->setMenu(MakeColourMenu(true));
     m_crossColour->setMenu(MakeColourMenu(false));
 
@@ -301,19 +306,16 @@ void CMaskWnd::keyPressEvent(QKeyEvent* event) {
             event->accept();  // Esc does not close this window
             return;
         case Qt::Key_Return:
-        case Qt::Key_Enter: {
+        case Qt::Key_Enter:
+            event->accept();
             // A focused push button takes Enter as a click, as in any dialog; anywhere
             // else Enter means OK.
-            for (QPushButton* button : findChildren<QPushButton*>()) {
-                if (button->isDefault() && button->isVisible()) {
-                    QDialog::keyPressEvent(event);
-                    return;
-                }
+            if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+                button->click();
+            } else {
+                OnOK();
             }
-            event->accept();
-            OnOK();
             return;
-        }
         default:
             QDialog::keyPressEvent(event);
     }
