@@ -35,8 +35,9 @@ class DeviceFd {
 public:
     explicit DeviceFd(int fd) : m_fd(fd) {}
     ~DeviceFd() {
-        if (m_fd >= 0)
+        if (m_fd >= 0) {
             ::close(m_fd);
+        }
     }
     DeviceFd(const DeviceFd&) = delete;
     DeviceFd& operator=(const DeviceFd&) = delete;
@@ -70,8 +71,9 @@ bool queryCaptureNode(const char* node, QString* cardName) {
     }
     const uint32_t caps =
         (cap.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? cap.device_caps : cap.capabilities;
-    if ((caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (caps & V4L2_CAP_STREAMING) == 0)
+    if ((caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (caps & V4L2_CAP_STREAMING) == 0) {
         return false;
+    }
     *cardName =
         QString::fromUtf8(reinterpret_cast<const char*>(cap.card),
                           int(strnlen(reinterpret_cast<const char*>(cap.card), sizeof(cap.card))));
@@ -95,8 +97,9 @@ std::vector<CameraId> enumerateV4l2() {
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
         const char* path = udev_list_entry_get_name(entry);
         UdevDevicePtr device(udev_device_new_from_syspath(context.get(), path));
-        if (!device)
+        if (!device) {
             continue;
+        }
         const char* node = udev_device_get_devnode(device.get());
         const char* sysname = udev_device_get_sysname(device.get());
         if (node == nullptr || sysname == nullptr || std::strncmp(sysname, "video", 5) != 0) {
@@ -105,8 +108,9 @@ std::vector<CameraId> enumerateV4l2() {
         CameraId id;
         id.backend = CameraBackend::V4L2;
         id.devNode = QString::fromUtf8(node);
-        if (!queryCaptureNode(node, &id.cardName))
+        if (!queryCaptureNode(node, &id.cardName)) {
             continue;
+        }
         if (udev_device* usb =
                 udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device")) {
             id.usbVid = sysattr(usb, "idVendor").toUpper();
@@ -122,40 +126,46 @@ std::vector<CameraId> enumerateV4l2() {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<CameraId> result;
     result.reserve(found.size());
-    for (auto& item : found)
+    for (auto& item : found) {
         result.push_back(std::move(item.second));
+    }
     return result;
 }
 
 }  // namespace
 
 CameraSystem::CameraSystem(bool withVirtualCamera) {
-    if (withVirtualCamera)
+    if (withVirtualCamera) {
         m_virtual = std::make_unique<VirtualCameraDevice>();
+    }
 }
 
 CameraSystem::~CameraSystem() = default;
 
 std::vector<CameraId> CameraSystem::enumerate() const {
     std::vector<CameraId> cameras = enumerateV4l2();
-    if (m_virtual && m_virtual->isPlugged())
+    if (m_virtual && m_virtual->isPlugged()) {
         cameras.push_back(m_virtual->cameraId());
+    }
     return cameras;
 }
 
 std::unique_ptr<Camera> CameraSystem::create(const CameraId& id) {
     if (id.backend == CameraBackend::Virtual) {
-        if (!m_virtual || id.devNode != m_virtual->cameraId().devNode)
+        if (!m_virtual || id.devNode != m_virtual->cameraId().devNode) {
             return nullptr;
+        }
         return m_virtual->createCamera();
     }
     return CreateCamera(id);
 }
 
 CameraController& CameraSystem::controller() {
-    if (m_virtual)
+    if (m_virtual) {
         return m_virtual->controller();
-    if (!m_controller)
+    }
+    if (!m_controller) {
         m_controller = std::make_unique<FileFlashController>();
+    }
     return *m_controller;
 }

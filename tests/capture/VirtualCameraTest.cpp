@@ -21,8 +21,9 @@ template <typename Predicate>
 bool waitFor(Predicate predicate, std::chrono::milliseconds timeout = 5000ms) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline)
+        if (std::chrono::steady_clock::now() > deadline) {
             return false;
+        }
         std::this_thread::sleep_for(5ms);
     }
     return true;
@@ -53,8 +54,9 @@ public:
             double sum = 0;
             for (int y = y0; y < y1; ++y) {
                 const uint8_t* row = &bgr[size_t(height - 1 - y) * size_t(width) * 3];
-                for (int x = x0; x < x1; ++x)
+                for (int x = x0; x < x1; ++x) {
                     sum += (row[x * 3] + row[x * 3 + 1] + row[x * 3 + 2]) / 3.0;
+                }
             }
             return sum / (double(x1 - x0) * (y1 - y0));
         }
@@ -84,8 +86,9 @@ private:
 class CountingStillSink : public StillSink {
 public:
     void OnStillButton() override {
-        if (std::this_thread::get_id() != caller)
+        if (std::this_thread::get_id() != caller) {
             ++offCaller;
+        }
         ++presses;
     }
     std::thread::id caller = std::this_thread::get_id();
@@ -96,8 +99,9 @@ public:
 bool machineHasVideoNodes() {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev", ec)) {
-        if (entry.path().filename().string().rfind("video", 0) == 0)
+        if (entry.path().filename().string().rfind("video", 0) == 0) {
             return true;
+        }
     }
     return false;
 }
@@ -105,8 +109,9 @@ bool machineHasVideoNodes() {
 std::vector<CameraId> virtualCameras(const CameraSystem& system) {
     std::vector<CameraId> result;
     for (const CameraId& id : system.enumerate()) {
-        if (id.backend == CameraBackend::Virtual)
+        if (id.backend == CameraBackend::Virtual) {
             result.push_back(id);
+        }
     }
     return result;
 }

@@ -31,8 +31,9 @@ bool VirtualCamera::deviceReachable() const {
 }
 
 bool VirtualCamera::open() {
-    if (isOpen())
+    if (isOpen()) {
         return true;
+    }
     if (!m_hardware || !m_hardware->isPlugged()) {
         qCWarning(lcVirtualCamera) << "open" << m_id.devNode << "failed: device unplugged";
         return false;
@@ -42,8 +43,9 @@ bool VirtualCamera::open() {
     m_framesDelivered.store(0);
     m_framesDropped.store(0);
     // Like a V4L2 driver, the sensor keeps its last format; a new camera starts with the first.
-    if (m_format.width == 0)
+    if (m_format.width == 0) {
         m_format = supportedFormats().front();
+    }
     m_state = State::Open;
     return true;
 }
@@ -54,14 +56,16 @@ void VirtualCamera::close() {
 }
 
 std::vector<CameraFormat> VirtualCamera::formats() const {
-    if (!isOpen())
+    if (!isOpen()) {
         return {};
+    }
     return supportedFormats();
 }
 
 bool VirtualCamera::setFormat(const CameraFormat& format) {
-    if (!isOpen() || m_state == State::Streaming)
+    if (!isOpen() || m_state == State::Streaming) {
         return false;
+    }
     for (const CameraFormat& offered : supportedFormats()) {
         if (offered.pixelFormat == format.pixelFormat && offered.width == format.width &&
             offered.height == format.height) {
@@ -75,35 +79,42 @@ bool VirtualCamera::setFormat(const CameraFormat& format) {
 }
 
 bool VirtualCamera::prepare() {
-    if (!isOpen() || m_lost.load() || !deviceReachable())
+    if (!isOpen() || m_lost.load() || !deviceReachable()) {
         return false;
-    if (m_state == State::Open)
+    }
+    if (m_state == State::Open) {
         m_state = State::Prepared;
+    }
     return true;
 }
 
 void VirtualCamera::unprepare() {
     stop();
-    if (m_state == State::Prepared)
+    if (m_state == State::Prepared) {
         m_state = State::Open;
+    }
 }
 
 bool VirtualCamera::start(FrameSink* sink) {
-    if (sink == nullptr || !isOpen())
+    if (sink == nullptr || !isOpen()) {
         return false;
-    if (m_state == State::Streaming) {
-        if (m_threadRunning.load())
-            return false;  // already streaming
-        stop();            // the thread ended by itself: reap it
     }
-    if (!deviceReachable())
+    if (m_state == State::Streaming) {
+        if (m_threadRunning.load()) {
+            return false;  // already streaming
+        }
+        stop();  // the thread ended by itself: reap it
+    }
+    if (!deviceReachable()) {
         m_lost.store(true);
+    }
     if (m_lost.load()) {
         qCWarning(lcVirtualCamera) << "start" << m_id.devNode << "failed: device lost";
         return false;
     }
-    if (!prepare())
+    if (!prepare()) {
         return false;
+    }
     {
         std::lock_guard lock(m_wakeMutex);
         m_stopRequested = false;
@@ -124,8 +135,9 @@ void VirtualCamera::stop() {
         m_wake.notify_all();
         m_thread.join();
     }
-    if (m_state == State::Streaming)
+    if (m_state == State::Streaming) {
         m_state = State::Prepared;
+    }
 }
 
 void VirtualCamera::setStillSink(StillSink* sink) {
@@ -135,10 +147,12 @@ void VirtualCamera::setStillSink(StillSink* sink) {
 
 void VirtualCamera::deliverStillPresses(uint64_t count) {
     std::lock_guard lock(m_stillMutex);
-    if (m_stillSink == nullptr)
+    if (m_stillSink == nullptr) {
         return;
-    for (uint64_t i = 0; i < count; ++i)
+    }
+    for (uint64_t i = 0; i < count; ++i) {
         m_stillSink->OnStillButton();
+    }
 }
 
 void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
@@ -162,8 +176,9 @@ void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
             // Sleeping on the condition variable rather than sleep_until lets stop() end the
             // wait at once; the deadline on the steady clock keeps the pace.
             std::unique_lock lock(m_wakeMutex);
-            if (m_wake.wait_until(lock, next, [this] { return m_stopRequested; }))
+            if (m_wake.wait_until(lock, next, [this] { return m_stopRequested; })) {
                 break;
+            }
         }
         if (!deviceReachable()) {
             qCInfo(lcVirtualCamera) << m_id.devNode << "disappeared while streaming";
@@ -197,8 +212,9 @@ void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
         // A thread that fell more than a frame behind (a slow sink, a loaded machine) drops
         // the missed frames instead of delivering a burst.
         const auto now = Clock::now();
-        if (next + period < now)
+        if (next + period < now) {
             next = now;
+        }
     }
     m_threadRunning.store(false);
 }
@@ -208,33 +224,38 @@ bool VirtualCamera::hasProperty(CameraProperty property) const {
 }
 
 bool VirtualCamera::getProperty(CameraProperty property, long* value, long* flags) const {
-    if (!isOpen() || !deviceReachable())
+    if (!isOpen() || !deviceReachable()) {
         return false;
+    }
     return m_hardware->get(property, value, flags);
 }
 
 bool VirtualCamera::setProperty(CameraProperty property, long value, long flags) {
-    if (!isOpen() || !deviceReachable())
+    if (!isOpen() || !deviceReachable()) {
         return false;
+    }
     return m_hardware->set(property, value, flags);
 }
 
 bool VirtualCamera::getPropertyRange(CameraProperty property, PropertyRange* range) const {
-    if (!isOpen() || !deviceReachable())
+    if (!isOpen() || !deviceReachable()) {
         return false;
+    }
     return VirtualHardware::range(property, range);
 }
 
 bool VirtualCamera::getPowerLineFrequency(long* value) const {
-    if (!isOpen() || !deviceReachable() || value == nullptr)
+    if (!isOpen() || !deviceReachable() || value == nullptr) {
         return false;
+    }
     *value = m_hardware->powerLineFrequency();
     return true;
 }
 
 bool VirtualCamera::setPowerLineFrequency(long value) {
-    if (!isOpen() || !deviceReachable())
+    if (!isOpen() || !deviceReachable()) {
         return false;
+    }
     return m_hardware->setPowerLineFrequency(value);
 }
 

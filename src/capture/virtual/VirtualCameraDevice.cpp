@@ -37,24 +37,29 @@ bool VirtualCameraDevice::isPlugged() const {
 }
 
 void VirtualCameraDevice::unplug() {
-    if (!m_hardware->isPlugged())
+    if (!m_hardware->isPlugged()) {
         return;
+    }
     m_hardware->setPlugged(false);
     m_controller->setAttached(false);
-    if (onDeviceChange)
+    if (onDeviceChange) {
         onDeviceChange(false);
+    }
 }
 
 void VirtualCameraDevice::plug() {
-    if (m_hardware->isPlugged())
+    if (m_hardware->isPlugged()) {
         return;
+    }
     m_hardware->setPlugged(true);
     m_controller->setAttached(true);
-    if (onDeviceChange)
+    if (onDeviceChange) {
         onDeviceChange(true);
+    }
 }
 
 void VirtualCameraDevice::pressSnapshotButton() {
-    if (m_hardware->isPlugged())
+    if (m_hardware->isPlugged()) {
         m_hardware->pressButton();
+    }
 }

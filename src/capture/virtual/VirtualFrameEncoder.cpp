@@ -11,8 +11,9 @@ constexpr int kJpegQuality = 85;
 }
 
 VirtualFrameEncoder::~VirtualFrameEncoder() {
-    if (m_tj != nullptr)
+    if (m_tj != nullptr) {
         tjDestroy(static_cast<tjhandle>(m_tj));
+    }
 }
 
 bool VirtualFrameEncoder::supports(uint32_t pixelFormat) {
@@ -21,12 +22,14 @@ bool VirtualFrameEncoder::supports(uint32_t pixelFormat) {
 
 bool VirtualFrameEncoder::encode(uint32_t pixelFormat, const uint8_t* argb, int width, int height) {
     m_size = 0;
-    if (argb == nullptr || width <= 0 || height <= 0)
+    if (argb == nullptr || width <= 0 || height <= 0) {
         return false;
+    }
     if (pixelFormat == PixelFormat::YUYV) {
         const size_t bytes = size_t(width) * 2 * size_t(height);
-        if (m_buffer.size() < bytes)
+        if (m_buffer.size() < bytes) {
             m_buffer.resize(bytes);
+        }
         if (libyuv::ARGBToYUY2(argb, width * 4, m_buffer.data(), width * 2, width, height) != 0) {
             qCWarning(lcVirtualCamera) << "ARGBToYUY2 failed for" << width << "x" << height;
             return false;
@@ -43,8 +46,9 @@ bool VirtualFrameEncoder::encode(uint32_t pixelFormat, const uint8_t* argb, int 
             }
         }
         const unsigned long capacity = tjBufSize(width, height, TJSAMP_422);
-        if (m_buffer.size() < capacity)
+        if (m_buffer.size() < capacity) {
             m_buffer.resize(capacity);
+        }
         unsigned char* out = m_buffer.data();
         unsigned long outSize = capacity;
         // TJFLAG_NOREALLOC: TurboJPEG writes into our buffer, sized for the worst case.

@@ -25,8 +25,9 @@ constexpr std::array<PropertySpec, 9> kSpecs{{
 
 const PropertySpec* findSpec(CameraProperty property) {
     for (const PropertySpec& spec : kSpecs) {
-        if (spec.property == property)
+        if (spec.property == property) {
             return &spec;
+        }
     }
     return nullptr;
 }
@@ -47,8 +48,9 @@ bool* autoFlag(VirtualPictureSettings& settings, CameraProperty property) {
 
 bool VirtualHardware::range(CameraProperty property, PropertyRange* out) {
     const PropertySpec* spec = findSpec(property);
-    if (spec == nullptr)
+    if (spec == nullptr) {
         return false;
+    }
     if (out != nullptr) {
         out->min = spec->min;
         out->max = spec->max;
@@ -66,8 +68,9 @@ bool VirtualHardware::hasAuto(CameraProperty property) {
 }
 
 void VirtualHardware::setPlugged(bool plugged) {
-    if (plugged == m_plugged.load())
+    if (plugged == m_plugged.load()) {
         return;
+    }
     if (plugged) {
         resetSettings();
         m_generation.fetch_add(1);
@@ -77,13 +80,15 @@ void VirtualHardware::setPlugged(bool plugged) {
 
 bool VirtualHardware::get(CameraProperty property, long* value, long* flags) const {
     const PropertySpec* spec = findSpec(property);
-    if (spec == nullptr)
+    if (spec == nullptr) {
         return false;
+    }
     std::lock_guard lock(m_mutex);
     VirtualPictureSettings copy = m_settings;
     const bool* isAuto = autoFlag(copy, property);
-    if (value != nullptr)
+    if (value != nullptr) {
         *value = copy.*(spec->member);
+    }
     if (flags != nullptr) {
         *flags = (isAuto != nullptr && *isAuto) ? kPropertyFlagsAuto : kPropertyFlagsManual;
     }
@@ -92,22 +97,27 @@ bool VirtualHardware::get(CameraProperty property, long* value, long* flags) con
 
 bool VirtualHardware::set(CameraProperty property, long value, long flags) {
     const PropertySpec* spec = findSpec(property);
-    if (spec == nullptr)
+    if (spec == nullptr) {
         return false;
-    if (value < spec->min || value > spec->max)
+    }
+    if (value < spec->min || value > spec->max) {
         return false;
+    }
     const bool wantAuto = (flags & kPropertyFlagsAuto) != 0;
-    if (wantAuto && !spec->hasAuto)
+    if (wantAuto && !spec->hasAuto) {
         return false;
+    }
     // Snap to the step, counted from the minimum.
     value = spec->min + (value - spec->min + spec->step / 2) / spec->step * spec->step;
-    if (value > spec->max)
+    if (value > spec->max) {
         value = spec->max;
+    }
 
     std::lock_guard lock(m_mutex);
     m_settings.*(spec->member) = value;
-    if (bool* isAuto = autoFlag(m_settings, property))
+    if (bool* isAuto = autoFlag(m_settings, property)) {
         *isAuto = wantAuto;
+    }
     m_settingsVersion.fetch_add(1);
     return true;
 }
@@ -118,8 +128,9 @@ long VirtualHardware::powerLineFrequency() const {
 }
 
 bool VirtualHardware::setPowerLineFrequency(long value) {
-    if (value != 1 && value != 2)
+    if (value != 1 && value != 2) {
         return false;
+    }
     std::lock_guard lock(m_mutex);
     m_settings.powerLineFrequency = value;
     m_settingsVersion.fetch_add(1);

@@ -86,8 +86,9 @@ VirtualScene::VirtualScene() {
 void VirtualScene::setSize(int width, int height) {
     width = std::max(16, width & ~1);
     height = std::max(16, height);
-    if (width == m_width && height == m_height)
+    if (width == m_width && height == m_height) {
         return;
+    }
     m_width = width;
     m_height = height;
     m_frame.assign(size_t(width) * size_t(height), 0);
@@ -96,8 +97,9 @@ void VirtualScene::setSize(int width, int height) {
 }
 
 void VirtualScene::setPicture(const VirtualPictureSettings& settings) {
-    if (settings.sharpness != m_settings.sharpness)
+    if (settings.sharpness != m_settings.sharpness) {
         m_backgroundValid = false;
+    }
     m_settings = settings;
     buildTables();
 }
@@ -125,7 +127,7 @@ void VirtualScene::buildBase() {
             const double surround = 9.0 + 2.0 * noise;
             const double inside = 1.0 - smoothstep(radius - edge, radius + edge, r);
             if (inside <= 0.0) {
-                const int v = int(surround + 0.5);
+                const int v = int(std::lround(surround));
                 row[x] = packArgb(v, v, v);
                 continue;
             }
@@ -135,15 +137,16 @@ void VirtualScene::buildBase() {
             // Grid lines through the field centre.
             const double gx = std::fmod(std::abs(dx), gridStep);
             const double gy = std::fmod(std::abs(dy), gridStep);
-            if (gx < gridLine || gy < gridLine)
+            if (gx < gridLine || gy < gridLine) {
                 light *= 0.86;
+            }
             const double n = 3.0 * noise;
             const double fr = 240.0 * light + n;
             const double fg = 234.0 * light + n;
             const double fb = 222.0 * light + n;
-            row[x] = packArgb(int(surround + inside * (fr - surround) + 0.5),
-                              int(surround + inside * (fg - surround) + 0.5),
-                              int(surround + inside * (fb - surround) + 0.5));
+            row[x] = packArgb(int(std::lround(surround + inside * (fr - surround))),
+                              int(std::lround(surround + inside * (fg - surround))),
+                              int(std::lround(surround + inside * (fb - surround))));
         }
     }
 
@@ -154,13 +157,15 @@ void VirtualScene::buildBase() {
     const int thick = std::max(2, h / 160);
     const uint32_t dark = packArgb(40, 40, 46);
     for (int y = barY; y < barY + thick && y < h; ++y) {
-        for (int x = barX0; x < barX1 && x < w; ++x)
+        for (int x = barX0; x < barX1 && x < w; ++x) {
             m_base[size_t(y) * size_t(w) + x] = dark;
+        }
     }
     for (int y = std::max(0, barY - 3 * thick); y < barY && y < h; ++y) {
         for (int t = 0; t < thick; ++t) {
-            if (barX0 + t < w)
+            if (barX0 + t < w) {
                 m_base[size_t(y) * size_t(w) + barX0 + t] = dark;
+            }
             if (barX1 - 1 - t >= 0 && barX1 - 1 - t < w) {
                 m_base[size_t(y) * size_t(w) + barX1 - 1 - t] = dark;
             }
@@ -245,8 +250,9 @@ void VirtualScene::buildTables() {
     }
     m_tableIsIdentity = true;
     for (size_t i = 0; i < m_table.size(); ++i) {
-        if (m_table[i] != uint8_t(i / 4))
+        if (m_table[i] != uint8_t(i / 4)) {
             m_tableIsIdentity = false;
+        }
     }
 
     // Hue rotation and saturation act on the colour difference signals (B-Y, R-Y) and leave
@@ -278,15 +284,18 @@ void VirtualScene::buildTables() {
 }
 
 const uint8_t* VirtualScene::render(uint64_t frameNumber) {
-    if (m_width == 0)
+    if (m_width == 0) {
         return nullptr;
-    if (!m_backgroundValid)
+    }
+    if (!m_backgroundValid) {
         buildBackground();
+    }
     std::memcpy(m_frame.data(), m_background.data(), m_frame.size() * sizeof(uint32_t));
 
     const double seconds = double(frameNumber) * kFrameSeconds;
-    for (const Cell& cell : m_cells)
+    for (const Cell& cell : m_cells) {
         drawCell(cell, seconds);
+    }
     drawParticles(seconds);
     drawCounter(frameNumber);
 
@@ -299,8 +308,9 @@ const uint8_t* VirtualScene::render(uint64_t frameNumber) {
         libyuv::ARGBColorMatrix(bytes, stride(), bytes, stride(), m_matrix.data(), m_width,
                                 m_height);
     }
-    if (m_settings.powerLineFrequency != 1)
+    if (m_settings.powerLineFrequency != 1) {
         applyBanding(frameNumber);
+    }
     return bytes;
 }
 
@@ -335,8 +345,9 @@ void VirtualScene::drawCell(const Cell& cell, double seconds) {
             const double v = (-dx * sa + dy * ca) / ry;
             const double d = std::sqrt(u * u + v * v);
             const double coverage = std::clamp((1.0 - d) * rmin / soft + 0.5, 0.0, 1.0);
-            if (coverage <= 0.0)
+            if (coverage <= 0.0) {
                 continue;
+            }
             // Membrane near the rim, nucleus off-centre.
             const double membrane = smoothstep(0.70, 0.86, d);
             const double nu = u - 0.25, nv = v + 0.1;
@@ -411,20 +422,27 @@ void VirtualScene::drawCounter(uint64_t frameNumber) {
         value /= 10;
         const int x = left + digit * (dw + gap);
         const int mid = top + dh / 2 - t / 2;
-        if (seg & 0x01)
+        if (seg & 0x01) {
             fillRect(x, top, x + dw, top + t, ink);  // a
-        if (seg & 0x02)
+        }
+        if (seg & 0x02) {
             fillRect(x + dw - t, top, x + dw, mid + t, ink);  // b
-        if (seg & 0x04)
+        }
+        if (seg & 0x04) {
             fillRect(x + dw - t, mid, x + dw, top + dh, ink);  // c
-        if (seg & 0x08)
+        }
+        if (seg & 0x08) {
             fillRect(x, top + dh - t, x + dw, top + dh, ink);  // d
-        if (seg & 0x10)
+        }
+        if (seg & 0x10) {
             fillRect(x, mid, x + t, top + dh, ink);  // e
-        if (seg & 0x20)
+        }
+        if (seg & 0x20) {
             fillRect(x, top, x + t, mid + t, ink);  // f
-        if (seg & 0x40)
+        }
+        if (seg & 0x40) {
             fillRect(x, mid, x + dw, mid + t, ink);  // g
+        }
     }
 }
 
