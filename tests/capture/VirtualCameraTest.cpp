@@ -271,8 +271,24 @@ TEST(VirtualCameraProperties, RangesFlagsAndVisibleEffect) {
     ASSERT_TRUE(camera->getProperty(CameraProperty::Exposure, &value, &flags));
     EXPECT_EQ(value, -7);
     EXPECT_EQ(flags, kPropertyFlagsAuto);
-    EXPECT_FALSE(camera->setProperty(CameraProperty::Contrast, 65, kPropertyFlagsManual));
-    EXPECT_FALSE(camera->setProperty(CameraProperty::Hue, 0, kPropertyFlagsAuto));
+    // Out-of-range values are clamped as V4L2 drivers do; switching to automatic with a stray
+    // value (the window's exposure member may still be 0) keeps the manual value.
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, 0, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Exposure, &value, &flags));
+    EXPECT_EQ(value, -2);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, -7, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, 0, kPropertyFlagsAuto));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Exposure, &value, &flags));
+    EXPECT_EQ(value, -7);
+    EXPECT_EQ(flags, kPropertyFlagsAuto);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::WhiteBalance, 4607, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::WhiteBalance, &value, &flags));
+    EXPECT_EQ(value, 4610) << "snapped to the step";
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Hue, 5, kPropertyFlagsAuto));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Hue, &value, &flags));
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(flags, kPropertyFlagsManual) << "hue has no automatic mode";
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Hue, 0, kPropertyFlagsManual));
 
     // Values live in the device: they survive closing and opening the camera.
     ASSERT_TRUE(camera->setProperty(CameraProperty::Contrast, 40, kPropertyFlagsManual));

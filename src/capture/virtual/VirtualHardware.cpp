@@ -1,5 +1,7 @@
 #include "capture/virtual/VirtualHardware.h"
 
+#include <algorithm>
+
 namespace {
 
 struct PropertySpec {
@@ -100,21 +102,20 @@ bool VirtualHardware::set(CameraProperty property, long value, long flags) {
     if (spec == nullptr) {
         return false;
     }
-    if (value < spec->min || value > spec->max) {
-        return false;
-    }
-    const bool wantAuto = (flags & kPropertyFlagsAuto) != 0;
-    if (wantAuto && !spec->hasAuto) {
-        return false;
-    }
-    // Snap to the step, counted from the minimum.
-    value = spec->min + (value - spec->min + spec->step / 2) / spec->step * spec->step;
-    if (value > spec->max) {
-        value = spec->max;
-    }
+    // Like a V4L2 driver: values are clamped into the range and snapped to the step, and the
+    // automatic flag means nothing for a property without an automatic mode.
+    const bool wantAuto = spec->hasAuto && (flags & kPropertyFlagsAuto) != 0;
+    const bool inRange = value >= spec->min && value <= spec->max;
+    value = std::clamp(value, spec->min, spec->max);
+    value = std::min(spec->max,
+                     spec->min + (value - spec->min + spec->step / 2) / spec->step * spec->step);
 
     std::lock_guard lock(m_mutex);
-    m_settings.*(spec->member) = value;
+    // Switching to automatic with a stray value (callers pass whatever they last held) keeps
+    // the sensor's manual value for the next switch back.
+    if (!wantAuto || inRange) {
+        m_settings.*(spec->member) = value;
+    }
     if (bool* isAuto = autoFlag(m_settings, property)) {
         *isAuto = wantAuto;
     }

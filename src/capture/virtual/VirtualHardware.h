@@ -46,9 +46,9 @@ public:
     uint64_t generation() const { return m_generation.load(); }
     void setPlugged(bool plugged);
 
-    // Picture properties with the flags convention of the camera interface. set() rejects a
-    // value outside the range and snaps it to the step; Auto is accepted only where the sensor
-    // has an automatic mode.
+    // Picture properties with the flags convention of the camera interface. set() clamps the
+    // value into the range and snaps it to the step; Auto counts only where the sensor has an
+    // automatic mode, and switching to it with a value outside the range keeps the old value.
     bool get(CameraProperty property, long* value, long* flags) const;
     bool set(CameraProperty property, long value, long flags);
     long powerLineFrequency() const;
