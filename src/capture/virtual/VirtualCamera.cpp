@@ -168,8 +168,8 @@ void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
     uint64_t settingsVersion = 0;
     uint64_t buttonPresses = buttonPressesAtStart;
-    uint64_t frameNumber = 0;
     auto next = Clock::now();
+    uint64_t frameNumber = uint64_t((next - m_hardware->poweredOnAt()) / period);
 
     for (;;) {
         {

@@ -75,6 +75,10 @@ void VirtualHardware::setPlugged(bool plugged) {
     }
     if (plugged) {
         resetSettings();
+        {
+            std::lock_guard lock(m_mutex);
+            m_poweredOn = std::chrono::steady_clock::now();
+        }
         m_generation.fetch_add(1);
     }
     m_plugged.store(plugged);
@@ -147,4 +151,9 @@ void VirtualHardware::resetSettings() {
 VirtualPictureSettings VirtualHardware::settings() const {
     std::lock_guard lock(m_mutex);
     return m_settings;
+}
+
+std::chrono::steady_clock::time_point VirtualHardware::poweredOnAt() const {
+    std::lock_guard lock(m_mutex);
+    return m_poweredOn;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -63,6 +64,10 @@ public:
     VirtualPictureSettings settings() const;
     uint64_t settingsVersion() const { return m_settingsVersion.load(); }
 
+    // When the device was last powered on (created or plugged in). The scene animates from
+    // it, so the slide goes on moving where it was across restarts and format changes.
+    std::chrono::steady_clock::time_point poweredOnAt() const;
+
     // The snapshot button: a press counter; each streaming camera delivers the presses made
     // since it started.
     void pressButton() { m_buttonPresses.fetch_add(1); }
@@ -74,6 +79,7 @@ private:
     std::atomic<uint64_t> m_buttonPresses{0};
     std::atomic<uint64_t> m_settingsVersion{1};
 
-    mutable std::mutex m_mutex;  // guards m_settings
+    mutable std::mutex m_mutex;  // guards m_settings and m_poweredOn
     VirtualPictureSettings m_settings;
+    std::chrono::steady_clock::time_point m_poweredOn = std::chrono::steady_clock::now();
 };
