@@ -3,6 +3,7 @@
 #include <libyuv/convert_from_argb.h>
 #include <libyuv/planar_functions.h>
 
+#include <unistd.h>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <cstring>
@@ -181,8 +182,13 @@ bool OpenMpegWriter(MpegWriter& w, const char* fileName) {
     // Without its header the file is not usable, so a header that cannot be written fails the
     // open.
     ret = avformat_write_header(w.pFormatContext, nullptr);
-    if (ret < 0)
-        return failOpen(w, fileName, "avformat_write_header", ret);
+    if (ret < 0) {
+        failOpen(w, fileName, "avformat_write_header", ret);
+        // What was written of it is of no use to anyone.
+        if (!(format->flags & AVFMT_NOFILE))
+            ::unlink(fileName);
+        return false;
+    }
     w.bOpen = true;
     return true;
 }

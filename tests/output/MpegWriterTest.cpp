@@ -368,6 +368,18 @@ TEST(MpegWriterFailure, MissingFolderFailsTheOpenAndLeavesTheRecordClosed) {
     EXPECT_TRUE(QFileInfo::exists(path));
 }
 
+TEST(MpegWriterFailure, AHeaderThatCannotBeWrittenFailsTheOpenAndLeavesNoFile) {
+    // FFmpeg's Matroska muxer refuses the header of the H.264 stream set up for a ".mkv" name
+    // (the encoder is not asked for a global header there).
+    QTemporaryDir dir;
+    const QString path = dir.filePath("clip.mkv");
+    MpegWriter w;
+    recorderSettings(w, 320, 240);
+    EXPECT_FALSE(OpenMpegWriter(w, path.toUtf8().constData()));
+    expectClosed(w);
+    EXPECT_FALSE(QFileInfo::exists(path));
+}
+
 TEST(MpegWriterFailure, InvalidSettingsFailTheOpen) {
     QTemporaryDir dir;
     const QString path = dir.filePath("bad.mpeg");
