@@ -26,6 +26,7 @@
 #include "contracts/Image.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
+#include "display/MaskWnd.h"
 #include "display/PreviewWidget.h"
 #include "display/ZoomMirror.h"
 #include "mainwnd/AboutDlg.h"
@@ -89,7 +90,15 @@ CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent)
     TransformState transform = m_frameStore.transform();
     transform.factoryMode = m_bFactoryMode;
     m_frameStore.setTransform(transform);
-    m_frameStore.onFramePublished = [this] { RequestDisplay(); };
+    m_display = std::make_unique<DisplayWorker>(m_frameStore, m_overlay, m_preview);
+    m_frameStore.onFramePublished = [this] {
+        m_display->notifyFrame();
+        // The command states change only with the first frame; tell the GUI thread once.
+        if (!m_enablesShowPicture && !m_frameShownPending.exchange(true)) {
+            QMetaObject::invokeMethod(
+                this, [this] { OnFrameShown(); }, Qt::QueuedConnection);
+        }
+    };
     m_intake.hasSource = [this] { return HaveSourceFilter(); };
 
     if (FindSupportedCameras() > 0) {
@@ -185,6 +194,12 @@ void CTavrelDlg::BuildMenus() {
     vmirror->setChecked(true);
     vmirror->setShortcut(QKeySequence(Qt::Key_V));
     AddMenuCommand(m_menuMirror, Cmd::MirrorReset, QStringLiteral("Reset"));
+
+    // The mask window has no menu entry; the M key reaches it.
+    auto* mask = new QAction(this);
+    mask->setShortcut(QKeySequence(Qt::Key_M));
+    connect(mask, &QAction::triggered, this, [this] { OnCommand(Cmd::MaskWindow); });
+    addAction(mask);
 
     m_menuAbout = bar->addMenu(QStringLiteral("About"));
     AddMenuCommand(m_menuAbout, Cmd::About, QStringLiteral("Software"));
@@ -491,6 +506,9 @@ void CTavrelDlg::OnCommand(int id) {
             break;
         case Cmd::MirrorReset:
             OnMirrorReset();
+            break;
+        case Cmd::MaskWindow:
+            OpenMaskWindow();
             break;
         default:
             if (StreamFormats::isResolutionCommand(id)) {
@@ -837,6 +855,8 @@ bool CTavrelDlg::StartPreview() {
     if (m_graph.state() != CaptureGraph::State::Rendered) {
         return false;
     }
+    m_overlay.BuildOverlay(videoWidth(), videoHeight());
+    m_display->showPlaceholder();
     if (!m_graph.run()) {
         NoteFailure(QStringLiteral("CONNOTPREVIEW"));
         return false;
@@ -921,7 +941,8 @@ void CTavrelDlg::ApplyResolution(const CameraFormat& format) {
         RecomputePanCentre();
     }
     m_frameStore.DeleteCurrentImage();
-    m_preview->setImage(QImage());
+    m_overlay.BuildOverlay(videoWidth(), videoHeight());
+    m_display->showPlaceholder();
     UpdateCommandEnables();
     if (m_bWantPreview) {
         RenderPreview();
@@ -982,33 +1003,27 @@ void CTavrelDlg::OnPowerLineFrequency(int value) {
     SetMenuChecked(Cmd::Freq60Hz, value != 1);
 }
 
-void CTavrelDlg::RequestDisplay() {
-    if (m_displayPending.exchange(true)) {
-        return;  // a request is already on its way; it will show the newest frame
+void CTavrelDlg::OnFrameShown() {
+    m_frameShownPending = false;
+    if (m_enablesShowPicture != HaveCameraPicture()) {
+        UpdateCommandEnables();
     }
-    QMetaObject::invokeMethod(
-        this, [this] { ShowLatestFrame(); }, Qt::QueuedConnection);
 }
 
-void CTavrelDlg::ShowLatestFrame() {
-    m_displayPending = false;
-    if (m_enablesShowPicture != HaveCameraPicture()) {
-        UpdateCommandEnables();  // the first frame (again): commands can act now
-    }
-    if (isMinimized()) {
+void CTavrelDlg::OpenMaskWindow() {
+    if (!HaveSourceFilter() || !HaveCameraPicture()) {
         return;
     }
-    QImage picture;
-    {
-        std::lock_guard<std::mutex> lock(m_frameStore.lock());
-        if (const Image* image = m_frameStore.currentImage(); image && image->HasPixels()) {
-            picture = image->ToQImage();
-        }
-    }
-    if (!picture.isNull()) {
-        m_preview->setImage(picture);
-    }
+    CMaskWnd wnd(
+        m_overlay.settings(), &m_frameStore,
+        [this](const OverlaySettings& settings) {
+            m_overlay.setSettings(settings);
+            m_overlay.Rebuild();
+        },
+        this);
+    wnd.exec();
 }
+
 // ---------------------------------------------------------------------------------------------
 // Events
 
@@ -1044,6 +1059,9 @@ void CTavrelDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CTavrelDlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && m_display) {
+        m_display->setSuspended(isMinimized());
+    }
     QMainWindow::changeEvent(event);
 }
 
@@ -1062,5 +1080,6 @@ void CTavrelDlg::DestroyWindow() {
     StopPreview();
     TearDownGraph();
     FreeCaptureFilters();
+    m_display->stop();
     m_frameStore.Free();
 }

@@ -12,6 +12,8 @@
 #include "capture/FrameIntake.h"
 #include "capture/FrameStore.h"
 #include "capture/StreamFormats.h"
+#include "display/DisplayWorker.h"
+#include "display/Overlay.h"
 
 class CTavrelApp;
 class CameraSystem;
@@ -90,6 +92,8 @@ public:
     CameraSystem& cameraSystem() { return *m_cameras; }
     CaptureGraph& captureGraph() { return m_graph; }
     FrameStore& frameStore() { return m_frameStore; }
+    Overlay& overlay() { return m_overlay; }
+    DisplayWorker& displayWorker() { return *m_display; }
     FrameIntake& frameIntake() { return m_intake; }
     StreamFormats& streamFormats() { return m_formats; }
     QMenu* resolutionMenu() const { return m_menuResolution; }
@@ -148,10 +152,10 @@ private:
     void FitWindowToVideo();
     void RecomputePanCentre();
     void ShowZoomPercentage();
-    // Asks the GUI thread to show the newest frame; called on the capture thread. Requests
-    // that arrive while one is pending are merged.
-    void RequestDisplay();
-    void ShowLatestFrame();
+    void OpenMaskWindow();
+    // Called on the GUI thread whenever a frame has been shown: the first frame (again) lets
+    // the commands act.
+    void OnFrameShown();
 
     // Teardown in a fixed order; runs once, when the window closes.
     void DestroyWindow();
@@ -161,6 +165,8 @@ private:
     // Declaration order is teardown order in reverse: the frame store (and its lock) outlives
     // everything that delivers frames into it.
     FrameStore m_frameStore;
+    Overlay m_overlay;
+    std::unique_ptr<DisplayWorker> m_display;
     FrameIntake m_intake{m_frameStore};
     std::unique_ptr<CameraSystem> m_cameras;
     std::unique_ptr<UsbDeviceSource> m_usbSource;
@@ -170,8 +176,9 @@ private:
     CameraId m_pVideoMoniker;
     float m_fPanX = 0.0f;
     float m_fPanY = 0.0f;
-    std::atomic<bool> m_displayPending{false};
-    bool m_enablesShowPicture = true;  // what UpdateCommandEnables last applied
+    std::atomic<bool> m_frameShownPending{false};
+    // What UpdateCommandEnables last applied; read by the capture thread's frame hook.
+    std::atomic<bool> m_enablesShowPicture{true};
 
     QMenu* m_menuFile = nullptr;
     QMenu* m_menuSetting = nullptr;
