@@ -306,6 +306,9 @@ void CopyFrameToRgb(int bpp, AVFrame* picture, int width, int height, const uint
         return;
     if (bpp != 24 && bpp != 32)
         return;
+    // Three bytes per pixel in one plane, or the rows would not hold what is copied.
+    if (picture->format != AV_PIX_FMT_RGB24 && picture->format != AV_PIX_FMT_BGR24)
+        return;
     const int64_t stride = (int64_t{bpp} * width + 31) / 32 * 4;
     const int w = std::min(width, picture->width);
     const int h = std::min(height, picture->height);

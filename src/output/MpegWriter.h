@@ -92,8 +92,8 @@ AVFrame* AllocPicture(AVPixelFormat format, int width, int height);
 // Copies a bottom-up bitmap in blue-green-red order (bpp 24, or 32 with the fourth byte
 // ignored; rows padded to 4 bytes) of width x height into the top-down RGB24 picture: the last
 // stored row becomes the picture's top row. Only the part that fits the picture is copied (the
-// left columns and the top rows of the bitmap); null bits, a null picture or another bpp copy
-// nothing.
+// left columns and the top rows of the bitmap); null bits, a picture that is not 24-bit RGB
+// or another bpp copy nothing.
 void CopyFrameToRgb(int bpp, AVFrame* picture, int width, int height, const uint8_t* bits);
 
 // Converts writer.pRgbPicture, encodes it with time stamp nextPts and writes the packets the

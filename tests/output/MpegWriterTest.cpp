@@ -526,4 +526,12 @@ TEST(CopyFrameToRgb, NothingIsCopiedFromNullBitsOrUnknownDepths) {
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 2; ++x)
             EXPECT_EQ(pic.at(x, y)[0] | pic.at(x, y)[1] | pic.at(x, y)[2], 0);
+
+    // The encoder's picture has one byte per pixel in its first plane: nothing goes there.
+    AVFrame* yuv = AllocPicture(AV_PIX_FMT_YUV420P, 2, 2);
+    ASSERT_NE(yuv, nullptr);
+    CopyFrameToRgb(24, yuv, 2, 2, bits.data());
+    EXPECT_EQ(yuv->data[0][0], 16);  // black
+    EXPECT_EQ(yuv->data[0][1], 16);
+    av_frame_free(&yuv);
 }
