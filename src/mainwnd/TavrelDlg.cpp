@@ -1048,6 +1048,14 @@ bool CTavrelDlg::eventFilter(QObject* watched, QEvent* event) {
 void CTavrelDlg::keyPressEvent(QKeyEvent* event) {
     // Like a dialog: Enter and Escape end the program.
     switch (event->key()) {
+        case Qt::Key_Camera:
+        case Qt::Key_WebCam:
+            // The camera's snapshot button, when the desktop delivers it as a key to us rather
+            // than through the camera's own input device.
+            if (!event->isAutoRepeat()) {
+                m_intake.OnStillButton();
+            }
+            return;
         case Qt::Key_Escape:
         case Qt::Key_Return:
         case Qt::Key_Enter:

@@ -2,6 +2,8 @@
 // whole path, resolution menus in both layouts, Play/Stop, the power-line frequency and the
 // snapshot button's arming rule.
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
@@ -216,6 +218,40 @@ private Q_SLOTS:
             QVERIFY2(!dlg.menuAction(id)->isEnabled(), qPrintable(QString::number(id)));
         }
         QVERIFY(dlg.menuAction(Cmd::Play)->isEnabled());  // Play looks for a camera
+    }
+
+    void keysRunTheSameHandlersAsTheToolbar() {
+        start({});
+        CTavrelDlg dlg(*m_app);
+        std::atomic<int> snapshots{0};
+        dlg.frameIntake().takeSnapshot = [&] { ++snapshots; };
+        dlg.show();
+        dlg.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QVERIFY(waitForFrame(dlg));
+        QTest::keyClick(&dlg, Qt::Key_H);
+        QVERIFY(dlg.frameStore().transform().m_bHMirror);
+        QTest::keyClick(&dlg, Qt::Key_V);
+        QVERIFY(dlg.frameStore().transform().m_bVMirror);
+        QTest::keyClick(&dlg, Qt::Key_Plus);
+        QCOMPARE(dlg.statusText(1), QStringLiteral("110%"));
+        QTest::keyClick(&dlg, Qt::Key_0);
+        QCOMPARE(dlg.statusText(1), QStringLiteral("100%"));
+        QTest::keyClick(&dlg, Qt::Key_P);
+        QVERIFY(!dlg.wantPreview());
+        QTest::keyClick(&dlg, Qt::Key_P);
+        QVERIFY(dlg.wantPreview());
+        // The camera key of the keyboard map feeds the still trigger: the first press arms it.
+        auto pressCameraKey = [&] {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Camera, Qt::NoModifier);
+            QApplication::sendEvent(&dlg, &press);
+        };
+        pressCameraKey();
+        QCOMPARE(snapshots.load(), 0);
+        pressCameraKey();
+        QCOMPARE(snapshots.load(), 1);
+        QTest::keyClick(&dlg, Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!dlg.isVisible());
     }
 };
 
