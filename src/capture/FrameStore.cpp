@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "contracts/Image.h"
 
@@ -91,6 +92,7 @@ void FrameStore::Free() {
     std::vector<uint8_t>().swap(m_pPrevOutBuf);
     m_workPlacement = Placement{};
     m_outPlacement = Placement{};
+    m_prevPlacement = Placement{};
     m_nLastWidth = m_nLastHeight = m_nLastBpp = 0;
     m_nLastCropWidth = m_nLastCropHeight = 0;
     m_pCurImage.reset();
@@ -163,6 +165,7 @@ int FrameStore::OnFrame(const uint8_t* pixels, int w, int h, int bpp) {
             std::vector<uint8_t>(bytes).swap(m_pPrevOutBuf);
             m_workPlacement = Placement{};
             m_outPlacement = Placement{};
+            m_prevPlacement = Placement{};
             ++m_nReallocations;
         }
         m_nLastWidth = w;
@@ -234,7 +237,11 @@ int FrameStore::OnFrame(const uint8_t* pixels, int w, int h, int bpp) {
         m_nLastCropWidth = cw;
         m_nLastCropHeight = ch;
 
-        std::memcpy(m_pPrevOutBuf.data(), m_pOutBuf.data(), bytes);
+        // The previous-output buffer takes the finished frame by exchanging the two buffers
+        // rather than copying it: the next frame is built in the older one, whose placement
+        // travels with it.
+        m_pOutBuf.swap(m_pPrevOutBuf);
+        std::swap(m_outPlacement, m_prevPlacement);
     }
 
     PublishFrame(w, h, bpp);
@@ -252,13 +259,13 @@ int FrameStore::OnFrame(const uint8_t* pixels, int w, int h, int bpp) {
 void FrameStore::PublishFrame(int w, int h, int bpp) {
     std::lock_guard guard(m_csFrame);
     // Free() may have run between the two lock holds: only publish the frame just made.
-    if (w != m_nLastWidth || h != m_nLastHeight || m_pOutBuf.size() != size_t(w) * h * 3) {
+    if (w != m_nLastWidth || h != m_nLastHeight || m_pPrevOutBuf.size() != size_t(w) * h * 3) {
         return;
     }
     if (!m_pCurImage) {
         m_pCurImage = std::make_unique<Image>();
     }
-    m_pCurImage->CreateFromArray(m_pOutBuf.data(), w, h, bpp, w * 3, false);
+    m_pCurImage->CreateFromArray(m_pPrevOutBuf.data(), w, h, bpp, w * 3, false);
     if (onRecorderStep) {
         onRecorderStep();
     }

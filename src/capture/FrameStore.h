@@ -130,7 +130,8 @@ private:
     // Makes buf black outside `next`, clearing only what the previous placement left.
     static void preparePlacement(std::vector<uint8_t>& buf, int w, Placement& placement,
                                  const Rect& next);
-    // Turns the output buffer into the current image and runs the hooks, under the lock.
+    // Turns the last processed frame into the current image and runs the hooks, under the
+    // lock.
     void PublishFrame(int w, int h, int bpp);
 
     // Guards m_transform and m_bVideoSizeLatched (never held together with m_csFrame).
@@ -141,10 +142,11 @@ private:
     // The frame lock: guards every member below.
     mutable std::mutex m_csFrame;
     std::vector<uint8_t> m_pWorkBuf;     // pan-square picture, w x h x 3
-    std::vector<uint8_t> m_pOutBuf;      // processed frame, w x h x 3
-    std::vector<uint8_t> m_pPrevOutBuf;  // copy of the last processed frame, w x h x 3
+    std::vector<uint8_t> m_pOutBuf;      // the frame being processed, w x h x 3
+    std::vector<uint8_t> m_pPrevOutBuf;  // the last processed frame, w x h x 3
     Placement m_workPlacement;
     Placement m_outPlacement;
+    Placement m_prevPlacement;
     BilinearScaler24 m_scaler;  // the digital zoom; holds the resize's tables and rows
     int m_nLastWidth = 0;
     int m_nLastHeight = 0;

@@ -143,6 +143,9 @@ void DisplayWorker::composeFrame(bool show) {
         if (current != nullptr && current->IsValid()) {
             m_work.Copy(*current);  // reuses m_work's storage while the size stays
             haveFrame = m_work.IsValid();
+            if (haveFrame && onFrameTaken) {
+                onFrameTaken();
+            }
         }
     }
     if (!haveFrame) {
@@ -184,6 +187,9 @@ void DisplayWorker::composeFrame(bool show) {
         std::swap(m_work, m_imgComposed);
     }
     ++m_composed;
+    if (onComposed) {
+        onComposed();
+    }
 
     if (picture != nullptr) {
         handOver(*picture);

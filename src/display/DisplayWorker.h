@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -65,6 +66,14 @@ public:
 
     // Waits until the worker has nothing pending and is not working. False on timeout.
     bool waitIdle(std::chrono::milliseconds timeout);
+
+    // Measurement hooks (the benchmarks time a frame from capture to composed image with them).
+    // Set before frames arrive; both run on the worker thread and must return at once.
+    // onFrameTaken: the worker has just copied the current image; runs with the frame lock
+    // held, so state kept beside the current image under that lock belongs to this frame.
+    // onComposed: that frame is now the composed image (no lock held).
+    std::function<void()> onFrameTaken;
+    std::function<void()> onComposed;
 
     // Counters: frames composed, pictures posted to the GUI thread, pictures the widget got.
     int composedCount() const { return m_composed.load(); }

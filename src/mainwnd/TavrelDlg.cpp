@@ -120,7 +120,6 @@ CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent)
     menuAction(Cmd::LangEnglish)->setIcon(IconById(Icon::FlagEnglish));
     menuAction(Cmd::LangJapanese)->setIcon(IconById(Icon::FlagJapanese));
 
-    m_preview->setHint(MainText("NOCAMERAHINT"));
     adjustSize();
 }
 
