@@ -1,0 +1,352 @@
+#include "output/Recorder.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "app/LanguageText.h"
+#include "contracts/Image.h"
+#include "output/Snapshot.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcRecorder, "tavrel.output.recorder")
+
+int64_t steadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+Recorder::Recorder(Clock nowMs) : m_nowMs(nowMs ? std::move(nowMs) : Clock(steadyNowMs)) {}
+
+Recorder::~Recorder() {
+    Stop();
+}
+
+void Recorder::setCallbacks(Callbacks callbacks) {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    m_callbacks = std::move(callbacks);
+}
+
+bool Recorder::Request(const QString& folder, const QDateTime& now) {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    if (m_state != RecordState::Idle)
+        return false;
+    // Unlike a snapshot, the recorder does not create the save folder: a missing folder makes
+    // the open fail.
+    m_strRecordFile = SnapshotBaseName(folder, now) + QStringLiteral(".mpeg");
+    m_requestMs = m_nowMs();
+    m_state = RecordState::Requested;
+    return true;
+}
+
+void Recorder::Stop() {
+    std::thread encoder;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (m_state == RecordState::Running) {
+            std::lock_guard<std::mutex> slotLock(m_slotLock);
+            m_accepting = false;
+            m_stopRequested = true;
+            m_stopMs = m_nowMs();
+            m_wakeEncoder.notify_all();
+        }
+        m_state = RecordState::Idle;
+        // Also the thread of a recording that ended by a failed write, if nobody joined it.
+        encoder = std::move(m_encoder);
+    }
+    if (encoder.joinable())
+        encoder.join();
+}
+
+void Recorder::StartPendingRecording(int width, int height) {
+    if (width <= 0 || height <= 0)
+        return;
+    std::thread finished;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (m_state != RecordState::Requested)
+            return;
+        // A recording that ended by a failed write leaves its (finished) thread behind.
+        finished = std::move(m_encoder);
+    }
+    if (finished.joinable())
+        finished.join();
+
+    bool opened = false;
+    Callbacks callbacks;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (m_state != RecordState::Requested)
+            return;
+        callbacks = m_callbacks;
+        m_writer.nKind = kKind;
+        m_writer.nWidth = width;
+        m_writer.nHeight = height;
+        m_writer.fFrameRate = float(kFrameRate);
+        m_writer.fBitRate = kBitRate;
+        opened = OpenMpegWriter(m_writer, QFile::encodeName(m_strRecordFile).constData());
+        if (!opened) {
+            m_state = RecordState::Idle;
+        } else {
+            m_width = width;
+            m_height = height;
+            m_openMs = m_nowMs();
+            m_lastPts = -1;
+            m_written = 0;
+            m_strRecordStart = StartText(QDateTime::currentDateTime());
+            {
+                std::lock_guard<std::mutex> slotLock(m_slotLock);
+                m_free.clear();
+                m_ready.clear();
+                const size_t bytes = size_t(Image::effWidth(width, 24)) * height;
+                for (int i = 0; i < kSlots; ++i) {
+                    m_slots[i].bits.reserve(bytes);
+                    m_free.push_back(i);
+                }
+                m_accepting = true;
+                m_stopRequested = false;
+                m_encoderBusy = false;
+                m_dropped = 0;
+            }
+            m_state = RecordState::Running;
+            m_encoder = std::thread(&Recorder::encoderLoop, this, ++m_session);
+        }
+    }
+    if (opened) {
+        qCInfo(lcRecorder) << "Recording" << width << "x" << height << "into" << fileName();
+        if (callbacks.started)
+            callbacks.started();
+        return;
+    }
+    qCWarning(lcRecorder) << "Cannot create the recording" << fileName();
+    const QString text = GetLanguageText(QStringLiteral("WndMessage"), QStringLiteral("NOVIDEO"),
+                                         QStringLiteral("视频创建失败"));
+    if (callbacks.openFailed)
+        callbacks.openFailed(text);
+}
+
+bool Recorder::SampleFrame(const Image& composed) {
+    const int64_t now = m_nowMs();
+    if (!composed.IsValid() || composed.GetBpp() != 24)
+        return false;
+    int slot = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_slotLock);
+        if (!m_accepting)
+            return false;
+        if (m_free.empty()) {
+            ++m_dropped;
+            return false;
+        }
+        slot = m_free.front();
+        m_free.pop_front();
+    }
+    // The slot belongs to this call until it is queued; the copy runs without the hand-off
+    // lock so that the encoder can go on meanwhile.
+    Sample& s = m_slots[slot];
+    const uint8_t* bits = composed.GetBits();
+    s.bits.assign(bits, bits + composed.GetSize());
+    s.width = composed.GetWidth();
+    s.height = composed.GetHeight();
+    s.stride = composed.GetEffWidth();
+    s.tMs = now;
+    std::lock_guard<std::mutex> lock(m_slotLock);
+    if (!m_accepting) {
+        m_free.push_back(slot);
+        return false;
+    }
+    m_ready.push_back(slot);
+    m_wakeEncoder.notify_one();
+    return true;
+}
+
+void Recorder::encoderLoop(uint64_t session) {
+    bool failed = false;
+    for (;;) {
+        int slot = -1;
+        {
+            std::unique_lock<std::mutex> lock(m_slotLock);
+            m_encoderBusy = false;
+            if (m_ready.empty())
+                m_encoderIdle.notify_all();
+            m_wakeEncoder.wait(lock, [this] { return !m_ready.empty() || m_stopRequested; });
+            if (m_ready.empty())
+                break;  // stopped, and every sample taken before the stop is written
+            slot = m_ready.front();
+            m_ready.pop_front();
+            m_encoderBusy = true;
+        }
+        const bool ok = encodeSample(m_slots[slot]);
+        std::lock_guard<std::mutex> lock(m_slotLock);
+        m_free.push_back(slot);
+        if (!ok) {
+            failed = true;
+            m_accepting = false;
+            while (!m_ready.empty()) {
+                m_free.push_back(m_ready.front());
+                m_ready.pop_front();
+            }
+            break;
+        }
+    }
+
+    int64_t stopMs = 0;
+    bool stopped = false;
+    {
+        std::lock_guard<std::mutex> lock(m_slotLock);
+        stopMs = m_stopMs;
+        stopped = m_stopRequested;
+    }
+    // The last picture stays on screen until the moment of the stop.
+    if (!failed && stopped && m_lastPts >= 0) {
+        const int64_t end = ptsAt(stopMs);
+        for (int64_t pts = m_lastPts + 1; pts < end && !failed; ++pts)
+            failed = !writeFrameAt(pts);
+    }
+    if (failed)
+        qCWarning(lcRecorder) << "Writing the recording failed after" << m_written.load()
+                              << "frames; it ends here";
+    // Finishes the file with its trailer, or as far as a full disk allows.
+    CloseMpegWriter(m_writer);
+
+    Callbacks callbacks;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (failed && session == m_session && m_state == RecordState::Running)
+            m_state = RecordState::Idle;
+        callbacks = m_callbacks;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_slotLock);
+        m_accepting = false;
+        m_encoderBusy = false;
+        m_encoderIdle.notify_all();
+    }
+    if (failed && callbacks.writeFailed)
+        callbacks.writeFailed();
+}
+
+int64_t Recorder::ptsAt(int64_t tMs) const {
+    const int64_t elapsed = tMs - m_openMs;
+    if (elapsed <= 0)
+        return 0;
+    return (elapsed * kFrameRate + 500) / 1000;
+}
+
+bool Recorder::encodeSample(const Sample& sample) {
+    const int64_t pts = ptsAt(sample.tMs);
+    if (pts <= m_lastPts)
+        return true;  // the frame of this moment is written already
+    if (m_lastPts < 0) {
+        // The first picture also stands for the moments before it arrived.
+        loadPicture(sample);
+        for (int64_t p = 0; p <= pts; ++p) {
+            if (!writeFrameAt(p))
+                return false;
+        }
+        return true;
+    }
+    // Moments without a sample of their own keep the previous picture.
+    for (int64_t p = m_lastPts + 1; p < pts; ++p) {
+        if (!writeFrameAt(p))
+            return false;
+    }
+    loadPicture(sample);
+    return writeFrameAt(pts);
+}
+
+void Recorder::loadPicture(const Sample& s) {
+    if (s.width == m_width && s.height == m_height) {
+        CopyFrameToRgb(24, m_writer.pRgbPicture, s.width, s.height, s.bits.data());
+        return;
+    }
+    // A resolution change while recording: the file keeps its size, the picture is scaled to
+    // it (the scaler does not care about the row order, the copy below turns it upright).
+    const int stride = Image::effWidth(m_width, 24);
+    m_scaled.resize(size_t(stride) * m_height);
+    if (m_scaler.scale(s.bits.data(), s.stride, s.width, s.height, m_scaled.data(), stride, m_width,
+                       m_height))
+        CopyFrameToRgb(24, m_writer.pRgbPicture, m_width, m_height, m_scaled.data());
+}
+
+bool Recorder::writeFrameAt(int64_t pts) {
+    m_writer.nextPts = pts;
+    if (!WriteVideoFrame(m_writer.pFormatContext, m_writer.pVideoStream, m_writer))
+        return false;
+    m_lastPts = pts;
+    ++m_written;
+    return true;
+}
+
+bool Recorder::waitIdle(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_slotLock);
+    return m_encoderIdle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [this] { return m_ready.empty() && !m_encoderBusy; });
+}
+
+RecordState Recorder::state() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_state;
+}
+
+QString Recorder::fileName() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_strRecordFile;
+}
+
+QString Recorder::startText() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_strRecordStart;
+}
+
+int64_t Recorder::elapsedMs() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_nowMs() - m_requestMs;
+}
+
+int Recorder::width() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_width;
+}
+
+int Recorder::height() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_height;
+}
+
+int Recorder::droppedFrames() const {
+    std::lock_guard<std::mutex> lock(m_slotLock);
+    return m_dropped;
+}
+
+int Recorder::writtenFrames() const {
+    return m_written.load();
+}
+
+QString ElapsedText(int64_t elapsedMs) {
+    const int64_t s = elapsedMs > 0 ? elapsedMs / 1000 : 0;
+    const int64_t hours = s / 3600;
+    const int64_t minutes = (s - hours * 3600) / 60;
+    const int64_t seconds = s - (hours * 60 + minutes) * 60;
+    return QString::asprintf("%02lld:%02lld:%02lld", static_cast<long long>(hours),
+                             static_cast<long long>(minutes), static_cast<long long>(seconds));
+}
+
+QString StartText(const QDateTime& localTime) {
+    const QDate d = localTime.date();
+    const QTime t = localTime.time();
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(),
+                             t.hour(), t.minute(), t.second());
+}
+
+QString RecordingStatus(const QString& startLabel, const QString& start, const QString& lengthLabel,
+                        const QString& elapsed) {
+    return startLabel + QLatin1Char(':') + start + QStringLiteral("  ") + lengthLabel +
+           QLatin1Char(':') + elapsed;
+}

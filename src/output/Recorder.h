@@ -1,0 +1,211 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "capture/ImageResize.h"
+#include "output/MpegWriter.h"
+
+class Image;
+
+// Where a recording stands.
+//
+//   Idle      --Request()------------------------------------> Requested
+//   Requested --StartPendingRecording(), open succeeds--------> Running   (started callback)
+//   Requested --StartPendingRecording(), open fails-----------> Idle      (openFailed callback)
+//   Requested --Stop()----------------------------------------> Idle      (nothing was opened)
+//   Running   --Stop()----------------------------------------> Idle      (file finished)
+//   Running   --a frame cannot be written (full disk)---------> Idle      (writeFailed callback)
+//
+// Stopping the preview, a resolution change or the loss of the camera do not end a recording:
+// it goes on repeating the last composed picture until Record is pressed again.
+enum class RecordState { Idle, Requested, Running };
+
+// The video recorder: writes what the main window shows into an MPEG-1 file (24 frames per
+// second, 6,000,000 bit/s, at the frame size of the moment it opens) in the save folder.
+//
+// A recording runs in three places:
+//  - the Record command asks for it (Request) and ends it (Stop), on the GUI thread;
+//  - frame intake calls StartPendingRecording for every processed frame, on the capture thread
+//    with the frame lock held; the first call after a request opens the file;
+//  - the window's 34 ms frame timer calls SampleFrame with the frame lock held; it copies the
+//    composed picture into a free slot of a small hand-off and returns. An encoder thread (one
+//    per recording, started at the open, joined when the recording ends) converts, encodes and
+//    writes, so neither the window nor frame intake waits for the encoder.
+//
+// Real time: every sample carries the moment it was taken; the frame it becomes is numbered
+// by the time elapsed since the file was opened (round(t x 24)). A sample that falls on the
+// number of the one before is skipped, and when a number is left out (a late timer tick, a
+// dropped sample) the previous picture is written again, so the file holds one frame per
+// 1/24 s and a recording of 60 s plays for 60 s. When the recording stops, the last picture is
+// repeated up to the moment of the stop.
+//
+// Bounded hand-off: kSlots preallocated frame buffers. When the encoder has fallen behind and
+// no slot is free, the sample is dropped and counted (droppedFrames()); the gap is filled by
+// the pacing above, so the file keeps its length.
+//
+// Frame sizes: a composed picture whose size differs from the recording's (a resolution
+// change while recording) is scaled to the recording's size; odd sizes are recorded at the
+// even size below (MPEG-1 needs even sizes; the writer leaves out the last column or row).
+//
+// Callbacks (set before the first Request) run on the capture thread (started, openFailed,
+// with the frame lock held) or on the encoder thread (writeFailed); they must only post to the
+// GUI thread (QMetaObject::invokeMethod with a queued call) and return, never block, never
+// take the frame lock, never call back into the recorder.
+//
+// Lock order: frame lock, then the state lock, then the hand-off lock. Stop() and the
+// destructor join the encoder thread and must not be called with the frame lock held.
+class Recorder {
+public:
+    // Milliseconds of a steady clock; tests inject a fake one.
+    using Clock = std::function<int64_t()>;
+
+    struct Callbacks {
+        // The file is open and the recording runs: start the status and frame timers, show
+        // the recording's Record button picture.
+        std::function<void()> started;
+        // The file could not be opened: the request is withdrawn. The argument is the
+        // "WndMessage"/"NOVIDEO" text, already looked up (and written to the language file).
+        std::function<void(const QString& noVideoText)> openFailed;
+        // A frame could not be written (full disk): the recording has ended, the file is
+        // finished as far as it could be. Stop the timers and say so in the status bar.
+        std::function<void()> writeFailed;
+    };
+
+    static constexpr int kFrameRate = 24;
+    static constexpr float kBitRate = 6000000.0f;
+    static constexpr int kKind = 7;  // container from the file name: ".mpeg" is MPEG-1 system
+    static constexpr int kSlots = 3;
+
+    // nowMs: the steady clock (default: std::chrono::steady_clock).
+    explicit Recorder(Clock nowMs = {});
+    // Finishes a running recording with its trailer (Stop()) and joins the encoder thread.
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // GUI thread, before the first Request.
+    void setCallbacks(Callbacks callbacks);
+
+    // --- GUI thread: the Record command ---
+    // Idle only: asks for a recording into folder + time stamp + ".mpeg" (local time `now`)
+    // and remembers the moment as the origin of the elapsed time. Nothing is opened yet.
+    // False (nothing changed) when a recording is already requested or running.
+    bool Request(const QString& folder, const QDateTime& now);
+    // Ends a requested or running recording: the encoder writes the samples it holds, repeats
+    // the last picture up to now, writes the trailer and closes the file; returns when the
+    // file is complete. Idle afterwards. Does nothing when idle.
+    void Stop();
+
+    // --- capture thread, frame lock held: every processed frame ---
+    // Returns at once unless a recording is requested and not yet opened; then opens the file
+    // at width x height (the frame size), starts the encoder thread and reports started, or
+    // withdraws the request and reports openFailed. Never takes the frame lock.
+    void StartPendingRecording(int width, int height);
+
+    // --- GUI thread (frame timer), frame lock held ---
+    // Hands a copy of the composed picture (24-bit) to the encoder. True when it was taken;
+    // false when no recording runs, the picture is empty or of another depth, or no slot is
+    // free (then it counts as dropped). Never waits for the encoder.
+    bool SampleFrame(const Image& composed);
+
+    // --- any thread ---
+    RecordState state() const;
+    // The window's m_nRecordState: 1 = no recording, 0 = requested or running.
+    int recordState() const { return state() == RecordState::Idle ? 1 : 0; }
+    // Full name of the current (or last) recording.
+    QString fileName() const;
+    // Start date and time of the running (or last) recording, "YYYY-MM-DD hh:mm:ss", local
+    // time at the open.
+    QString startText() const;
+    // Milliseconds since the Record command of the current (or last) request.
+    int64_t elapsedMs() const;
+    // Recording size (the frame size at the open); 0 before the first open.
+    int width() const;
+    int height() const;
+    // Counters of the current (or last) recording: samples dropped because the encoder was
+    // behind, and frames written into the file (repeats included).
+    int droppedFrames() const;
+    int writtenFrames() const;
+    // Waits until the encoder has no sample pending and is not working on one. For tests and
+    // diagnostics. False on timeout.
+    bool waitIdle(int timeoutMs);
+
+private:
+    struct Sample {
+        std::vector<uint8_t> bits;  // bottom-up BGR rows, `stride` bytes apart
+        int width = 0;
+        int height = 0;
+        int stride = 0;
+        int64_t tMs = 0;  // clock value when it was taken
+    };
+
+    void encoderLoop(uint64_t session);
+    // Writes one sample at its time; false when a write failed.
+    bool encodeSample(const Sample& sample);
+    // Copies a sample into the writer's picture, scaled to the recording's size if need be.
+    void loadPicture(const Sample& sample);
+    // Writes the writer's current picture as frame `pts`.
+    bool writeFrameAt(int64_t pts);
+    int64_t ptsAt(int64_t tMs) const;
+
+    Clock m_nowMs;
+    Callbacks m_callbacks;
+
+    // Guards the state, the names, the times, the session number, m_encoder and (while no
+    // encoder thread runs) the writer.
+    mutable std::mutex m_stateLock;
+    RecordState m_state = RecordState::Idle;
+    QString m_strRecordFile;
+    QString m_strRecordStart;
+    int64_t m_requestMs = 0;  // the Record command's tick
+    uint64_t m_session = 0;   // one number per opened recording
+    std::thread m_encoder;
+
+    // Set at the open under the state lock, before the encoder thread starts.
+    int m_width = 0;
+    int m_height = 0;
+    int64_t m_openMs = 0;
+
+    // Owned by the encoder thread while it runs; by the state lock's holder otherwise.
+    MpegWriter m_writer;
+    std::vector<uint8_t> m_scaled;  // a differently sized sample scaled to the recording's size
+    BilinearScaler24 m_scaler;
+    int64_t m_lastPts = -1;  // frame number of the last written frame
+
+    // The hand-off. Guards everything below.
+    mutable std::mutex m_slotLock;
+    std::condition_variable m_wakeEncoder;  // a sample is ready, or stop
+    std::condition_variable m_encoderIdle;  // the encoder has nothing to do
+    std::array<Sample, kSlots> m_slots;
+    std::deque<int> m_free;    // slot numbers the sampler may fill
+    std::deque<int> m_ready;   // filled slots, oldest first
+    bool m_accepting = false;  // the encoder takes samples
+    bool m_stopRequested = false;
+    int64_t m_stopMs = 0;
+    bool m_encoderBusy = false;
+    int m_dropped = 0;
+
+    // Frames written into the file (encoder thread), read by any thread.
+    std::atomic<int> m_written{0};
+};
+
+// "hh:mm:ss" of a duration in milliseconds; the hours are not wrapped (100 hours print as
+// "100:00:00"). Negative durations count as 0.
+QString ElapsedText(int64_t elapsedMs);
+// "YYYY-MM-DD hh:mm:ss" of a local date and time.
+QString StartText(const QDateTime& localTime);
+// The status text of a running recording: startLabel + ":" + start + "  " + lengthLabel + ":"
+// + elapsed.
+QString RecordingStatus(const QString& startLabel, const QString& start, const QString& lengthLabel,
+                        const QString& elapsed);

@@ -1,0 +1,47 @@
+#include "output/Snapshot.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include "contracts/Image.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcSnapshot, "tavrel.output.snapshot")
+
+}  // namespace
+
+QString SnapshotBaseName(const QString& folder, const QDateTime& localTime) {
+    const QDate d = localTime.date();
+    const QTime t = localTime.time();
+    return folder + QString::asprintf("%04d%02d%02d-%02d%02d%02d-%3d", d.year(), d.month(), d.day(),
+                                      t.hour(), t.minute(), t.second(), t.msec());
+}
+
+SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, std::mutex& frameLock,
+                            const std::function<const Image*()>& composed,
+                            const std::function<bool()>& hasCurrentImage) {
+    SnapshotResult result;
+    // One level only: a save folder whose parent is gone stays missing and the save fails.
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir())
+        QDir().mkdir(folder);
+    const QString fileName = SnapshotBaseName(folder, now) + QStringLiteral(".jpg");
+
+    Image picture;
+    {
+        std::lock_guard<std::mutex> lock(frameLock);
+        const Image* shown = hasCurrentImage() ? composed() : nullptr;
+        if (shown && shown->IsValid())
+            picture = *shown;
+    }
+    result.fileName = fileName;
+    if (!picture.IsValid()) {
+        qCInfo(lcSnapshot) << "No picture drawn yet; nothing written to" << fileName;
+        return result;
+    }
+    result.written = picture.SaveJpeg(fileName, kSnapshotJpegQuality);
+    if (!result.written)
+        qCWarning(lcSnapshot) << "Snapshot could not be written to" << fileName;
+    return result;
+}
