@@ -484,7 +484,7 @@ TEST(FrameStoreGeometry, MatchesTheStepByStepOrderBitForBit) {
         const Size sz = sizes[run];
         // Video sizes: the frame's own, a larger and a smaller one.
         const Size videos[] = {sz, {sz.w * 5 / 4, sz.h * 5 / 4}, {sz.w / 2 + 1, sz.h / 2 + 1}};
-        const int combos = sz.w * sz.h > 100000 ? 40 : 120;
+        const int combos = sz.w * sz.h > 100000 ? 30 : 90;
         for (int k = 0; k < combos; ++k) {
             TransformState t;
             t.m_fZoom = zooms[rng() % 6];
