@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QLoggingCategory>
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <utility>
 
 #include "app/LanguageText.h"
@@ -205,7 +205,9 @@ void Recorder::encoderLoop(uint64_t session) {
     }
     // The last picture stays on screen until the moment of the stop.
     if (!failed && stopped && m_lastPts >= 0) {
-        const int64_t end = ptsAt(stopMs);
+        // Rounded: the file ends within half a frame of the stop.
+        const int64_t elapsed = std::max<int64_t>(0, stopMs - m_openMs);
+        const int64_t end = (elapsed * kFrameRate + 500) / 1000;
         for (int64_t pts = m_lastPts + 1; pts < end && !failed; ++pts)
             failed = !writeFrameAt(pts);
     }
@@ -232,15 +234,13 @@ void Recorder::encoderLoop(uint64_t session) {
         callbacks.writeFailed();
 }
 
-int64_t Recorder::ptsAt(int64_t tMs) const {
+int64_t Recorder::frameAt(int64_t tMs) const {
     const int64_t elapsed = tMs - m_openMs;
-    if (elapsed <= 0)
-        return 0;
-    return (elapsed * kFrameRate + 500) / 1000;
+    return elapsed <= 0 ? 0 : elapsed * kFrameRate / 1000;
 }
 
 bool Recorder::encodeSample(const Sample& sample) {
-    const int64_t pts = ptsAt(sample.tMs);
+    const int64_t pts = frameAt(sample.tMs);
     if (pts <= m_lastPts)
         return true;  // the frame of this moment is written already
     if (m_lastPts < 0) {

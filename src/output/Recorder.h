@@ -43,12 +43,13 @@ enum class RecordState { Idle, Requested, Running };
 //    per recording, started at the open, joined when the recording ends) converts, encodes and
 //    writes, so neither the window nor frame intake waits for the encoder.
 //
-// Real time: every sample carries the moment it was taken; the frame it becomes is numbered
-// by the time elapsed since the file was opened (round(t x 24)). A sample that falls on the
-// number of the one before is skipped, and when a number is left out (a late timer tick, a
-// dropped sample) the previous picture is written again, so the file holds one frame per
-// 1/24 s and a recording of 60 s plays for 60 s. When the recording stops, the last picture is
-// repeated up to the moment of the stop.
+// Real time: frame n of the file stands for the interval [n/24 s, (n+1)/24 s) after the open.
+// Every sample carries the moment it was taken and becomes the frame of the interval it falls
+// in (floor(t x 24)); a later sample in the same interval is skipped, and an interval without
+// a sample of its own (a late timer tick, a dropped sample) repeats the previous picture. So
+// the file holds one frame per 1/24 s whatever the timer's rate (34 ms ticks would otherwise
+// stretch every recording by 22%), and a recording of 60 s plays for 60 s. When it stops, the
+// last picture is repeated up to the moment of the stop (within half a frame).
 //
 // Bounded hand-off: kSlots preallocated frame buffers. When the encoder has fallen behind and
 // no slot is free, the sample is dropped and counted (droppedFrames()); the gap is filled by
@@ -157,7 +158,8 @@ private:
     void loadPicture(const Sample& sample);
     // Writes the writer's current picture as frame `pts`.
     bool writeFrameAt(int64_t pts);
-    int64_t ptsAt(int64_t tMs) const;
+    // Number of the frame whose interval [n/24 s, (n+1)/24 s) after the open holds tMs.
+    int64_t frameAt(int64_t tMs) const;
 
     Clock m_nowMs;
     Callbacks m_callbacks;

@@ -1,0 +1,561 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/TavrelApp.h"
+#include "contracts/Image.h"
+#include "output/Recorder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+QDateTime at(int ms) {
+    return QDateTime(QDate(2021, 11, 5), QTime(14, 30, 9, ms));
+}
+
+// The picture shown at sample i, as red-green-blue at relative picture coordinates (u, v in
+// 0..1, v = 0 at the top), so that every size shows the same scene. It changes steadily with
+// i and does not repeat within a recording, so a frame tells which moment it shows.
+void shownRgb(int i, double u, double v, uint8_t rgb[3]) {
+    constexpr double kTwoPi = 6.283185307179586;
+    rgb[0] = uint8_t(128 + 100 * std::sin(kTwoPi * (2 * u + 0.013 * i)));
+    rgb[1] = uint8_t(128 + 100 * std::cos(kTwoPi * (1.5 * v + 0.0071 * i)));
+    rgb[2] = uint8_t(20 + (i % 200) + 30 * (u + v) / 2);
+}
+
+// The composed frame of sample i at width x height: 24-bit, bottom-up, blue-green-red.
+Image composedFrame(int i, int width, int height) {
+    Image img;
+    img.Create(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = img.GetBits(height - 1 - y);
+        for (int x = 0; x < width; ++x) {
+            uint8_t rgb[3];
+            shownRgb(i, (x + 0.5) / width, (y + 0.5) / height, rgb);
+            row[3 * x + 0] = rgb[2];
+            row[3 * x + 1] = rgb[1];
+            row[3 * x + 2] = rgb[0];
+        }
+    }
+    return img;
+}
+
+struct DecodedFile {
+    bool opened = false;
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    int width = 0;
+    int height = 0;
+    AVRational frameRate{0, 1};
+    double durationSeconds = -1;
+    std::vector<int> keyFrames;             // display indices of intra-coded frames
+    std::vector<std::vector<uint8_t>> rgb;  // top-down RGB24 rows of width * 3 bytes
+};
+
+// Reads a file back with FFmpeg as a player would, decoding every frame.
+DecodedFile decodeFile(const QString& path) {
+    DecodedFile out;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return out;
+    AVCodecContext* dec = nullptr;
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    AVFrame* pic = av_frame_alloc();
+    SwsContext* toRgb = nullptr;
+    int index = -1;
+    if (avformat_find_stream_info(fmt, nullptr) >= 0)
+        index = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index >= 0) {
+        AVStream* st = fmt->streams[index];
+        out.opened = true;
+        out.codec = st->codecpar->codec_id;
+        out.width = st->codecpar->width;
+        out.height = st->codecpar->height;
+        out.frameRate = st->r_frame_rate;
+        if (fmt->duration != AV_NOPTS_VALUE)
+            out.durationSeconds = fmt->duration / 1e6;
+        const AVCodec* codec = avcodec_find_decoder(out.codec);
+        dec = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(dec, st->codecpar);
+        avcodec_open2(dec, codec, nullptr);
+        auto receive = [&] {
+            while (avcodec_receive_frame(dec, frame) >= 0) {
+                if (frame->pict_type == AV_PICTURE_TYPE_I)
+                    out.keyFrames.push_back(int(out.rgb.size()));
+                toRgb = sws_getCachedContext(
+                    toRgb, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
+                    frame->height, AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                av_frame_unref(pic);
+                pic->format = AV_PIX_FMT_RGB24;
+                pic->width = frame->width;
+                pic->height = frame->height;
+                av_frame_get_buffer(pic, 0);
+                sws_scale(toRgb, frame->data, frame->linesize, 0, frame->height, pic->data,
+                          pic->linesize);
+                std::vector<uint8_t> rgb;
+                for (int y = 0; y < frame->height; ++y) {
+                    const uint8_t* row = pic->data[0] + y * pic->linesize[0];
+                    rgb.insert(rgb.end(), row, row + frame->width * 3);
+                }
+                out.rgb.push_back(std::move(rgb));
+                av_frame_unref(frame);
+            }
+        };
+        while (av_read_frame(fmt, pkt) >= 0) {
+            if (pkt->stream_index == index && avcodec_send_packet(dec, pkt) >= 0)
+                receive();
+            av_packet_unref(pkt);
+        }
+        avcodec_send_packet(dec, nullptr);
+        receive();
+    }
+    sws_freeContext(toRgb);
+    av_frame_free(&pic);
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    return out;
+}
+
+// Sample i as shown at shownWidth x shownHeight, top-down RGB24 rows of `width` pixels
+// (the top-left width x height part). Kept once computed: the checks compare many frames.
+const std::vector<uint8_t>& expectedRgb(int i, int width, int height, int shownWidth,
+                                        int shownHeight) {
+    static std::map<std::array<int, 5>, std::vector<uint8_t>> cache;
+    std::vector<uint8_t>& rgb = cache[{i, width, height, shownWidth, shownHeight}];
+    if (rgb.empty()) {
+        rgb.resize(size_t(width) * height * 3);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                shownRgb(i, (x + 0.5) / shownWidth, (y + 0.5) / shownHeight,
+                         rgb.data() + (size_t(y) * width + x) * 3);
+        }
+    }
+    return rgb;
+}
+
+// PSNR of a decoded frame (width x height of the file) against sample i as shown at
+// shownWidth x shownHeight (the file may hold only its top-left part, for odd sizes).
+double psnr(const std::vector<uint8_t>& rgb, int width, int height, int i, int shownWidth,
+            int shownHeight) {
+    const std::vector<uint8_t>& want = expectedRgb(i, width, height, shownWidth, shownHeight);
+    if (rgb.size() != want.size())
+        return 0;
+    double sum = 0;
+    for (size_t n = 0; n < want.size(); ++n) {
+        const double d = double(rgb[n]) - want[n];
+        sum += d * d;
+    }
+    const double mse = sum / double(want.size());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// A recorder on a fake clock, with the callbacks counted.
+struct TestRecorder {
+    std::atomic<int64_t> now{100000};
+    std::atomic<int> started{0};
+    std::atomic<int> openFailed{0};
+    std::atomic<int> writeFailed{0};
+    QString noVideoText;
+    Recorder rec{[this] { return now.load(); }};
+
+    TestRecorder() {
+        Recorder::Callbacks cb;
+        cb.started = [this] { ++started; };
+        cb.openFailed = [this](const QString& text) {
+            noVideoText = text;
+            ++openFailed;
+        };
+        cb.writeFailed = [this] { ++writeFailed; };
+        rec.setCallbacks(cb);
+    }
+
+    // One tick of the window's 34 ms frame timer: the composed frame of sample i.
+    bool tick(int i, int width, int height, bool wait = true) {
+        const bool taken = rec.SampleFrame(composedFrame(i, width, height));
+        if (wait) {
+            EXPECT_TRUE(rec.waitIdle(10000));
+        }
+        return taken;
+    }
+};
+
+// Records `samples` ticks of 34 ms at the given shown sizes (sizeOf(i) gives width, height),
+// starting 34 ms after the open, and stops at stopAfterMs. Returns the file name.
+template <typename SizeOf>
+QString record(TestRecorder& t, const QString& folder, int width, int height, int samples,
+               int64_t stopAfterMs, SizeOf sizeOf) {
+    EXPECT_TRUE(t.rec.Request(folder, at(7)));
+    t.rec.StartPendingRecording(width, height);
+    EXPECT_EQ(t.rec.state(), RecordState::Running);
+    const int64_t open = t.now;
+    for (int i = 0; i < samples; ++i) {
+        t.now = open + 34 * (i + 1);
+        const auto [w, h] = sizeOf(i);
+        EXPECT_TRUE(t.tick(i, w, h)) << "sample " << i;
+    }
+    t.now = open + stopAfterMs;
+    t.rec.Stop();
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
+    return t.rec.fileName();
+}
+
+}  // namespace
+
+// ---- States ----
+
+TEST(RecorderState, RequestAndStopBeforeTheFirstFrameOpenNothing) {
+    QTemporaryDir dir;
+    TestRecorder t;
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
+    EXPECT_EQ(t.rec.recordState(), 1);
+    t.rec.StartPendingRecording(320, 240);  // no request: nothing happens
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
+
+    const QString folder = dir.path() + "/";
+    ASSERT_TRUE(t.rec.Request(folder, at(42)));
+    EXPECT_EQ(t.rec.state(), RecordState::Requested);
+    EXPECT_EQ(t.rec.recordState(), 0);
+    EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009- 42.mpeg");
+    EXPECT_FALSE(t.rec.Request(folder, at(43)));  // already requested
+    EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009- 42.mpeg");
+    EXPECT_FALSE(t.rec.SampleFrame(composedFrame(0, 320, 240)));  // nothing open to take it
+
+    t.rec.Stop();
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
+    EXPECT_EQ(t.rec.recordState(), 1);
+    t.rec.StartPendingRecording(320, 240);  // the withdrawn request opens nothing
+    EXPECT_EQ(t.started, 0);
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
+    t.rec.Stop();  // stopping while idle does nothing
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
+}
+
+TEST(RecorderState, TheFirstFrameAfterARequestOpensTheFileOnce) {
+    QTemporaryDir dir;
+    TestRecorder t;
+    ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
+    t.rec.StartPendingRecording(0, 0);  // no frame size yet
+    EXPECT_EQ(t.rec.state(), RecordState::Requested);
+    t.rec.StartPendingRecording(320, 240);
+    EXPECT_EQ(t.rec.state(), RecordState::Running);
+    EXPECT_EQ(t.rec.recordState(), 0);
+    EXPECT_EQ(t.started, 1);
+    t.rec.StartPendingRecording(640, 480);  // later frames change nothing
+    EXPECT_EQ(t.started, 1);
+    EXPECT_EQ(t.rec.width(), 320);
+    EXPECT_EQ(t.rec.height(), 240);
+    EXPECT_TRUE(QFileInfo::exists(t.rec.fileName()));
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")
+                    .match(t.rec.startText())
+                    .hasMatch())
+        << t.rec.startText().toStdString();
+    t.rec.Stop();
+    EXPECT_EQ(t.rec.recordState(), 1);
+    EXPECT_EQ(t.openFailed, 0);
+    EXPECT_EQ(t.writeFailed, 0);
+}
+
+TEST(RecorderState, AMissingFolderFailsTheOpenAndLooksUpTheNoVideoText) {
+    QTemporaryDir dir;
+    const QString lng = dir.filePath("Test.lng");
+    {
+        QFile f(lng);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[MainWnd]\nSTOP=Halt\n");
+    }
+    CTavrelApp app;
+    app.m_strLanguageFile = lng;
+
+    TestRecorder t;
+    const QString folder = dir.filePath("missing") + "/";
+    ASSERT_TRUE(t.rec.Request(folder, at(5)));
+    t.rec.StartPendingRecording(320, 240);
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
+    EXPECT_EQ(t.openFailed, 1);
+    EXPECT_EQ(t.started, 0);
+    EXPECT_EQ(t.noVideoText, U("视频创建失败"));
+    QFile f(lng);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    EXPECT_TRUE(text.contains(U("[WndMessage]\nNOVIDEO=视频创建失败"))) << text.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));  // the recorder makes no folder
+
+    // The next Record starts a new request with a new name.
+    ASSERT_TRUE(t.rec.Request(folder, at(6)));
+    EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009-  6.mpeg");
+    t.rec.Stop();
+}
+
+// ---- Files read back ----
+
+TEST(RecorderFile, TenSecondsOfTicksPlayForTenSeconds) {
+    QTemporaryDir dir;
+    TestRecorder t;
+    // 294 ticks of 34 ms: the last one 9996 ms after the open; Record is pressed at 10 s.
+    const QString path = record(t, dir.path() + "/", 320, 240, 294, 10000, [](int) {
+        return std::pair{320, 240};
+    });
+    EXPECT_EQ(t.rec.droppedFrames(), 0);
+
+    const DecodedFile f = decodeFile(path);
+    ASSERT_TRUE(f.opened);
+    EXPECT_EQ(f.codec, AV_CODEC_ID_MPEG1VIDEO);
+    EXPECT_EQ(f.width, 320);
+    EXPECT_EQ(f.height, 240);
+    EXPECT_EQ(av_cmp_q(f.frameRate, AVRational{24, 1}), 0);
+    EXPECT_NEAR(double(f.rgb.size()), 240.0, 2.0);
+    EXPECT_NEAR(f.durationSeconds, 10.0, 2.0 / 24);
+    EXPECT_EQ(t.rec.writtenFrames(), int(f.rgb.size()));
+    // A picture group of 18: an intra frame every 18 frames.
+    ASSERT_GE(f.keyFrames.size(), 13u);
+    for (size_t g = 0; g < f.keyFrames.size(); ++g)
+        EXPECT_EQ(f.keyFrames[g], int(18 * g));
+
+    // Frame k plays at k/24 s and shows what the window showed then (within one frame).
+    for (size_t k = 0; k < f.rgb.size(); ++k) {
+        const double frameMs = 1000.0 * double(k) / 24;
+        double best = 0;
+        int bestSample = -1;
+        for (int i = 0; i < 294; ++i) {
+            const double sampleMs = 34.0 * (i + 1);
+            if (std::abs(sampleMs - frameMs) > 1000.0 / 24 + 34)
+                continue;
+            const double p = psnr(f.rgb[k], 320, 240, i, 320, 240);
+            if (p > best) {
+                best = p;
+                bestSample = i;
+            }
+        }
+        EXPECT_GT(best, 30.0) << "frame " << k << " (best sample " << bestSample << ")";
+    }
+    // The last frames show the last sample until the stop.
+    EXPECT_GT(psnr(f.rgb.back(), 320, 240, 293, 320, 240), 30.0);
+}
+
+TEST(RecorderFile, ALateTimerTickRepeatsThePreviousPicture) {
+    QTemporaryDir dir;
+    TestRecorder t;
+    ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(1)));
+    t.rec.StartPendingRecording(160, 120);
+    const int64_t open = t.now;
+    t.now = open + 10;
+    t.tick(0, 160, 120);
+    t.now = open + 500;  // the window was busy for half a second
+    t.tick(1, 160, 120);
+    t.now = open + 1000;
+    t.rec.Stop();
+    const DecodedFile f = decodeFile(t.rec.fileName());
+    ASSERT_EQ(f.rgb.size(), 24u);
+    for (int k = 0; k < 24; ++k) {
+        const int shown = k < 12 ? 0 : 1;  // the second sample belongs to 500 ms = frame 12
+        EXPECT_GT(psnr(f.rgb[k], 160, 120, shown, 160, 120), 30.0) << "frame " << k;
+    }
+}
+
+TEST(RecorderFile, AnEncoderThatFallsBehindDropsSamplesButKeepsTheLength) {
+    QTemporaryDir dir;
+    TestRecorder t;
+    ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(2)));
+    t.rec.StartPendingRecording(640, 480);
+    const int64_t open = t.now;
+    // Ticks arrive without waiting for the encoder: the hand-off fills up and samples drop.
+    std::vector<Image> frames;
+    for (int i = 0; i < 8; ++i)
+        frames.push_back(composedFrame(i, 640, 480));
+    int taken = 0;
+    for (int i = 0; i < 60; ++i) {
+        t.now = open + 34 * (i + 1);
+        taken += t.rec.SampleFrame(frames[i % 8]) ? 1 : 0;
+    }
+    EXPECT_GT(t.rec.droppedFrames(), 0);
+    EXPECT_EQ(taken + t.rec.droppedFrames(), 60);
+    t.now = open + 2040;
+    t.rec.Stop();
+    const DecodedFile f = decodeFile(t.rec.fileName());
+    ASSERT_TRUE(f.opened);
+    // 2.04 s at 24 frames per second. (The container's own duration estimate is not checked
+    // here: it comes from the last time-stamped pack, and the repeated pictures at the end
+    // are so small that several share one pack.)
+    EXPECT_NEAR(double(f.rgb.size()), 49.0, 2.0);
+    EXPECT_EQ(t.rec.writtenFrames(), int(f.rgb.size()));
+}
+
+TEST(RecorderFile, FramesOfAnotherSizeAreScaledToTheRecording) {
+    QTemporaryDir dir;
+    TestRecorder t;
+    // The resolution changes to 640 x 480 and then to 160 x 120 while recording at 320 x 240.
+    auto sizeOf = [](int i) {
+        if (i < 12)
+            return std::pair{320, 240};
+        return i < 24 ? std::pair{640, 480} : std::pair{160, 120};
+    };
+    const QString path = record(t, dir.path() + "/", 320, 240, 36, 36 * 34 + 20, sizeOf);
+    const DecodedFile f = decodeFile(path);
+    ASSERT_TRUE(f.opened);
+    EXPECT_EQ(f.width, 320);
+    EXPECT_EQ(f.height, 240);
+    ASSERT_GE(f.rgb.size(), 28u);
+    // Frame k holds the sample taken in its interval (samples every 34 ms from 34 ms on).
+    for (int k = 1; k < 28; ++k) {
+        const int i = int(std::ceil(1000.0 * k / 24 / 34)) - 1;
+        EXPECT_GT(psnr(f.rgb[k], 320, 240, i, 320, 240), 28.0)
+            << "frame " << k << " sample " << i << " shown at " << sizeOf(i).first;
+    }
+}
+
+TEST(RecorderFile, AnOddFrameSizeGivesAPlayableFileOfTheEvenSizeBelow) {
+    QTemporaryDir dir;
+    TestRecorder t;
+    const QString path = record(t, dir.path() + "/", 321, 241, 30, 30 * 34 + 20, [](int) {
+        return std::pair{321, 241};
+    });
+    const DecodedFile f = decodeFile(path);
+    ASSERT_TRUE(f.opened);
+    EXPECT_EQ(f.width, 320);
+    EXPECT_EQ(f.height, 240);
+    EXPECT_NEAR(double(f.rgb.size()), 25.0, 2.0);
+    // The file holds the top-left part of the shown picture, upright.
+    EXPECT_GT(psnr(f.rgb[0], 320, 240, 0, 321, 241), 30.0);
+    EXPECT_GT(psnr(f.rgb[12], 320, 240, 14, 321, 241), 30.0);
+}
+
+TEST(RecorderFile, ARecordingLeftRunningIsFinishedWhenTheRecorderGoes) {
+    QTemporaryDir dir;
+    QString path;
+    {
+        TestRecorder t;
+        ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(3)));
+        t.rec.StartPendingRecording(320, 240);
+        const int64_t open = t.now;
+        for (int i = 0; i < 30; ++i) {
+            t.now = open + 34 * (i + 1);
+            t.tick(i, 320, 240);
+        }
+        t.now = open + 1050;
+        path = t.rec.fileName();
+    }  // the window closes while recording
+    const DecodedFile f = decodeFile(path);
+    ASSERT_TRUE(f.opened);
+    // Every frame up to the moment of closing is there: nothing stayed in the encoder.
+    EXPECT_EQ(f.rgb.size(), 25u);
+    EXPECT_NEAR(f.durationSeconds, 25.0 / 24, 1e-3);
+    EXPECT_GT(psnr(f.rgb.back(), 320, 240, 29, 320, 240), 30.0);
+}
+
+TEST(RecorderFile, AFullDiskEndsTheRecordingWithAPlayableFile) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    constexpr rlim_t kLimit = 300 * 1024;
+    // The file-size limit stands in for a full disk; it is set in a child process so that
+    // nothing else of the test run is limited.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{kLimit, kLimit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            std::_Exit(10);
+        int result = 0;
+        {
+            TestRecorder t;
+            if (!t.rec.Request(folder, at(9)))
+                std::_Exit(11);
+            t.rec.StartPendingRecording(640, 480);
+            if (t.rec.state() != RecordState::Running)
+                std::_Exit(12);
+            const int64_t open = t.now;
+            int i = 0;
+            for (; i < 2000 && t.writeFailed == 0; ++i) {
+                t.now = open + 34 * (i + 1);
+                t.rec.SampleFrame(composedFrame(i, 640, 480));
+                t.rec.waitIdle(10000);
+            }
+            if (t.writeFailed != 1)
+                result = 13;  // the limit was never hit, or reported twice
+            else if (t.rec.state() != RecordState::Idle || t.rec.recordState() != 1)
+                result = 14;
+            else if (t.rec.SampleFrame(composedFrame(0, 640, 480)))
+                result = 15;  // samples are still taken
+            else if (t.rec.writtenFrames() < 1)
+                result = 16;
+            t.rec.Stop();
+            // A new recording can be asked for afterwards.
+            if (result == 0 && !t.rec.Request(folder, at(10)))
+                result = 17;
+            t.rec.Stop();
+        }
+        std::_Exit(result);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << WTERMSIG(status);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    const QString path = folder + "20211105-143009-  9.mpeg";
+    EXPECT_LE(QFileInfo(path).size(), qint64(kLimit));
+    const DecodedFile f = decodeFile(path);
+    ASSERT_TRUE(f.opened);
+    EXPECT_EQ(f.codec, AV_CODEC_ID_MPEG1VIDEO);
+    ASSERT_GE(f.rgb.size(), 1u);
+    EXPECT_GT(psnr(f.rgb[0], 640, 480, 0, 640, 480), 30.0);
+}
+
+// ---- Status texts ----
+
+TEST(RecorderText, DurationCountsFromTheRecordCommand) {
+    EXPECT_EQ(ElapsedText(0), "00:00:00");
+    EXPECT_EQ(ElapsedText(999), "00:00:00");
+    EXPECT_EQ(ElapsedText(59000), "00:00:59");
+    EXPECT_EQ(ElapsedText(83000), "00:01:23");
+    EXPECT_EQ(ElapsedText(3600000), "01:00:00");
+    EXPECT_EQ(ElapsedText(int64_t(100) * 3600000 + 61000), "100:01:01");
+    // Longer than 2^31 ms (24.8 days) still counts on.
+    EXPECT_EQ(ElapsedText(int64_t(600) * 3600000), "600:00:00");
+
+    QTemporaryDir dir;
+    TestRecorder t;
+    ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
+    t.now += 400;  // the first frame comes a little later
+    t.rec.StartPendingRecording(160, 120);
+    t.now += 83000;
+    EXPECT_EQ(ElapsedText(t.rec.elapsedMs()), "00:01:23");
+    t.now += 600;
+    EXPECT_EQ(ElapsedText(t.rec.elapsedMs()), "00:01:24");
+    t.rec.Stop();
+}
+
+TEST(RecorderText, StatusShowsStartAndDuration) {
+    EXPECT_EQ(StartText(QDateTime(QDate(2021, 11, 5), QTime(14, 30, 9, 999))),
+              "2021-11-05 14:30:09");
+    EXPECT_EQ(StartText(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5))), "2026-01-02 03:04:05");
+    EXPECT_EQ(RecordingStatus(U("开始时间"), "2021-11-05 14:30:09", U("时长"), ElapsedText(83000)),
+              U("开始时间:2021-11-05 14:30:09  时长:00:01:23"));
+    EXPECT_EQ(RecordingStatus("Start time", "2021-11-05 14:30:09", "Duration", "00:00:59"),
+              "Start time:2021-11-05 14:30:09  Duration:00:00:59");
+}

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cmath>
+#include <mutex>
+
+#include "contracts/Image.h"
+#include "output/Snapshot.h"
+
+namespace {
+
+QDateTime at(int ms) {
+    return QDateTime(QDate(2021, 11, 5), QTime(14, 30, 9, ms));
+}
+
+// A smooth colour picture whose top and bottom, left and right differ, as blue-green-red at
+// picture coordinates (y = 0 is the top row).
+void shownPixel(int x, int y, uint8_t bgr[3]) {
+    bgr[0] = uint8_t(40 + (x * 3) % 180);
+    bgr[1] = uint8_t(30 + y * 2);
+    bgr[2] = uint8_t(128 + 100 * std::sin((x + y) / 25.0));
+}
+
+Image shownPicture(int width, int height) {
+    Image img;
+    img.Create(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = img.GetBits(height - 1 - y);  // rows are stored bottom-up
+        for (int x = 0; x < width; ++x)
+            shownPixel(x, y, row + 3 * x);
+    }
+    return img;
+}
+
+double psnrAgainstShown(const Image& img) {
+    double sum = 0;
+    const int w = img.GetWidth();
+    const int h = img.GetHeight();
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = img.GetBits(h - 1 - y);
+        for (int x = 0; x < w; ++x) {
+            uint8_t want[3];
+            shownPixel(x, y, want);
+            for (int c = 0; c < 3; ++c) {
+                const double d = double(row[3 * x + c]) - want[c];
+                sum += d * d;
+            }
+        }
+    }
+    const double mse = sum / (double(w) * h * 3);
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The window's view of the frame store and the display: a frame lock, the composed picture
+// and whether a frame has arrived.
+struct ShownFrame {
+    std::mutex lock;
+    Image composed;
+    bool haveFrame = true;
+    int readsOutsideLock = 0;
+
+    SnapshotResult snap(const QString& folder, const QDateTime& now) {
+        return TakeSnapshot(
+            folder, now, lock,
+            [this]() -> const Image* {
+                // The composed picture may only be read while the frame lock is held.
+                if (lock.try_lock()) {
+                    ++readsOutsideLock;
+                    lock.unlock();
+                }
+                return &composed;
+            },
+            [this] { return haveFrame; });
+    }
+};
+
+}  // namespace
+
+// ---- File names ----
+
+TEST(SnapshotName, MillisecondsArePaddedWithSpacesToThreePlaces) {
+    EXPECT_EQ(SnapshotBaseName("/p/", at(0)), "/p/20211105-143009-  0");
+    EXPECT_EQ(SnapshotBaseName("/p/", at(5)), "/p/20211105-143009-  5");
+    EXPECT_EQ(SnapshotBaseName("/p/", at(42)), "/p/20211105-143009- 42");
+    EXPECT_EQ(SnapshotBaseName("/p/", at(999)), "/p/20211105-143009-999");
+    // 24-hour clock, zero-padded date and time fields.
+    EXPECT_EQ(SnapshotBaseName("/p/", QDateTime(QDate(987, 1, 2), QTime(3, 4, 5, 7))),
+              "/p/09870102-030405-  7");
+    EXPECT_EQ(SnapshotBaseName("/p/", QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 100))),
+              "/p/20261231-235959-100");
+}
+
+TEST(SnapshotName, AFolderWithoutItsSlashPutsTheFileBesideIt) {
+    EXPECT_EQ(SnapshotBaseName("/home/u/Pictures", at(7)), "/home/u/Pictures20211105-143009-  7");
+}
+
+// ---- Files ----
+
+TEST(SnapshotFile, HoldsTheComposedPictureUpright) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ShownFrame frame;
+    frame.composed = shownPicture(320, 240);
+    const QString folder = dir.path() + "/";
+    const SnapshotResult r = frame.snap(folder, at(42));
+    EXPECT_TRUE(r.written);
+    EXPECT_EQ(r.fileName, folder + "20211105-143009- 42.jpg");
+    EXPECT_EQ(frame.readsOutsideLock, 0);
+    EXPECT_TRUE(frame.lock.try_lock()) << "the frame lock is left held";
+    frame.lock.unlock();
+
+    Image saved;
+    ASSERT_TRUE(saved.LoadJpeg(r.fileName));
+    EXPECT_EQ(saved.GetWidth(), 320);
+    EXPECT_EQ(saved.GetHeight(), 240);
+    EXPECT_GT(psnrAgainstShown(saved), 30.0);
+    // A picture turned upside down would not match.
+    Image flipped = shownPicture(320, 240);
+    Image upsideDown;
+    upsideDown.CreateFromArray(flipped.GetBits(), 320, 240, 24, flipped.GetEffWidth(), true);
+    EXPECT_LT(psnrAgainstShown(upsideDown), 20.0);
+}
+
+TEST(SnapshotFile, AMissingSaveFolderIsCreatedOneLevelDeep) {
+    QTemporaryDir dir;
+    ShownFrame frame;
+    frame.composed = shownPicture(64, 48);
+    const QString folder = dir.filePath("Snaps") + "/";
+    const SnapshotResult r = frame.snap(folder, at(5));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_TRUE(r.written);
+    EXPECT_TRUE(QFileInfo::exists(folder + "20211105-143009-  5.jpg"));
+
+    // Two levels cannot be made: no file, but the name is still given for the status bar.
+    const QString deep = dir.filePath("gone/Snaps") + "/";
+    const SnapshotResult d = frame.snap(deep, at(5));
+    EXPECT_FALSE(d.written);
+    EXPECT_EQ(d.fileName, deep + "20211105-143009-  5.jpg");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("gone")));
+}
+
+TEST(SnapshotFile, NothingIsWrittenBeforeAPictureIsDrawn) {
+    QTemporaryDir dir;
+    ShownFrame frame;  // a frame has arrived but the display has not composed it yet
+    const QString folder = dir.path() + "/";
+    SnapshotResult r = frame.snap(folder, at(0));
+    EXPECT_FALSE(r.written);
+    EXPECT_EQ(r.fileName, folder + "20211105-143009-  0.jpg");
+    EXPECT_FALSE(QFileInfo::exists(r.fileName));
+
+    // The current image went away between the command and the lock (resolution change).
+    frame.composed = shownPicture(64, 48);
+    frame.haveFrame = false;
+    r = frame.snap(folder, at(1));
+    EXPECT_FALSE(r.written);
+    EXPECT_FALSE(QFileInfo::exists(r.fileName));
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
+}
+
+TEST(SnapshotFile, SecondSnapshotInTheSameMillisecondReplacesTheFirst) {
+    QTemporaryDir dir;
+    ShownFrame frame;
+    frame.composed = shownPicture(64, 48);
+    const QString folder = dir.path() + "/";
+    ASSERT_TRUE(frame.snap(folder, at(999)).written);
+    frame.composed = shownPicture(128, 96);
+    const SnapshotResult r = frame.snap(folder, at(999));
+    ASSERT_TRUE(r.written);
+    Image saved;
+    ASSERT_TRUE(saved.LoadJpeg(r.fileName));
+    EXPECT_EQ(saved.GetWidth(), 128);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
+}
+
+TEST(SnapshotFile, ASaveFolderThatIsAFileGivesNoSnapshot) {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath("Snaps"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.write("not a folder");
+    blocker.close();
+    ShownFrame frame;
+    frame.composed = shownPicture(64, 48);
+    const QString folder = dir.filePath("Snaps") + "/";
+    const SnapshotResult r = frame.snap(folder, at(7));
+    EXPECT_FALSE(r.written);
+    EXPECT_EQ(r.fileName, folder + "20211105-143009-  7.jpg");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
