@@ -57,9 +57,11 @@ public:
 
     // --- transform state (any thread) ---
     TransformState transform() const;
+    // Replaces every value, the video size included; for a partial change use
+    // updateTransform(), which cannot undo a video size the first frame has just latched.
     void setTransform(const TransformState& state);
-    // Read-modify-write in one step (for example a zoom step), safe against the first frame
-    // latching the video size at the same moment.
+    // Read-modify-write in one step (for example a zoom step). `change` runs under the
+    // transform lock: it must be short and must not call back into the store.
     void updateTransform(const std::function<void(TransformState&)>& change);
     // A format choice: sets m_nVideoWidth / m_nVideoHeight.
     void setVideoSize(int width, int height);
@@ -99,8 +101,8 @@ public:
     // Size of the last digital-zoom region. Lock held.
     int lastCropWidth() const { return m_nLastCropWidth; }
     int lastCropHeight() const { return m_nLastCropHeight; }
-    // Copy of the last processed frame (lastHeight() rows of lastWidth() * 3 bytes), null
-    // before the first frame. Lock held.
+    // The last processed frame (lastHeight() rows of lastWidth() * 3 bytes), null before the
+    // first frame. Lock held.
     const uint8_t* previousOutput() const;
     // Whether a frame has arrived (a current image exists). Takes the lock.
     bool hasCurrentImage() const;
