@@ -136,12 +136,20 @@ void DisplayWorker::composeFrame(bool show) {
     // Taken before the frame lock: the overlay's lock and the frame lock are never nested.
     const Overlay::View view = m_overlay.current();
 
+    const bool wantBlend = view.blend && view.prepared;
     bool haveFrame = false;
+    bool blended = false;
     {
         std::lock_guard guard(m_frames.lock());
         const Image* current = m_frames.currentImage();
         if (current != nullptr && current->IsValid()) {
-            m_work.Copy(*current);  // reuses m_work's storage while the size stays
+            // With an overlay of the frame's size, copy and blend are one pass (the bytes
+            // under the marks are never read); otherwise copy now and blend after the lock.
+            // Both reuse m_work's storage while the size stays.
+            blended = wantBlend && view.prepared->ComposeInto(*current, m_work);
+            if (!blended) {
+                m_work.Copy(*current);
+            }
             haveFrame = m_work.IsValid();
             if (haveFrame && onFrameTaken) {
                 onFrameTaken();
@@ -157,7 +165,7 @@ void DisplayWorker::composeFrame(bool show) {
 
     const int w = m_work.GetWidth();
     const int h = m_work.GetHeight();
-    if (view.blend && view.prepared) {
+    if (wantBlend && !blended) {
         if (const PreparedOverlay* overlay = overlayForFrame(view.prepared, w, h)) {
             overlay->BlendInto(m_work);
         }

@@ -220,6 +220,35 @@ bool PreparedOverlay::BlendInto(Image& frame) const {
     return true;
 }
 
+bool PreparedOverlay::ComposeInto(const Image& frame, Image& out) const {
+    if (!valid() || !frame.IsValid() || frame.GetBpp() != 24 || frame.GetWidth() != width() ||
+        frame.GetHeight() != height() || &frame == &out) {
+        return false;
+    }
+    const int h = height();
+    if (!out.IsValid() || out.GetBpp() != 24 || out.GetWidth() != width() || out.GetHeight() != h) {
+        if (!out.Create(width(), h, 24)) {
+            return false;
+        }
+    }
+    const size_t stride = size_t(frame.GetEffWidth());
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* src = frame.GetBits(y);
+        uint8_t* dst = out.GetBits(y);
+        size_t done = 0;  // bytes of the row written so far
+        for (uint32_t i = m_rowStart[size_t(y)]; i < m_rowStart[size_t(y) + 1]; ++i) {
+            const Run& run = m_runs[i];
+            const size_t start = size_t(run.x0) * 3;
+            const size_t bytes = size_t(run.count) * 3;
+            std::memcpy(dst + done, src + done, start - done);
+            std::memcpy(dst + start, m_colourRows[run.colour].data(), bytes);
+            done = start + bytes;
+        }
+        std::memcpy(dst + done, src + done, stride - done);  // padding included, as Copy does
+    }
+    return true;
+}
+
 void Overlay::setSettings(const OverlaySettings& settings) {
     m_settings = settings;
     std::lock_guard guard(m_lock);

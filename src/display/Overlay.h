@@ -53,6 +53,12 @@ public:
     // Returns false (frame untouched) otherwise.
     bool BlendInto(Image& frame) const;
 
+    // The same result as copying `frame` into `out` and blending, in one pass: the frame's
+    // bytes between the runs and the run colours are written, so the pixels under the marks
+    // are never read. `frame` must be a 24-bit image of the overlay's size (false, out
+    // untouched, otherwise) and must not be `out`; out's storage is reused while its size stays.
+    bool ComposeInto(const Image& frame, Image& out) const;
+
 private:
     struct Run {
         int32_t x0;       // first column

@@ -244,6 +244,9 @@ TEST(OverlayBlend, WhiteMarksAreInvisible) {
 }
 
 TEST(OverlayBlend, PreparedRunsEqualPerPixelBlendForRandomSettings) {
+    // ComposeInto (copy and blend in one pass) must give the same bytes, padding included,
+    // into an image reused across sizes.
+    Image composed;
     std::mt19937 rng(42);
     std::uniform_real_distribution<float> fraction(-0.1f, 0.7f);
     const int sizes[][2] = {{640, 480}, {641, 481}, {333, 177}, {1, 1}, {200, 600}, {7, 3}};
@@ -262,6 +265,10 @@ TEST(OverlayBlend, PreparedRunsEqualPerPixelBlendForRandomSettings) {
         Image blended(frame);
         ASSERT_TRUE(prepared.BlendInto(blended));
         ASSERT_TRUE(SamePixels(blended, ReferenceBlend(frame, canvas))) << "round " << round;
+        ASSERT_TRUE(prepared.ComposeInto(frame, composed));
+        ASSERT_EQ(composed.GetSize(), blended.GetSize());
+        ASSERT_EQ(std::memcmp(composed.GetBits(), blended.GetBits(), blended.GetSize()), 0)
+            << "round " << round;
     }
 }
 
@@ -271,6 +278,10 @@ TEST(OverlayBlend, RefusesFramesOfAnotherSize) {
     const Image before(frame);
     EXPECT_FALSE(prepared->BlendInto(frame));
     EXPECT_TRUE(SamePixels(frame, before));
+    Image out = Pattern(8, 8, 2);
+    const Image outBefore(out);
+    EXPECT_FALSE(prepared->ComposeInto(frame, out));
+    EXPECT_TRUE(SamePixels(out, outBefore));
 }
 
 TEST(OverlayState, RebuildLeavesOverlaysInUseUntouched) {
