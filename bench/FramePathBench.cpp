@@ -1,0 +1,244 @@
+// Single-step figures of the frame path and the outputs, each on frames of the virtual camera's
+// scene: frame intake (pan square, digital zoom, mirrors), the compose step of the display
+// worker (overlay over the frame), the decoders, the snapshot JPEG and one MPEG-1 frame.
+// Every benchmark is named after the figure scripts/bench prints; times are per frame.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QTime>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "BenchFrames.h"
+#include "capture/Camera.h"
+#include "capture/FrameDecoder.h"
+#include "capture/FrameStore.h"
+#include "contracts/Image.h"
+#include "display/Overlay.h"
+#include "output/MpegWriter.h"
+#include "output/Snapshot.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+constexpr int kFrames = 4;  // frames cycled through, so no step sees the same picture twice
+
+// A scratch folder for the files the output benchmarks write, removed at exit.
+const std::string& ScratchDir() {
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/tavrel-bench-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        return std::string(made ? made : "/tmp");
+    }();
+    return dir;
+}
+
+// Frame intake: OnFrame on the frame store with the window's transform for pan 0 (centre of
+// the frame), view zoom 1, digital zoom `zoom`, both mirrors when `mirror`.
+void Intake(benchmark::State& state, int width, int height, float zoom, bool mirror) {
+    const auto frames = bench::RenderBgrFrames(width, height, kFrames);
+    FrameStore store;
+    TransformState t = store.transform();
+    t.m_fZoom = zoom;
+    t.m_bHMirror = mirror;
+    t.m_bVMirror = mirror;
+    t.m_nCenterX = width / 2;
+    t.m_nCenterY = height / 2;
+    t.m_nVideoWidth = width;
+    t.m_nVideoHeight = height;
+    store.setTransform(t);
+    store.setVideoSize(width, height);
+    store.OnFrame(frames[0].pixels.data(), width, height, 24);  // sizes the buffers
+    size_t i = 0;
+    for (auto _ : state) {
+        store.OnFrame(frames[i++ % kFrames].pixels.data(), width, height, 24);
+    }
+    if (store.reallocationCount() != 1) {
+        state.SkipWithError("the frame store reallocated on a frame of unchanged size");
+    }
+}
+
+// The display worker's compose step: the current image copied out of the frame store with the
+// prepared overlay (edge mask and crosshair, the default settings) laid over it, in the one
+// pass the worker makes.
+void Compose(benchmark::State& state, int width, int height) {
+    std::vector<Image> current;
+    for (int i = 0; i < kFrames; ++i) {
+        current.push_back(bench::SceneImage(width, height, uint64_t(i)));
+    }
+    OverlaySettings settings;  // mask 0.5 and crosshair 0.25, both on
+    const auto overlay = PreparedOverlay::Build(settings, width, height);
+    Image work;
+    size_t i = 0;
+    for (auto _ : state) {
+        if (!overlay->ComposeInto(current[i++ % kFrames], work)) {
+            state.SkipWithError("ComposeInto failed");
+            break;
+        }
+        benchmark::DoNotOptimize(work.GetBits());
+    }
+}
+
+void Decode(benchmark::State& state, uint32_t pixelFormat) {
+    const int w = 1920;
+    const int h = 1080;
+    std::vector<std::vector<uint8_t>> raw;
+    for (int i = 0; i < kFrames; ++i) {
+        raw.push_back(bench::EncodeSceneFrame(pixelFormat, w, h, uint64_t(i)));
+    }
+    FrameDecoder decoder;
+    size_t i = 0;
+    for (auto _ : state) {
+        const auto& data = raw[i++ % kFrames];
+        if (!decoder.decode(pixelFormat, w, h, data.data(), data.size())) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+    }
+}
+
+// A composed frame: the scene with the overlay laid over it.
+Image ComposedFrame(int width, int height, uint64_t frameNumber) {
+    Image frame = bench::SceneImage(width, height, frameNumber);
+    PreparedOverlay::Build(OverlaySettings{}, width, height)->BlendInto(frame);
+    return frame;
+}
+
+// The snapshot as the window takes it: the composed frame copied under the frame lock, then a
+// JPEG of quality 90 written into the save folder. The time stamp is fixed, so every run
+// replaces the same file.
+void Snapshot(benchmark::State& state) {
+    std::vector<Image> composed;
+    for (int i = 0; i < kFrames; ++i) {
+        composed.push_back(ComposedFrame(1920, 1080, uint64_t(i)));
+    }
+    const QString folder = QString::fromStdString(ScratchDir() + "/");
+    const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5, 6));
+    std::mutex frameLock;
+    size_t i = 0;
+    QString written;
+    for (auto _ : state) {
+        const Image* frame = &composed[i++ % kFrames];
+        const SnapshotResult r = TakeSnapshot(
+            folder, when, frameLock, [frame] { return frame; }, [] { return true; });
+        if (!r.written) {
+            state.SkipWithError("TakeSnapshot wrote no file");
+            break;
+        }
+        written = r.fileName;
+    }
+    std::remove(written.toStdString().c_str());
+}
+
+// One recorded frame: the composed frame copied into the RGB picture, converted, encoded and
+// written by the muxer, with the recorder's settings (format from the ".mpeg" name, 24 fps,
+// 6 Mbit/s). Every frame of the animation differs, so the encoder sees motion.
+void EncodeMpeg1(benchmark::State& state) {
+    const int w = 1920;
+    const int h = 1080;
+    constexpr int kMotionFrames = 24;
+    std::vector<Image> composed;
+    for (int i = 0; i < kMotionFrames; ++i) {
+        composed.push_back(ComposedFrame(w, h, uint64_t(i)));
+    }
+    const std::string path = ScratchDir() + "/record.mpeg";
+    MpegWriter writer;
+    writer.nKind = 7;
+    writer.nWidth = w;
+    writer.nHeight = h;
+    writer.fFrameRate = 24.0f;
+    writer.fBitRate = 6000000.0f;
+    if (!OpenMpegWriter(writer, path.c_str())) {
+        state.SkipWithError("OpenMpegWriter failed");
+        return;
+    }
+    size_t i = 0;
+    for (auto _ : state) {
+        const Image& frame = composed[i++ % kMotionFrames];
+        CopyFrameToRgb(24, writer.pRgbPicture, w, h, frame.GetBits());
+        if (!WriteVideoFrame(writer.pFormatContext, writer.pVideoStream, writer)) {
+            state.SkipWithError("WriteVideoFrame failed");
+            break;
+        }
+    }
+    CloseMpegWriter(writer);
+    std::remove(path.c_str());
+}
+
+// The overlay's alternatives, kept to show why the blend works on prepared runs: a test of
+// every overlay pixel, and the rebuild that a settings change costs.
+void OverlayPerPixelBlend(benchmark::State& state) {
+    const int w = 1920;
+    const int h = 1080;
+    const auto overlay = PreparedOverlay::Build(OverlaySettings{}, w, h);
+    const Image& canvas = overlay->canvas();
+    Image frame = bench::SceneImage(w, h, 0);
+    for (auto _ : state) {
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* src = canvas.GetBits(y);
+            uint8_t* dst = frame.GetBits(y);
+            for (int x = 0; x < w * 3; x += 3) {
+                if (src[x] != 255 || src[x + 1] != 255 || src[x + 2] != 255) {
+                    std::memcpy(dst + x, src + x, 3);
+                }
+            }
+        }
+        benchmark::DoNotOptimize(frame.GetBits());
+    }
+}
+
+void OverlayRebuild(benchmark::State& state) {
+    for (auto _ : state) {
+        auto overlay = PreparedOverlay::Build(OverlaySettings{}, 1920, 1080);
+        benchmark::DoNotOptimize(overlay.get());
+    }
+}
+
+// Every benchmark reports wall time and the CPU time of the whole process (the MPEG-1
+// encoder runs slice threads); on a shared machine the CPU time is the steadier figure.
+template <typename... Args>
+void Add(const char* name, void (*fn)(benchmark::State&, Args...), Args... args) {
+    benchmark::RegisterBenchmark(name, fn, args...)
+        ->Unit(benchmark::kMillisecond)
+        ->MeasureProcessCPUTime()
+        ->UseRealTime();
+}
+
+void Register() {
+    Add("intake_1080p_zoom1_ms", Intake, 1920, 1080, 1.0f, false);
+    Add("intake_1080p_zoom2_mirror_ms", Intake, 1920, 1080, 2.0f, true);
+    Add("intake_4k_zoom2_mirror_ms", Intake, 3840, 2160, 2.0f, true);
+    Add("compose_1080p_ms", Compose, 1920, 1080);
+    Add("compose_4k_ms", Compose, 3840, 2160);
+    Add("decode_mjpg_1080p_ms", Decode, PixelFormat::MJPG);
+    Add("decode_yuyv_1080p_ms", Decode, PixelFormat::YUYV);
+    Add("snapshot_1080p_ms", Snapshot);
+    Add("encode_mpeg1_1080p_ms", EncodeMpeg1);
+    Add("overlay_perpixel_blend_1080p_ms", OverlayPerPixelBlend);
+    Add("overlay_rebuild_1080p_ms", OverlayRebuild);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    av_log_set_level(AV_LOG_ERROR);  // the muxer's notes on the VBV buffer are not results
+    Register();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    rmdir(ScratchDir().c_str());
+    return 0;
+}
