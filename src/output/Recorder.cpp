@@ -98,6 +98,7 @@ void Recorder::StartPendingRecording(int width, int height) {
             m_height = height;
             m_openMs = m_nowMs();
             m_lastPts = -1;
+            m_lagNoted = false;
             m_written = 0;
             m_strRecordStart = StartText(QDateTime::currentDateTime());
             {
@@ -208,8 +209,12 @@ void Recorder::encoderLoop(uint64_t session) {
         // Rounded: the file ends within half a frame of the stop.
         const int64_t elapsed = std::max<int64_t>(0, stopMs - m_openMs);
         const int64_t end = (elapsed * kFrameRate + 500) / 1000;
-        for (int64_t pts = m_lastPts + 1; pts < end && !failed; ++pts)
-            failed = !writeFrameAt(pts);
+        // Far behind: one frame with the time stamp of the end does it.
+        const bool behind = m_nowMs() - stopMs > kMaxLagMs;
+        for (int64_t pts = behind ? end - 1 : m_lastPts + 1; pts < end && !failed; ++pts) {
+            if (pts > m_lastPts)
+                failed = !writeFrameAt(pts);
+        }
     }
     if (failed)
         qCWarning(lcRecorder) << "Writing the recording failed after" << m_written.load()
@@ -252,8 +257,15 @@ bool Recorder::encodeSample(const Sample& sample) {
         }
         return true;
     }
-    // Moments without a sample of their own keep the previous picture.
-    for (int64_t p = m_lastPts + 1; p < pts; ++p) {
+    // Moments without a sample of their own keep the previous picture: normally written
+    // again, frame by frame; when the encoder is far behind, by the time stamp alone.
+    const bool behind = m_nowMs() - sample.tMs > kMaxLagMs;
+    if (behind && !m_lagNoted) {
+        m_lagNoted = true;
+        qCWarning(lcRecorder) << "The encoder is more than" << kMaxLagMs
+                              << "ms behind; pictures are held by time stamps, not repeated";
+    }
+    for (int64_t p = m_lastPts + 1; p < pts && !behind; ++p) {
         if (!writeFrameAt(p))
             return false;
     }

@@ -68,7 +68,8 @@ enum class RecordState { Idle, Requested, Running };
 // destructor join the encoder thread and must not be called with the frame lock held.
 class Recorder {
 public:
-    // Milliseconds of a steady clock; tests inject a fake one.
+    // Milliseconds of a steady clock, called from every thread of the recorder; tests inject
+    // a fake one.
     using Clock = std::function<int64_t()>;
 
     struct Callbacks {
@@ -87,6 +88,7 @@ public:
     static constexpr float kBitRate = 6000000.0f;
     static constexpr int kKind = 7;  // container from the file name: ".mpeg" is MPEG-1 system
     static constexpr int kSlots = 3;
+    static constexpr int64_t kMaxLagMs = 1000;
 
     // nowMs: the steady clock (default: std::chrono::steady_clock).
     explicit Recorder(Clock nowMs = {});
@@ -183,7 +185,8 @@ private:
     MpegWriter m_writer;
     std::vector<uint8_t> m_scaled;  // a differently sized sample scaled to the recording's size
     BilinearScaler24 m_scaler;
-    int64_t m_lastPts = -1;  // frame number of the last written frame
+    int64_t m_lastPts = -1;   // frame number of the last written frame
+    bool m_lagNoted = false;  // the encoder's falling behind has been logged
 
     // The hand-off. Guards everything below.
     mutable std::mutex m_slotLock;
