@@ -107,3 +107,11 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
 void CTavrelApp::SetLanguageName(const QString& name) {
     m_strLanguageFile = m_strLanguageFolder + name + QStringLiteral(".lng");
 }
+
+void CTavrelApp::ChooseLanguage(const QString& name, int index) {
+    ProfileFile settings(m_strSettingFile);
+    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), name);
+    SetLanguageName(name);
+    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("INDEX"),
+                         QString::number(index));
+}

@@ -47,6 +47,11 @@ public:
     // settings keys, as the language commands and the About window do).
     void SetLanguageName(const QString& name);
 
+    // A language chosen by the user (language commands, About window): writes
+    // "LANGUAGESET"/"LANGUAGE" = name, puts the language file in force, then writes "INDEX".
+    // A settings file that cannot be written is not an error.
+    void ChooseLanguage(const QString& name, int index);
+
     QString m_strModuleFolder;  // with trailing '/'
     QString m_strLanguageFile;  // full path of the language file in force; empty at first
     std::array<QString, 2> m_strCameraName;

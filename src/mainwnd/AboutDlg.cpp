@@ -79,13 +79,7 @@ void CAboutDlg::ApplyAboutTexts() {
 }
 
 void CAboutDlg::accept() {
-    const QString name = m_cbLanguage->currentText();
-    const int position = m_cbLanguage->currentIndex();
-    ProfileFile settings(m_app.m_strSettingFile);
-    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), name);
-    m_app.SetLanguageName(name);
-    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("INDEX"),
-                         QString::number(position));
+    m_app.ChooseLanguage(m_cbLanguage->currentText(), m_cbLanguage->currentIndex());
     ApplyAboutTexts();
     QDialog::accept();
 }

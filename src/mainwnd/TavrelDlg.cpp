@@ -654,11 +654,7 @@ void CTavrelDlg::OnPlay() {
 void CTavrelDlg::OnLanguage(int id) {
     const int index = id - Cmd::LangChinese;
     const QString name = QLatin1String(kLanguageNames[size_t(index)]);
-    ProfileFile settings(m_app.m_strSettingFile);
-    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), name);
-    m_app.SetLanguageName(name);
-    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("INDEX"),
-                         QString::number(index));
+    m_app.ChooseLanguage(name, index);
     ApplyLanguageTexts();
     // The check mark follows the language in force (the flags alone would not show which).
     for (int other : {Cmd::LangChinese, Cmd::LangEnglish, Cmd::LangJapanese}) {
