@@ -16,11 +16,16 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/TavrelApp.h"
+#include "capture/FrameStore.h"
 #include "contracts/Image.h"
+#include "display/DisplayWorker.h"
+#include "display/Overlay.h"
 #include "output/Recorder.h"
+#include "output/Snapshot.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -580,4 +585,82 @@ TEST(RecorderText, StatusShowsStartAndDuration) {
               U("开始时间:2021-11-05 14:30:09  时长:00:01:23"));
     EXPECT_EQ(RecordingStatus("Start time", "2021-11-05 14:30:09", "Duration", "00:00:59"),
               "Start time:2021-11-05 14:30:09  Duration:00:00:59");
+}
+
+// ---- Wired to the frame path ----
+
+TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    FrameStore frames;
+    Overlay overlay;
+    DisplayWorker display(frames, overlay, nullptr);
+    TestRecorder t;
+    // As the window wires them: the recorder's step runs inside the frame lock on the capture
+    // thread, the display is told after it.
+    frames.onRecorderStep = [&] {
+        t.rec.StartPendingRecording(frames.lastWidth(), frames.lastHeight());
+    };
+    frames.onFramePublished = [&] { display.notifyFrame(); };
+
+    auto deliver = [&](int i) {
+        // A camera frame: rows of width * 3 bytes, bottom-up, blue-green-red.
+        const Image img = composedFrame(i, 320, 240);
+        std::vector<uint8_t> rows;
+        for (int y = 0; y < 240; ++y)
+            rows.insert(rows.end(), img.GetBits(y), img.GetBits(y) + 320 * 3);
+        std::thread capture([&] { frames.OnFrame(rows.data(), 320, 240, 24); });
+        capture.join();
+        ASSERT_TRUE(display.waitIdle(std::chrono::milliseconds(5000)));
+    };
+
+    ASSERT_TRUE(t.rec.Request(folder, at(8)));
+    deliver(0);
+    ASSERT_EQ(t.rec.state(), RecordState::Running);
+    EXPECT_EQ(t.started, 1);
+    const int64_t open = t.now;
+    std::vector<Image> shown;
+    for (int i = 0; i < 24; ++i) {
+        deliver(i);
+        t.now = open + 42 * i + 1;
+        // The window's frame timer: sample the composed frame under the frame lock.
+        {
+            std::lock_guard<std::mutex> lock(frames.lock());
+            shown.push_back(display.composed());
+            EXPECT_TRUE(t.rec.SampleFrame(display.composed()));
+        }
+        EXPECT_TRUE(t.rec.waitIdle(10000));
+    }
+    const SnapshotResult snap = TakeSnapshot(
+        folder, at(9), frames.lock(), [&] { return &display.composed(); },
+        [&] { return frames.currentImage() != nullptr; });
+    EXPECT_TRUE(snap.written);
+    t.now = open + 1000;
+    t.rec.Stop();
+    display.stop();
+
+    const DecodedFile f = decodeFile(t.rec.fileName());
+    ASSERT_TRUE(f.opened);
+    ASSERT_EQ(f.rgb.size(), 24u);
+    for (int k = 0; k < 24; ++k) {
+        // Against what the window showed, not against what the test meant to show.
+        const Image& s = shown[k];
+        std::vector<uint8_t> want;
+        for (int y = 0; y < 240; ++y) {
+            const uint8_t* row = s.GetBits(239 - y);
+            for (int x = 0; x < 320; ++x) {
+                want.push_back(row[3 * x + 2]);
+                want.push_back(row[3 * x + 1]);
+                want.push_back(row[3 * x + 0]);
+            }
+        }
+        double sum = 0;
+        for (size_t n = 0; n < want.size(); ++n)
+            sum += (double(f.rgb[k][n]) - want[n]) * (double(f.rgb[k][n]) - want[n]);
+        EXPECT_GT(10 * std::log10(255.0 * 255.0 * double(want.size()) / sum), 30.0)
+            << "frame " << k;
+    }
+    Image snapped;
+    ASSERT_TRUE(snapped.LoadJpeg(snap.fileName));
+    EXPECT_EQ(snapped.GetWidth(), 320);
 }
