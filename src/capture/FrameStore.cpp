@@ -24,6 +24,13 @@ float sanitizedFactor(float f) {
     return f >= 1.0f ? f : 1.0f;  // also catches NaN
 }
 
+// Whether the current image can take a processed frame's rows by exchanging storage: its rows
+// are padded to 4 bytes, so only widths whose rows need no padding (every common camera size)
+// have the same layout as the frame buffers. Other widths are copied.
+bool imageTakesRows(int w) {
+    return Image::effWidth(w, 24) == w * 3;
+}
+
 }  // namespace
 
 FrameStore::Rect FrameStore::intersect(const Rect& a, const Rect& b) {
@@ -67,6 +74,12 @@ bool FrameStore::videoSizeLatched() const {
 }
 
 const uint8_t* FrameStore::previousOutput() const {
+    if (!m_pCurImage || !m_pCurImage->IsValid()) {
+        return nullptr;
+    }
+    if (imageTakesRows(m_nLastWidth)) {
+        return m_pCurImage->GetBits();  // the last frame's rows are the image's own
+    }
     return m_pPrevOutBuf.empty() ? nullptr : m_pPrevOutBuf.data();
 }
 
@@ -162,7 +175,7 @@ int FrameStore::OnFrame(const uint8_t* pixels, int w, int h, int bpp) {
             // Fresh zeroed buffers: black everywhere, which the placements record.
             std::vector<uint8_t>(bytes).swap(m_pWorkBuf);
             std::vector<uint8_t>(bytes).swap(m_pOutBuf);
-            std::vector<uint8_t>(bytes).swap(m_pPrevOutBuf);
+            std::vector<uint8_t>(imageTakesRows(w) ? 0 : bytes).swap(m_pPrevOutBuf);
             m_workPlacement = Placement{};
             m_outPlacement = Placement{};
             m_prevPlacement = Placement{};
@@ -237,11 +250,13 @@ int FrameStore::OnFrame(const uint8_t* pixels, int w, int h, int bpp) {
         m_nLastCropWidth = cw;
         m_nLastCropHeight = ch;
 
-        // The previous-output buffer takes the finished frame by exchanging the two buffers
-        // rather than copying it: the next frame is built in the older one, whose placement
-        // travels with it.
-        m_pOutBuf.swap(m_pPrevOutBuf);
-        std::swap(m_outPlacement, m_prevPlacement);
+        if (!imageTakesRows(w)) {
+            // The previous-output buffer takes the finished frame by exchanging the two
+            // buffers rather than copying it: the next frame is built in the older one, whose
+            // placement travels with it. (Otherwise PublishFrame hands the frame on.)
+            m_pOutBuf.swap(m_pPrevOutBuf);
+            std::swap(m_outPlacement, m_prevPlacement);
+        }
     }
 
     PublishFrame(w, h, bpp);
@@ -258,14 +273,33 @@ int FrameStore::OnFrame(const uint8_t* pixels, int w, int h, int bpp) {
 
 void FrameStore::PublishFrame(int w, int h, int bpp) {
     std::lock_guard guard(m_csFrame);
+    const bool handOver = imageTakesRows(w);
+    const std::vector<uint8_t>& finished = handOver ? m_pOutBuf : m_pPrevOutBuf;
     // Free() may have run between the two lock holds: only publish the frame just made.
-    if (w != m_nLastWidth || h != m_nLastHeight || m_pPrevOutBuf.size() != size_t(w) * h * 3) {
+    if (w != m_nLastWidth || h != m_nLastHeight || finished.size() != size_t(w) * h * 3) {
         return;
     }
     if (!m_pCurImage) {
         m_pCurImage = std::make_unique<Image>();
     }
-    m_pCurImage->CreateFromArray(m_pPrevOutBuf.data(), w, h, bpp, w * 3, false);
+    if (handOver) {
+        // The current image takes the finished rows by exchanging storage, a copy saved on
+        // every frame; the next frame is built in the storage it gives back, whose placement
+        // travels with it. A new image (first frame, after DeleteCurrentImage, a new size)
+        // starts black.
+        if (!m_pCurImage->IsValid() || m_pCurImage->GetWidth() != w ||
+            m_pCurImage->GetHeight() != h || m_pCurImage->GetBpp() != bpp) {
+            m_pCurImage->Create(w, h, bpp);
+            m_prevPlacement = Placement{};
+        }
+        if (m_pCurImage->SwapPixels(m_pOutBuf, w, h, bpp)) {
+            std::swap(m_outPlacement, m_prevPlacement);
+        } else {
+            m_pCurImage->CreateFromArray(m_pOutBuf.data(), w, h, bpp, w * 3, false);
+        }
+    } else {
+        m_pCurImage->CreateFromArray(m_pPrevOutBuf.data(), w, h, bpp, w * 3, false);
+    }
     if (onRecorderStep) {
         onRecorderStep();
     }

@@ -101,8 +101,8 @@ public:
     // Size of the last digital-zoom region. Lock held.
     int lastCropWidth() const { return m_nLastCropWidth; }
     int lastCropHeight() const { return m_nLastCropHeight; }
-    // The last processed frame (lastHeight() rows of lastWidth() * 3 bytes), null before the
-    // first frame. Lock held.
+    // The last processed frame (lastHeight() rows of lastWidth() * 3 bytes), null while there
+    // is no current image. Lock held.
     const uint8_t* previousOutput() const;
     // Whether a frame has arrived (a current image exists). Takes the lock.
     bool hasCurrentImage() const;
@@ -143,12 +143,15 @@ private:
 
     // The frame lock: guards every member below.
     mutable std::mutex m_csFrame;
-    std::vector<uint8_t> m_pWorkBuf;     // pan-square picture, w x h x 3
-    std::vector<uint8_t> m_pOutBuf;      // the frame being processed, w x h x 3
-    std::vector<uint8_t> m_pPrevOutBuf;  // the last processed frame, w x h x 3
+    std::vector<uint8_t> m_pWorkBuf;  // pan-square picture, w x h x 3
+    std::vector<uint8_t> m_pOutBuf;   // the frame being processed, w x h x 3
+    // The last processed frame, w x h x 3, for widths whose image rows need padding; for the
+    // others the current image holds it (its storage and m_pOutBuf change places every frame)
+    // and this stays empty.
+    std::vector<uint8_t> m_pPrevOutBuf;
     Placement m_workPlacement;
     Placement m_outPlacement;
-    Placement m_prevPlacement;
+    Placement m_prevPlacement;  // of the last processed frame's storage, wherever it is
     BilinearScaler24 m_scaler;  // the digital zoom; holds the resize's tables and rows
     int m_nLastWidth = 0;
     int m_nLastHeight = 0;

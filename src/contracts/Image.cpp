@@ -129,6 +129,18 @@ bool Image::CreateFromArray(const uint8_t* bytes, int width, int height, int bpp
     return true;
 }
 
+bool Image::SwapPixels(std::vector<uint8_t>& pixels, int width, int height, int bpp) {
+    if (!validGeometry(width, height, bpp) ||
+        pixels.size() != size_t(effWidth(width, bpp)) * size_t(height)) {
+        return false;
+    }
+    m_bits.swap(pixels);
+    m_width = width;
+    m_height = height;
+    m_bpp = bpp;
+    return true;
+}
+
 uint8_t* Image::GetBits(int row) {
     if (!IsValid() || row < 0 || row >= m_height)
         return nullptr;

@@ -42,6 +42,12 @@ public:
     bool CreateFromArray(const uint8_t* bytes, int width, int height, int bpp, int srcStride,
                          bool flip);
 
+    // Makes the image width x height x bpp with the rows in `pixels` (bottom-up, GetEffWidth()
+    // bytes apart for that size) by exchanging storage instead of copying: `pixels` receives
+    // the image's previous storage (empty for an empty image). False, nothing exchanged, for an
+    // invalid size or when pixels.size() is not exactly the size's storage.
+    bool SwapPixels(std::vector<uint8_t>& pixels, int width, int height, int bpp);
+
     // True once pixel data exist.
     bool IsValid() const { return !m_bits.empty(); }
     // The "device-independent bitmap exists" test of the callers: same as IsValid().

@@ -142,6 +142,28 @@ TEST(ImageCreateFromArray, RejectsBadArguments) {
     EXPECT_FALSE(img.IsValid());
 }
 
+TEST(ImageSwapPixels, TakesTheRowsAndGivesBackTheOldStorage) {
+    Image img;
+    img.Create(4, 2, 24);  // 12-byte rows, no padding
+    img.Clear(7);
+    std::vector<uint8_t> rows(24);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = uint8_t(i);
+    }
+    ASSERT_TRUE(img.SwapPixels(rows, 4, 2, 24));
+    EXPECT_EQ(img.GetBits(1)[0], 12);  // row 1 starts after the 12 bytes of row 0
+    EXPECT_EQ(img.GetBits(0)[11], 11);
+    ASSERT_EQ(rows.size(), 24u);
+    EXPECT_EQ(rows[5], 7);  // the image's former pixels
+
+    // A buffer of the wrong size (here without the padding of 5-pixel rows) changes nothing.
+    std::vector<uint8_t> unpadded(size_t(5 * 3 * 2), 1);
+    EXPECT_FALSE(img.SwapPixels(unpadded, 5, 2, 24));
+    EXPECT_EQ(img.GetWidth(), 4);
+    EXPECT_EQ(unpadded.size(), 30u);
+    EXPECT_FALSE(img.SwapPixels(rows, 0, 2, 24));
+}
+
 TEST(ImageCopy, CopiesAreDeepAndIndependent) {
     Image original = gradient(9, 5);
     const Bgr before = pixel(original, 4, 2);
