@@ -144,9 +144,12 @@ void DisplayWorker::composeFrame(bool show) {
         const Image* current = m_frames.currentImage();
         if (current != nullptr && current->IsValid()) {
             // With an overlay of the frame's size, copy and blend are one pass (the bytes
-            // under the marks are never read); otherwise copy now and blend after the lock.
-            // Both reuse m_work's storage while the size stays.
-            blended = wantBlend && view.prepared->ComposeInto(*current, m_work);
+            // under the marks are never read, and not written either when m_work still holds
+            // this overlay's marks from two frames ago); otherwise copy now and blend after
+            // the lock. Both reuse m_work's storage while the size stays.
+            blended = wantBlend &&
+                      view.prepared->ComposeInto(*current, m_work, m_workMarks == view.prepared);
+            m_workMarks = blended ? view.prepared : nullptr;
             if (!blended) {
                 m_work.Copy(*current);
             }
@@ -193,6 +196,7 @@ void DisplayWorker::composeFrame(bool show) {
         // frame reuses.
         std::lock_guard guard(m_frames.lock());
         std::swap(m_work, m_imgComposed);
+        std::swap(m_workMarks, m_composedMarks);
     }
     ++m_composed;
     if (onComposed) {

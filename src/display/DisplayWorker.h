@@ -129,6 +129,11 @@ private:
 
     // Written by the worker, read by snapshot and recorder: guarded by the frame lock.
     Image m_imgComposed;
+    // The overlay whose marks m_work / m_imgComposed hold from their last ComposeInto (null:
+    // unknown). Worker thread only; they travel with the images when those are swapped. Only
+    // the worker writes to either image, so the marks stay until it overwrites them.
+    std::shared_ptr<const PreparedOverlay> m_workMarks;
+    std::shared_ptr<const PreparedOverlay> m_composedMarks;
 
     std::atomic<int> m_composed{0};
     std::thread m_thread;  // last: started once every member above exists

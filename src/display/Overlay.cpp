@@ -220,7 +220,7 @@ bool PreparedOverlay::BlendInto(Image& frame) const {
     return true;
 }
 
-bool PreparedOverlay::ComposeInto(const Image& frame, Image& out) const {
+bool PreparedOverlay::ComposeInto(const Image& frame, Image& out, bool outHasMarks) const {
     if (!valid() || !frame.IsValid() || frame.GetBpp() != 24 || frame.GetWidth() != width() ||
         frame.GetHeight() != height() || &frame == &out) {
         return false;
@@ -230,6 +230,7 @@ bool PreparedOverlay::ComposeInto(const Image& frame, Image& out) const {
         if (!out.Create(width(), h, 24)) {
             return false;
         }
+        outHasMarks = false;
     }
     const size_t stride = size_t(frame.GetEffWidth());
     for (int y = 0; y < h; ++y) {
@@ -241,7 +242,9 @@ bool PreparedOverlay::ComposeInto(const Image& frame, Image& out) const {
             const size_t start = size_t(run.x0) * 3;
             const size_t bytes = size_t(run.count) * 3;
             std::memcpy(dst + done, src + done, start - done);
-            std::memcpy(dst + start, m_colourRows[run.colour].data(), bytes);
+            if (!outHasMarks) {
+                std::memcpy(dst + start, m_colourRows[run.colour].data(), bytes);
+            }
             done = start + bytes;
         }
         std::memcpy(dst + done, src + done, stride - done);  // padding included, as Copy does

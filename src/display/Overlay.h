@@ -57,7 +57,10 @@ public:
     // bytes between the runs and the run colours are written, so the pixels under the marks
     // are never read. `frame` must be a 24-bit image of the overlay's size (false, out
     // untouched, otherwise) and must not be `out`; out's storage is reused while its size stays.
-    bool ComposeInto(const Image& frame, Image& out) const;
+    // outHasMarks: out already holds this overlay's marks (it was composed with this overlay
+    // before and nothing has written to it since), so only the bytes between the runs are
+    // copied; ignored when out has another size.
+    bool ComposeInto(const Image& frame, Image& out, bool outHasMarks = false) const;
 
 private:
     struct Run {

@@ -170,6 +170,33 @@ private Q_SLOTS:
         QCOMPARE(m_widget->image().width(), 640);
     }
 
+    void everyFrameCarriesTheMarksInForceWhenItWasComposed() {
+        // The worker keeps the marks in its two alternating images and rewrites only the
+        // picture between them; a rebuild or switching the marks off must still show.
+        OverlaySettings marks = Marks(true, true);
+        m_overlay->setSettings(marks);
+        m_overlay->BuildOverlay(320, 240);
+        for (int tag = 1; tag <= 6; ++tag) {
+            if (tag == 4) {
+                marks.m_clrMask = 0x00FFFF;
+                marks.m_fMaskRadius = 0.3f;
+                m_overlay->setSettings(marks);
+                m_overlay->Rebuild();
+            }
+            if (tag == 6) {
+                m_overlay->setSettings(Marks(false, false));
+            }
+            Publish(*m_store, 320, 240, tag);
+            settle();
+            Image composed;
+            QVERIFY(m_worker->copyComposed(composed));
+            const Image current = CurrentCopy(*m_store);
+            const Image expected =
+                tag == 6 ? current : ReferenceBlend(current, BuildOverlayImage(marks, 320, 240));
+            QVERIFY2(SamePixels(composed, expected), qPrintable(QString("frame %1").arg(tag)));
+        }
+    }
+
     void framesOfAnotherSizeGetTheMarksAtTheirSize() {
         m_overlay->setSettings(Marks(true, true));
         m_overlay->BuildOverlay(640, 480);

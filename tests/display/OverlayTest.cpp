@@ -269,6 +269,13 @@ TEST(OverlayBlend, PreparedRunsEqualPerPixelBlendForRandomSettings) {
         ASSERT_EQ(composed.GetSize(), blended.GetSize());
         ASSERT_EQ(std::memcmp(composed.GetBits(), blended.GetBits(), blended.GetSize()), 0)
             << "round " << round;
+        // The next frame into the same image, which already holds the marks.
+        const Image next = Pattern(size[0], size[1], unsigned(round) + 1000);
+        Image nextBlended(next);
+        ASSERT_TRUE(prepared.BlendInto(nextBlended));
+        ASSERT_TRUE(prepared.ComposeInto(next, composed, true));
+        ASSERT_EQ(std::memcmp(composed.GetBits(), nextBlended.GetBits(), nextBlended.GetSize()), 0)
+            << "round " << round << " with the marks in place";
     }
 }
 
