@@ -267,6 +267,12 @@ bool Save(const QString& path, const QByteArray& bytes) {
     if (file.write(bytes) != bytes.size()) {
         return false;  // the temporary file is discarded, the old file stays
     }
+    // A full disk can cut the flushed data short without the flush reporting it: check what
+    // reached the file before it replaces the old one.
+    if (!file.flush() || file.error() != QFileDevice::NoError || file.size() != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }
 

@@ -24,8 +24,14 @@ bool writeFileAtomically(const QString& path, const uint8_t* data, size_t size) 
         }
         done += size_t(n);
     }
-    // commit() flushes the buffer, syncs, and renames; a flush error (full disk) fails here
-    // and removes the temporary file.
+    // A full disk or a file-size limit can cut the flushed data short without the flush
+    // reporting it, so the size that reached the file is checked before the rename.
+    if (!file.flush() || file.error() != QFileDevice::NoError || file.size() != qint64(size)) {
+        qCWarning(lcContracts) << "write to" << path << "was cut short:" << file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    // commit() syncs and renames; it removes the temporary file when that fails.
     if (!file.commit()) {
         qCWarning(lcContracts) << "saving" << path << "failed:" << file.errorString();
         return false;
