@@ -20,6 +20,8 @@
 #include "capture/Camera.h"
 #include "capture/FrameDecoder.h"
 #include "capture/FrameStore.h"
+#include "capture/virtual/VirtualFrameEncoder.h"
+#include "capture/virtual/VirtualScene.h"
 #include "contracts/Image.h"
 #include "display/Overlay.h"
 #include "output/MpegWriter.h"
@@ -219,6 +221,35 @@ void Add(const char* name, void (*fn)(benchmark::State&, Args...), Args... args)
         ->UseRealTime();
 }
 
+// The virtual camera's own work per frame, which a real camera does in its hardware: drawing
+// the scene and encoding it as the JPEG the sensor sends. Shown to split the end-to-end CPU.
+void VirtualRender(benchmark::State& state) {
+    VirtualScene scene;
+    scene.setSize(1920, 1080);
+    uint64_t frame = 300;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(scene.render(frame++));
+    }
+}
+
+void VirtualEncodeMjpg(benchmark::State& state) {
+    VirtualScene scene;
+    scene.setSize(1920, 1080);
+    std::vector<std::vector<uint8_t>> argb;
+    for (int i = 0; i < kFrames; ++i) {
+        const uint8_t* p = scene.render(300 + uint64_t(i));
+        argb.emplace_back(p, p + size_t(scene.stride()) * 1080);
+    }
+    VirtualFrameEncoder encoder;
+    size_t i = 0;
+    for (auto _ : state) {
+        if (!encoder.encode(PixelFormat::MJPG, argb[i++ % kFrames].data(), 1920, 1080)) {
+            state.SkipWithError("encode failed");
+            break;
+        }
+    }
+}
+
 void Register() {
     Add("intake_1080p_zoom1_ms", Intake, 1920, 1080, 1.0f, false);
     Add("intake_1080p_zoom2_mirror_ms", Intake, 1920, 1080, 2.0f, true);
@@ -231,6 +262,8 @@ void Register() {
     Add("encode_mpeg1_1080p_ms", EncodeMpeg1);
     Add("overlay_perpixel_blend_1080p_ms", OverlayPerPixelBlend);
     Add("overlay_rebuild_1080p_ms", OverlayRebuild);
+    Add("virtual_render_1080p_ms", VirtualRender);
+    Add("virtual_encode_mjpg_1080p_ms", VirtualEncodeMjpg);
 }
 
 }  // namespace
