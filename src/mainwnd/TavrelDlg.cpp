@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
@@ -33,6 +34,7 @@
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/Icons.h"
 #include "mainwnd/SaveFolder.h"
+#include "output/Snapshot.h"
 
 namespace {
 
@@ -100,6 +102,58 @@ CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent)
         }
     };
     m_intake.hasSource = [this] { return HaveSourceFilter(); };
+    // The camera's button arrives on a camera thread; the snapshot itself runs on the GUI
+    // thread (it shows its file name), stamped with the moment of the press.
+    m_intake.takeSnapshot = [this] {
+        const QDateTime when = QDateTime::currentDateTime();
+        QMetaObject::invokeMethod(
+            this, [this, when] { OnSnap(when); }, Qt::QueuedConnection);
+    };
+
+    m_timerRecordStatus = new QTimer(this);
+    m_timerRecordStatus->setInterval(1000);
+    connect(m_timerRecordStatus, &QTimer::timeout, this, &CTavrelDlg::OnRecordStatusTimer);
+    m_timerRecordFrame = new QTimer(this);
+    m_timerRecordFrame->setInterval(34);
+    m_timerRecordFrame->setTimerType(Qt::PreciseTimer);
+    connect(m_timerRecordFrame, &QTimer::timeout, this, &CTavrelDlg::OnRecordFrameTimer);
+    m_frameStore.onRecorderStep = [this] {
+        m_recorder.StartPendingRecording(m_frameStore.lastWidth(), m_frameStore.lastHeight());
+    };
+    Recorder::Callbacks callbacks;
+    callbacks.started = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_timerRecordStatus->start();
+                m_timerRecordFrame->start();
+                SetToolbarImage(ToolSlot::Record, Icon::Recording);
+            },
+            Qt::QueuedConnection);
+    };
+    callbacks.openFailed = [this](const QString&) {
+        // The text is looked up (and lands in the language file) but not shown.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                SetToolbarImage(ToolSlot::Record, Icon::Record);
+                SetMenuChecked(Cmd::Record, false);
+            },
+            Qt::QueuedConnection);
+    };
+    callbacks.writeFailed = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                StopRecordingTimers();
+                SetToolbarImage(ToolSlot::Record, Icon::Record);
+                SetMenuChecked(Cmd::Record, false);
+                SetCommandEnabled(Cmd::Play, true);
+                SetStatusText(2, MainText("RECORDFAILED"));
+            },
+            Qt::QueuedConnection);
+    };
+    m_recorder.setCallbacks(std::move(callbacks));
 
     if (FindSupportedCameras() > 0) {
         ChooseDevice(m_app.m_pCameraMoniker[0]);
@@ -508,6 +562,12 @@ void CTavrelDlg::OnCommand(int id) {
             break;
         case Cmd::MaskWindow:
             OpenMaskWindow();
+            break;
+        case Cmd::Snap:
+            OnSnap(QDateTime::currentDateTime());
+            break;
+        case Cmd::Record:
+            OnRecord();
             break;
         default:
             if (StreamFormats::isResolutionCommand(id)) {
@@ -1005,6 +1065,60 @@ void CTavrelDlg::OnFrameShown() {
     }
 }
 
+void CTavrelDlg::OnSnap(const QDateTime& when) {
+    if (!HaveCameraPicture() || !HaveSourceFilter()) {
+        return;
+    }
+    const SnapshotResult result = TakeSnapshot(
+        m_strSaveFolder, when, m_frameStore.lock(), [this] { return &m_display->composed(); },
+        [this] { return m_frameStore.currentImage() != nullptr; });
+    // The file name is shown either way; a short note says when no file was written.
+    SetStatusText(2, result.written ? result.fileName : result.fileName + MainText("SNAPFAILED"));
+}
+
+void CTavrelDlg::OnRecord() {
+    if (!HaveCameraPicture() || !HaveSourceFilter() ||
+        m_graph.state() != CaptureGraph::State::Running) {
+        return;  // also no stop while the preview is paused
+    }
+    if (m_recorder.recordState() == 1) {
+        if (m_recorder.Request(m_strSaveFolder, QDateTime::currentDateTime())) {
+            m_strRecordElapsed = ElapsedText(0);
+            SetToolbarImage(ToolSlot::Record, Icon::Recording);
+        }
+    } else {
+        m_timerRecordFrame->stop();
+        m_recorder.Stop();
+        m_timerRecordStatus->stop();
+        SetStatusText(2, m_recorder.fileName());
+        SetCommandEnabled(Cmd::Play, true);
+        SetToolbarImage(ToolSlot::Record, Icon::Record);
+    }
+    m_wndToolBar->update();
+    SetMenuChecked(Cmd::Record, m_recorder.recordState() == 0);
+}
+
+void CTavrelDlg::OnRecordStatusTimer() {
+    SetStatusText(2, RecordingStatus(m_strStartTime, m_recorder.startText(), m_strTimeLen,
+                                     m_strRecordElapsed));
+}
+
+void CTavrelDlg::OnRecordFrameTimer() {
+    {
+        std::lock_guard<std::mutex> lock(m_frameStore.lock());
+        const Image& composed = m_display->composed();
+        if (m_recorder.recordState() != 1 && composed.HasPixels()) {
+            m_recorder.SampleFrame(composed);
+        }
+    }
+    m_strRecordElapsed = ElapsedText(m_recorder.elapsedMs());
+}
+
+void CTavrelDlg::StopRecordingTimers() {
+    m_timerRecordFrame->stop();
+    m_timerRecordStatus->stop();
+}
+
 void CTavrelDlg::OpenMaskWindow() {
     if (!HaveSourceFilter() || !HaveCameraPicture()) {
         return;
@@ -1083,6 +1197,9 @@ void CTavrelDlg::DestroyWindow() {
     StopPreview();
     TearDownGraph();
     FreeCaptureFilters();
+    // A recording still running is finished with its trailer, not left broken.
+    StopRecordingTimers();
+    m_recorder.Stop();
     m_display->stop();
     m_frameStore.Free();
 }

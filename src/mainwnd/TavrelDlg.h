@@ -14,6 +14,7 @@
 #include "capture/StreamFormats.h"
 #include "display/DisplayWorker.h"
 #include "display/Overlay.h"
+#include "output/Recorder.h"
 
 class CTavrelApp;
 class CameraSystem;
@@ -23,6 +24,7 @@ class UsbDeviceSource;
 class QAction;
 class QLabel;
 class QMenu;
+class QTimer;
 class QToolBar;
 
 // The program's one top-level window: menu bar, toolbar of ten buttons, three-pane status bar
@@ -92,6 +94,7 @@ public:
     CameraSystem& cameraSystem() { return *m_cameras; }
     CaptureGraph& captureGraph() { return m_graph; }
     FrameStore& frameStore() { return m_frameStore; }
+    Recorder& recorder() { return m_recorder; }
     Overlay& overlay() { return m_overlay; }
     DisplayWorker& displayWorker() { return *m_display; }
     FrameIntake& frameIntake() { return m_intake; }
@@ -153,6 +156,12 @@ private:
     void RecomputePanCentre();
     void ShowZoomPercentage();
     void OpenMaskWindow();
+    // Snapshot of the picture as shown; `when` is the moment of the command or button press.
+    void OnSnap(const QDateTime& when);
+    void OnRecord();
+    void OnRecordStatusTimer();  // timer 1
+    void OnRecordFrameTimer();   // timer 2
+    void StopRecordingTimers();
     // Called on the GUI thread whenever a frame has been shown: the first frame (again) lets
     // the commands act.
     void OnFrameShown();
@@ -162,8 +171,9 @@ private:
 
     CTavrelApp& m_app;
 
-    // Declaration order is teardown order in reverse: the frame store (and its lock) outlives
-    // everything that delivers frames into it.
+    // Declaration order is teardown order in reverse: the recorder and the frame store (and its
+    // lock) outlive everything that delivers frames into them.
+    Recorder m_recorder;
     FrameStore m_frameStore;
     Overlay m_overlay;
     std::unique_ptr<DisplayWorker> m_display;
@@ -177,6 +187,9 @@ private:
     float m_fPanX = 0.0f;
     float m_fPanY = 0.0f;
     std::atomic<bool> m_frameShownPending{false};
+    QTimer* m_timerRecordStatus = nullptr;  // timer 1: status text every second
+    QTimer* m_timerRecordFrame = nullptr;   // timer 2: one sample every 34 ms
+    QString m_strRecordElapsed;
     // What UpdateCommandEnables last applied; read by the capture thread's frame hook.
     std::atomic<bool> m_enablesShowPicture{true};
 

@@ -3,6 +3,7 @@
 // snapshot button's arming rule.
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -11,9 +12,12 @@
 #include <memory>
 
 #include "app/CommandLine.h"
+#include "app/LanguageText.h"
+#include "app/ProfileFile.h"
 #include "app/TavrelApp.h"
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
+#include "contracts/Image.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/TavrelDlg.h"
@@ -252,6 +256,51 @@ private Q_SLOTS:
         QCOMPARE(snapshots.load(), 1);
         QTest::keyClick(&dlg, Qt::Key_Q, Qt::ControlModifier);
         QVERIFY(!dlg.isVisible());
+    }
+
+    void snapshotAndRecordingLandInTheSaveFolder() {
+        start({});
+        const QString folder = m_dir->filePath(QStringLiteral("shots")) + QLatin1Char('/');
+        ProfileFile(m_app->m_strSettingFile)
+            .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), folder);
+        CTavrelDlg dlg(*m_app);
+        QVERIFY(waitForFrame(dlg));
+        QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > 0; }, 5000));
+
+        dlg.OnCommand(Cmd::Snap);
+        const QString shot = dlg.statusText(2);
+        QVERIFY2(shot.startsWith(folder) && shot.endsWith(QLatin1String(".jpg")), qPrintable(shot));
+        Image saved;
+        QVERIFY(saved.LoadJpeg(shot));
+        QCOMPARE(saved.GetWidth(), 640);
+
+        dlg.OnCommand(Cmd::Record);
+        QCOMPARE(dlg.toolbarImage(ToolSlot::Record), Icon::Recording);
+        QVERIFY(dlg.menuAction(Cmd::Record)->isChecked());
+        QVERIFY(
+            QTest::qWaitFor([&] { return dlg.recorder().state() == RecordState::Running; }, 5000));
+        QTest::qWait(1500);
+        QVERIFY(dlg.statusText(2).contains(dlg.m_strTimeLen));  // the status timer runs
+        dlg.OnCommand(Cmd::Record);
+        QCOMPARE(dlg.toolbarImage(ToolSlot::Record), Icon::Record);
+        QVERIFY(!dlg.menuAction(Cmd::Record)->isChecked());
+        const QString movie = dlg.statusText(2);
+        QVERIFY2(movie.endsWith(QLatin1String(".mpeg")), qPrintable(movie));
+        QVERIFY(QFileInfo(movie).size() > 10000);
+        QVERIFY(dlg.recorder().writtenFrames() >= 24);
+    }
+
+    void aSnapshotThatCannotBeWrittenSaysSo() {
+        start({});
+        ProfileFile(m_app->m_strSettingFile)
+            .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"),
+                         m_dir->filePath(QStringLiteral("no/such/folder/")));
+        CTavrelDlg dlg(*m_app);
+        QVERIFY(waitForFrame(dlg));
+        QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > 0; }, 5000));
+        dlg.OnCommand(Cmd::Snap);
+        QVERIFY(dlg.statusText(2).endsWith(
+            GetLanguageText(QStringLiteral("MainWnd"), QStringLiteral("SNAPFAILED"), QString())));
     }
 };
 
