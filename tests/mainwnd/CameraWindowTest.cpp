@@ -226,6 +226,9 @@ private Q_SLOTS:
 
     void keysRunTheSameHandlersAsTheToolbar() {
         start({});
+        ProfileFile(m_app->m_strSettingFile)
+            .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"),
+                         m_dir->filePath(QStringLiteral("keys")) + QLatin1Char('/'));
         CTavrelDlg dlg(*m_app);
         std::atomic<int> snapshots{0};
         dlg.frameIntake().takeSnapshot = [&] { ++snapshots; };
@@ -254,6 +257,20 @@ private Q_SLOTS:
         QCOMPARE(snapshots.load(), 0);
         pressCameraKey();
         QCOMPARE(snapshots.load(), 1);
+        // Space takes a snapshot, R starts and stops a recording.
+        QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > 0; }, 5000));
+        QTest::keyClick(&dlg, Qt::Key_Space);
+        QVERIFY(dlg.statusText(2).endsWith(QLatin1String(".jpg")));
+        QVERIFY(QFileInfo::exists(dlg.statusText(2)));
+        QTest::keyClick(&dlg, Qt::Key_R);
+        QVERIFY(dlg.recorder().recordState() == 0);
+        QVERIFY(
+            QTest::qWaitFor([&] { return dlg.recorder().state() == RecordState::Running; }, 5000));
+        QTest::qWait(300);
+        QTest::keyClick(&dlg, Qt::Key_R);
+        QVERIFY(dlg.recorder().recordState() == 1);
+        QVERIFY(dlg.statusText(2).endsWith(QLatin1String(".mpeg")));
+        QVERIFY(QFileInfo::exists(dlg.statusText(2)));
         QTest::keyClick(&dlg, Qt::Key_Q, Qt::ControlModifier);
         QVERIFY(!dlg.isVisible());
     }
