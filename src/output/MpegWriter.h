@@ -48,7 +48,9 @@ struct MpegWriter {
     AVFormatContext* pFormatContext = nullptr;
     AVStream* pVideoStream = nullptr;
     AVCodecContext* pCodecContext = nullptr;
-    // One RGB24 -> YUV 4:2:0 conversion for the whole output (same size: it only converts).
+    // One RGB24 -> YUV conversion for the whole output (same size: it only converts). The
+    // usual RGB24 -> YUV 4:2:0 goes through libyuv instead, which is much faster; this one
+    // serves any other encoder format.
     SwsContext* pConvert = nullptr;
     // Receives the encoder's packets; reused for every packet.
     AVPacket* pPacket = nullptr;
