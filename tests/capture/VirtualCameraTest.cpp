@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,6 +11,7 @@
 
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
+#include "capture/virtual/VirtualFrameEncoder.h"
 #include "capture/virtual/VirtualScene.h"
 #include "contracts/CameraController.h"
 
@@ -551,4 +553,67 @@ TEST(VirtualScene, EveryPictureSettingChangesThePicture) {
     automatic.exposure = -2;
     automatic.gain = 100;
     EXPECT_EQ(renderWith(scene, automatic), reference);
+}
+
+namespace {
+
+// Decodes a JPEG into top-down BGR; empty when it is not a valid JPEG of that size.
+std::vector<uint8_t> DecodeJpeg(const uint8_t* data, size_t size, int width, int height) {
+    tjhandle tj = tjInitDecompress();
+    std::vector<uint8_t> bgr(size_t(width) * 3 * size_t(height));
+    int w = 0, h = 0, sub = 0, cs = 0;
+    const bool ok =
+        tjDecompressHeader3(tj, data, static_cast<unsigned long>(size), &w, &h, &sub, &cs) == 0 &&
+        w == width && h == height &&
+        tjDecompress2(tj, data, static_cast<unsigned long>(size), bgr.data(), width, width * 3,
+                      height, TJPF_BGR, TJFLAG_FASTDCT | TJFLAG_STOPONWARNING) == 0;
+    tjDestroy(tj);
+    return ok ? bgr : std::vector<uint8_t>{};
+}
+
+// The same frame encoded in one piece, without restart markers.
+std::vector<uint8_t> WholeJpeg(const uint8_t* argb, int width, int height) {
+    tjhandle tj = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    std::vector<uint8_t> jpeg;
+    if (tjCompress2(tj, argb, width, width * 4, height, TJPF_BGRX, &out, &size, TJSAMP_422, 85,
+                    TJFLAG_FASTDCT) == 0) {
+        jpeg.assign(out, out + size);
+    }
+    tjFree(out);
+    tjDestroy(tj);
+    return jpeg;
+}
+
+}  // namespace
+
+// The encoder re-codes only the blocks that changed since the previous frame; what the camera
+// sends must still decode to exactly the pixels of a plain encode of each frame, whatever moved.
+TEST(VirtualFrameEncoder, MjpgFramesDecodeLikeAWholeEncodeOfEachFrame) {
+    // 1920 x 1080: blocks of 8 MCUs; 800 x 600: 5 MCUs; 100 x 60: not whole MCUs, one piece.
+    const int sizes[][2] = {{1920, 1080}, {800, 600}, {100, 60}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        VirtualScene scene;
+        scene.setSize(w, h);
+        VirtualFrameEncoder encoder;
+        // Consecutive frames, a repeated one, a jump, and new picture settings (every pixel).
+        const uint64_t frames[] = {300, 301, 302, 302, 900, 901};
+        for (size_t i = 0; i < std::size(frames); ++i) {
+            if (i == 5) {
+                VirtualPictureSettings settings;
+                settings.brightness = 40;
+                scene.setPicture(settings);
+            }
+            const uint8_t* argb = scene.render(frames[i]);
+            ASSERT_TRUE(encoder.encode(PixelFormat::MJPG, argb, w, h));
+            const auto sent = DecodeJpeg(encoder.data(), encoder.size(), w, h);
+            const auto whole = WholeJpeg(argb, w, h);
+            const auto expected = DecodeJpeg(whole.data(), whole.size(), w, h);
+            ASSERT_FALSE(sent.empty()) << w << "x" << h << " frame " << frames[i];
+            ASSERT_FALSE(expected.empty());
+            ASSERT_TRUE(sent == expected) << w << "x" << h << " frame " << frames[i];
+        }
+    }
 }
