@@ -40,8 +40,14 @@ private:
         m_app->InitSettings(loc, ParseCommandLine(args));
     }
 
+    // A frame has arrived and the window has taken note (the commands that need a picture
+    // are enabled).
     static bool waitForFrame(CTavrelDlg& dlg) {
-        return QTest::qWaitFor([&] { return dlg.frameStore().hasCurrentImage(); }, 5000);
+        return QTest::qWaitFor(
+            [&] {
+                return dlg.frameStore().hasCurrentImage() && dlg.menuAction(Cmd::Snap)->isEnabled();
+            },
+            5000);
     }
 
     static QStringList texts(QMenu* menu) {
