@@ -4,7 +4,7 @@
 
 namespace {
 
-struct PropertySpec {
+struct PropertyInfo {
     CameraProperty property;
     long min, max, step, def;
     bool hasAuto;
@@ -12,7 +12,7 @@ struct PropertySpec {
 };
 
 // Ranges of a typical UVC microscope camera.
-constexpr std::array<PropertySpec, 9> kSpecs{{
+constexpr std::array<PropertyInfo, 9> kPropertyTable{{
     {CameraProperty::Brightness, -64, 64, 1, 0, false, &VirtualPictureSettings::brightness},
     {CameraProperty::Contrast, 0, 64, 1, 32, false, &VirtualPictureSettings::contrast},
     {CameraProperty::Hue, -40, 40, 1, 0, false, &VirtualPictureSettings::hue},
@@ -25,10 +25,10 @@ constexpr std::array<PropertySpec, 9> kSpecs{{
     {CameraProperty::Exposure, -11, -2, 1, -6, true, &VirtualPictureSettings::exposure},
 }};
 
-const PropertySpec* findSpec(CameraProperty property) {
-    for (const PropertySpec& spec : kSpecs) {
-        if (spec.property == property) {
-            return &spec;
+const PropertyInfo* findProperty(CameraProperty property) {
+    for (const PropertyInfo& info : kPropertyTable) {
+        if (info.property == property) {
+            return &info;
         }
     }
     return nullptr;
@@ -49,24 +49,24 @@ bool* autoFlag(VirtualPictureSettings& settings, CameraProperty property) {
 }  // namespace
 
 bool VirtualHardware::range(CameraProperty property, PropertyRange* out) {
-    const PropertySpec* spec = findSpec(property);
-    if (spec == nullptr) {
+    const PropertyInfo* info = findProperty(property);
+    if (info == nullptr) {
         return false;
     }
     if (out != nullptr) {
-        out->min = spec->min;
-        out->max = spec->max;
-        out->step = spec->step;
-        out->def = spec->def;
+        out->min = info->min;
+        out->max = info->max;
+        out->step = info->step;
+        out->def = info->def;
         out->flags =
-            spec->hasAuto ? (kPropertyFlagsAuto | kPropertyFlagsManual) : kPropertyFlagsManual;
+            info->hasAuto ? (kPropertyFlagsAuto | kPropertyFlagsManual) : kPropertyFlagsManual;
     }
     return true;
 }
 
 bool VirtualHardware::hasAuto(CameraProperty property) {
-    const PropertySpec* spec = findSpec(property);
-    return spec != nullptr && spec->hasAuto;
+    const PropertyInfo* info = findProperty(property);
+    return info != nullptr && info->hasAuto;
 }
 
 void VirtualHardware::setPlugged(bool plugged) {
@@ -85,15 +85,15 @@ void VirtualHardware::setPlugged(bool plugged) {
 }
 
 bool VirtualHardware::get(CameraProperty property, long* value, long* flags) const {
-    const PropertySpec* spec = findSpec(property);
-    if (spec == nullptr) {
+    const PropertyInfo* info = findProperty(property);
+    if (info == nullptr) {
         return false;
     }
     std::lock_guard lock(m_mutex);
     VirtualPictureSettings copy = m_settings;
     const bool* isAuto = autoFlag(copy, property);
     if (value != nullptr) {
-        *value = copy.*(spec->member);
+        *value = copy.*(info->member);
     }
     if (flags != nullptr) {
         *flags = (isAuto != nullptr && *isAuto) ? kPropertyFlagsAuto : kPropertyFlagsManual;
@@ -102,23 +102,23 @@ bool VirtualHardware::get(CameraProperty property, long* value, long* flags) con
 }
 
 bool VirtualHardware::set(CameraProperty property, long value, long flags) {
-    const PropertySpec* spec = findSpec(property);
-    if (spec == nullptr) {
+    const PropertyInfo* info = findProperty(property);
+    if (info == nullptr) {
         return false;
     }
     // Like a V4L2 driver: values are clamped into the range and snapped to the step, and the
     // automatic flag means nothing for a property without an automatic mode.
-    const bool wantAuto = spec->hasAuto && (flags & kPropertyFlagsAuto) != 0;
-    const bool inRange = value >= spec->min && value <= spec->max;
-    value = std::clamp(value, spec->min, spec->max);
-    value = std::min(spec->max,
-                     spec->min + (value - spec->min + spec->step / 2) / spec->step * spec->step);
+    const bool wantAuto = info->hasAuto && (flags & kPropertyFlagsAuto) != 0;
+    const bool inRange = value >= info->min && value <= info->max;
+    value = std::clamp(value, info->min, info->max);
+    value = std::min(info->max,
+                     info->min + (value - info->min + info->step / 2) / info->step * info->step);
 
     std::lock_guard lock(m_mutex);
     // Switching to automatic with a stray value (callers pass whatever they last held) keeps
     // the sensor's manual value for the next switch back.
     if (!wantAuto || inRange) {
-        m_settings.*(spec->member) = value;
+        m_settings.*(info->member) = value;
     }
     if (bool* isAuto = autoFlag(m_settings, property)) {
         *isAuto = wantAuto;
