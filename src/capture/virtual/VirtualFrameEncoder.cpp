@@ -121,6 +121,9 @@ bool VirtualFrameEncoder::prepareBlocks(int width, int height) {
     while (size >= 4 && pos + 4 <= size && m_scratch[pos] == 0xFF) {
         const uint8_t marker = m_scratch[pos + 1];
         const size_t length = size_t(m_scratch[pos + 2]) << 8 | m_scratch[pos + 3];
+        if (pos + 2 + length > size) {
+            break;
+        }
         if (marker == 0xDA) {  // start of scan: the restart interval goes in before it
             const uint8_t dri[] = {
                 0xFF, 0xDD, 0x00, 0x04, uint8_t(blockMcus >> 8), uint8_t(blockMcus)};
