@@ -689,7 +689,9 @@ void CTavrelDlg::OnExit() {
 }
 
 void CTavrelDlg::OnPlay() {
-    if (HaveCameraPicture() && HaveSourceFilter()) {
+    // A camera that is open but paused without a picture (a format chosen while paused) is
+    // started too; otherwise nothing could ever start it again.
+    if (HaveSourceFilter() && (HaveCameraPicture() || !m_bWantPreview)) {
         m_bWantPreview = !m_bWantPreview;
         if (m_bWantPreview) {
             SetToolbarImage(ToolSlot::Play, Icon::Playing);

@@ -136,6 +136,21 @@ private Q_SLOTS:
         QVERIFY(!dlg.menuAction(Cmd::Play)->isChecked());
     }
 
+    void aFormatChosenWhilePausedStartsWithPlay() {
+        start({});
+        CTavrelDlg dlg(*m_app);
+        QVERIFY(waitForFrame(dlg));
+        dlg.OnCommand(Cmd::Play);  // pause
+        dlg.OnCommand(40019);      // 800 X 600 while paused: no picture until it runs again
+        QVERIFY(!dlg.frameStore().hasCurrentImage());
+        QCOMPARE(dlg.captureGraph().state(), CaptureGraph::State::Built);
+        dlg.OnCommand(Cmd::Play);
+        QVERIFY(dlg.wantPreview());
+        QCOMPARE(dlg.captureGraph().state(), CaptureGraph::State::Running);
+        QVERIFY(waitForFrame(dlg));
+        QCOMPARE(dlg.videoWidth(), 800);
+    }
+
     void playWithoutCameraFindsOnePluggedInMeanwhile() {
         start({});
         m_app->m_bVirtualCamera = true;
