@@ -14,7 +14,7 @@
 
 #include "output/MpegWriter.h"
 
-#include "DecodedFile.h"
+#include "OutputTestSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -327,39 +327,25 @@ TEST(MpegWriterFailure, FullDiskFailsTheWriteAndLeavesAPlayableFile) {
     const QByteArray name = path.toUtf8();
     constexpr rlim_t kLimit = 200 * 1024;
 
-    // The file-size limit stands in for a full disk; it is set in a child process so that
-    // nothing else of the test run is limited.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{kLimit, kLimit};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            std::exit(10);
+    const int status = RunWithFileSizeLimit(kLimit, [&] {
         int result = 0;
-        {
-            MpegWriter w;
-            recorderSettings(w, 640, 480);
-            if (!OpenMpegWriter(w, name.constData()))
-                std::exit(11);
-            int frame = 0;
-            while (frame < 240 && writeFrame(w, frame, 640, 480))
-                ++frame;
-            if (frame == 240)
-                result = 12;  // the limit was never hit
-            else if (frame == 0)
-                result = 13;  // nothing written before the failure
-            CloseMpegWriter(w);
-            if (w.bOpen || w.pFormatContext || w.pCodecContext || w.pRgbPicture)
-                result = 14;
-        }
-        // exit (not _exit), so that a leak check of the child runs too.
-        std::exit(result);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << WTERMSIG(status);
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+        MpegWriter w;
+        recorderSettings(w, 640, 480);
+        if (!OpenMpegWriter(w, name.constData()))
+            return 11;
+        int frame = 0;
+        while (frame < 240 && writeFrame(w, frame, 640, 480))
+            ++frame;
+        if (frame == 240)
+            result = 12;  // the limit was never hit
+        else if (frame == 0)
+            result = 13;  // nothing written before the failure
+        CloseMpegWriter(w);
+        if (w.bOpen || w.pFormatContext || w.pCodecContext || w.pRgbPicture)
+            result = 14;
+        return result;
+    });
+    ASSERT_EQ(status, 0);
 
     EXPECT_LE(QFileInfo(path).size(), qint64(kLimit));
     const DecodedFile f = decodeFile(path);

@@ -27,7 +27,7 @@
 #include "output/Recorder.h"
 #include "output/Snapshot.h"
 
-#include "DecodedFile.h"
+#include "OutputTestSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -411,50 +411,37 @@ TEST(RecorderFile, AFullDiskEndsTheRecordingWithAPlayableFile) {
     QTemporaryDir dir;
     const QString folder = dir.path() + "/";
     constexpr rlim_t kLimit = 300 * 1024;
-    // The file-size limit stands in for a full disk; it is set in a child process so that
-    // nothing else of the test run is limited.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{kLimit, kLimit};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            std::_Exit(10);
+    const int status = RunWithFileSizeLimit(kLimit, [&] {
         int result = 0;
-        {
-            TestRecorder t;
-            if (!t.rec.Request(folder, at(9)))
-                std::_Exit(11);
-            t.rec.StartPendingRecording(640, 480);
-            if (t.rec.state() != RecordState::Running)
-                std::_Exit(12);
-            const int64_t open = t.now;
-            int i = 0;
-            for (; i < 2000 && t.writeFailed == 0; ++i) {
-                t.now = open + 34 * (i + 1);
-                t.rec.SampleFrame(composedFrame(i, 640, 480));
-                t.rec.waitIdle(10000);
-            }
-            if (t.writeFailed != 1)
-                result = 13;  // the limit was never hit, or reported twice
-            else if (t.rec.state() != RecordState::Idle || t.rec.recordState() != 1)
-                result = 14;
-            else if (t.rec.SampleFrame(composedFrame(0, 640, 480)))
-                result = 15;  // samples are still taken
-            else if (t.rec.writtenFrames() < 1)
-                result = 16;
-            t.rec.Stop();
-            // A new recording can be asked for afterwards.
-            if (result == 0 && !t.rec.Request(folder, at(10)))
-                result = 17;
-            t.rec.Stop();
+        TestRecorder t;
+        if (!t.rec.Request(folder, at(9)))
+            return 11;
+        t.rec.StartPendingRecording(640, 480);
+        if (t.rec.state() != RecordState::Running)
+            return 12;
+        const int64_t open = t.now;
+        int i = 0;
+        for (; i < 2000 && t.writeFailed == 0; ++i) {
+            t.now = open + 34 * (i + 1);
+            t.rec.SampleFrame(composedFrame(i, 640, 480));
+            t.rec.waitIdle(10000);
         }
-        std::_Exit(result);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << WTERMSIG(status);
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+        if (t.writeFailed != 1)
+            result = 13;  // the limit was never hit, or reported twice
+        else if (t.rec.state() != RecordState::Idle || t.rec.recordState() != 1)
+            result = 14;
+        else if (t.rec.SampleFrame(composedFrame(0, 640, 480)))
+            result = 15;  // samples are still taken
+        else if (t.rec.writtenFrames() < 1)
+            result = 16;
+        t.rec.Stop();
+        // A new recording can be asked for afterwards.
+        if (result == 0 && !t.rec.Request(folder, at(10)))
+            result = 17;
+        t.rec.Stop();
+        return result;
+    });
+    ASSERT_EQ(status, 0);
 
     const QString path = folder + "20211105-143009-  9.mpeg";
     EXPECT_LE(QFileInfo(path).size(), qint64(kLimit));

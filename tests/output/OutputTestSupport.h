@@ -1,9 +1,11 @@
 #pragma once
 
-// Reads recordings back the way a player does, for the output tests.
+// Helpers of the output tests: reading recordings back the way a player does, and running
+// code with a full disk.
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,3 +30,9 @@ struct DecodedFile {
 
 // Opens a file with FFmpeg and decodes every frame of its video stream.
 DecodedFile decodeFile(const QString& path);
+
+// Runs body in a child process whose files may grow to at most `limit` bytes, as on a full
+// disk (SIGXFSZ ignored, so writes fail instead of killing it); nothing else of the test run is
+// limited. Returns body's result as the child's exit status, or -1 when the child died or could
+// not be started. The child ends with exit(), so a leak check runs in it too.
+int RunWithFileSizeLimit(long limit, const std::function<int()>& body);

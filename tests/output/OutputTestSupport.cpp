@@ -1,7 +1,13 @@
-#include "DecodedFile.h"
+#include "OutputTestSupport.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QFile>
+
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -83,4 +89,24 @@ DecodedFile decodeFile(const QString& path) {
     avcodec_free_context(&dec);
     avformat_close_input(&fmt);
     return out;
+}
+
+int RunWithFileSizeLimit(long limit, const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit fileSize{rlim_t(limit), rlim_t(limit)};
+        if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) {
+            std::exit(10);
+        }
+        std::exit(body());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
