@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "app/ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 namespace {
 
@@ -106,6 +106,7 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
 
 void CTavrelApp::SetLanguageName(const QString& name) {
     m_strLanguageFile = m_strLanguageFolder + name + QStringLiteral(".lng");
+    m_texts.setLanguageFile(m_strLanguageFile);
 }
 
 void CTavrelApp::ChooseLanguage(const QString& name, int index) {

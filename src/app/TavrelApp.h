@@ -4,16 +4,8 @@
 #include <array>
 
 #include "app/CommandLine.h"
-#include "capture/Camera.h"
-
-// One present USB device with a product name: the fields the support check compares, plus
-// where the device sits in the device tree so that video devices can be matched to it.
-struct UsbDeviceEntry {
-    QString strPid;           // four upper-case hex digits
-    QString strVid;           // four upper-case hex digits
-    QString strFriendlyName;  // the device's product name
-    QString strSysPath;       // sysfs path of the USB device (empty for virtual devices)
-};
+#include "device/DeviceTable.h"
+#include "settings/Texts.h"
 
 // Where the application keeps its files. Tests point these at temporary folders.
 struct AppLocations {
@@ -25,9 +17,11 @@ struct AppLocations {
     static AppLocations FromSystem();
 };
 
-// The application object: process-wide values that several windows read. Exactly one exists
-// while the program runs; CTavrelApp::current() returns it (null when there is none).
-class CTavrelApp {
+// The application object: process-wide values that several windows read, the device table the
+// support check fills, and the texts in the language in force. Exactly one exists while the
+// program runs; CTavrelApp::current() returns it (null when there is none). Nothing below the
+// windows reaches it: components get what they need handed in.
+class CTavrelApp : public DeviceTable {
 public:
     CTavrelApp();
     ~CTavrelApp();
@@ -43,8 +37,8 @@ public:
     // the settings file are not errors. An empty configRoot stands for ~/.config.
     void InitSettings(const AppLocations& locations, const CommandLine& commandLine);
 
-    // Switches the language file in force to <language folder>/<name>.lng (the caller writes the
-    // settings keys, as the language commands and the About window do).
+    // Switches the language file in force (and the texts) to <language folder>/<name>.lng (the
+    // caller writes the settings keys, as the language commands and the About window do).
     void SetLanguageName(const QString& name);
 
     // A language chosen by the user (language commands, About window): writes
@@ -54,20 +48,15 @@ public:
 
     QString m_strModuleFolder;  // with trailing '/'
     QString m_strLanguageFile;  // full path of the language file in force; empty at first
-    std::array<QString, 2> m_strCameraName;
-    // The supported cameras found by the last support check; entry 0 is the one opened.
-    std::array<CameraId, 2> m_pCameraMoniker;
-    int m_nCameraCount = 0;
-    std::array<UsbDeviceEntry, 20> m_UsbDevices;
-    QString m_strCameraVid;       // four upper-case hex digits, or empty
-    QString m_strCameraPid;       // four upper-case hex digits, or empty
     QString m_strSettingFile;     // full path of Setting.ini
     QString m_strLanguageFolder;  // with trailing '/'
-    int m_nUsbDeviceCount = 0;
     bool m_bFactoryMode = false;
 
     QString m_strPicturesFolder;    // XDG pictures folder, without trailing '/'
     bool m_bVirtualCamera = false;  // the built-in virtual camera takes part in discovery
+
+    // The texts of the language file in force.
+    Texts m_texts;
 };
 
 // The three languages, in the order of their index ("INDEX" in Setting.ini).

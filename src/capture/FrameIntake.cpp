@@ -3,7 +3,11 @@
 #include "capture/FrameStore.h"
 
 int FrameIntake::OnFrame(const uint8_t* pixels, int width, int height, int bitsPerPixel) {
-    return m_store.OnFrame(pixels, width, height, bitsPerPixel);
+    const int result = m_store.OnFrame(pixels, width, height, bitsPerPixel);
+    if (frameStored) {
+        frameStored();
+    }
+    return result;
 }
 
 void FrameIntake::BufferCB() {

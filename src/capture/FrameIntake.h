@@ -34,6 +34,8 @@ public:
     // Set by the owner before frames arrive.
     std::function<bool()> hasSource;     // is a camera open
     std::function<void()> takeSnapshot;  // runs on the calling thread
+    // Runs on the capture thread after each frame has reached the store; must return at once.
+    std::function<void()> frameStored;
 
     std::atomic<bool> m_bSkipNextStill{true};
     std::atomic<bool> m_bStillArmed{false};

@@ -4,18 +4,10 @@
 #include <QMessageBox>
 #include <algorithm>
 
-#include "app/LanguageText.h"
-#include "app/TavrelApp.h"
-#include "app/TextTable.h"
 #include "capture/CameraSystem.h"
 #include "contracts/CameraController.h"
 #include "device/DeviceLog.h"
 #include "device/UsbDeviceSource.h"
-
-static_assert(SupportCheck::kMaxUsbDevices ==
-              int(std::tuple_size_v<decltype(CTavrelApp::m_UsbDevices)>));
-static_assert(SupportCheck::kMaxCameras ==
-              int(std::tuple_size_v<decltype(CTavrelApp::m_strCameraName)>));
 
 namespace {
 
@@ -42,30 +34,23 @@ QString HexId(uint16_t value) {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
 }
 
-// Looks a message up so that it lands in the language file; it is not shown.
-void LookUpMessage(const char* key) {
-    const QString section = QStringLiteral("WndMessage");
-    const QString name = QString::fromLatin1(key);
-    GetLanguageText(section, name, BuiltInDefault(section, name));
-}
-
 }  // namespace
 
-SupportCheck::SupportCheck(CTavrelApp& app, CameraSystem& cameras, UsbDeviceSource& usbDevices)
-    : SupportCheck(app, usbDevices, cameras.controller(),
+SupportCheck::SupportCheck(DeviceTable& table, CameraSystem& cameras, UsbDeviceSource& usbDevices)
+    : SupportCheck(table, usbDevices, cameras.controller(),
                    [&cameras] { return cameras.enumerate(); }) {}
 
-SupportCheck::SupportCheck(CTavrelApp& app, UsbDeviceSource& usbDevices,
+SupportCheck::SupportCheck(DeviceTable& table, UsbDeviceSource& usbDevices,
                            CameraController& controller, CameraList cameraList)
     : messageBox(ShowWarningBox),
-      m_app(app),
+      m_table(table),
       m_usbDevices(usbDevices),
       m_controller(controller),
       m_cameraList(std::move(cameraList)) {}
 
 void SupportCheck::FindUsbDevices() {
-    m_app.m_nUsbDeviceCount = 0;
-    m_app.m_UsbDevices.fill(UsbDeviceEntry());
+    m_table.m_nUsbDeviceCount = 0;
+    m_table.m_UsbDevices.fill(UsbDeviceEntry());
 
     std::vector<UsbDeviceEntry> devices;
     if (!m_usbDevices.list(&devices)) {
@@ -95,19 +80,19 @@ void SupportCheck::FindUsbDevices() {
                                 << "on are not tabled";
             break;
         }
-        m_app.m_UsbDevices[count++] =
+        m_table.m_UsbDevices[count++] =
             UsbDeviceEntry{pid, vid, device.strFriendlyName, device.strSysPath};
     }
-    m_app.m_nUsbDeviceCount = count;
+    m_table.m_nUsbDeviceCount = count;
 }
 
 bool SupportCheck::IsSupportedDevice(const CameraId& camera) const {
-    if (m_app.m_strCameraPid.isEmpty() || m_app.m_strCameraVid.isEmpty())
+    if (m_table.m_strCameraPid.isEmpty() || m_table.m_strCameraVid.isEmpty())
         return false;
-    const int count = std::clamp(m_app.m_nUsbDeviceCount, 0, kMaxUsbDevices);
+    const int count = std::clamp(m_table.m_nUsbDeviceCount, 0, kMaxUsbDevices);
     for (int i = 0; i < count; ++i) {
-        const UsbDeviceEntry& entry = m_app.m_UsbDevices[i];
-        if (entry.strVid == m_app.m_strCameraVid && entry.strPid == m_app.m_strCameraPid &&
+        const UsbDeviceEntry& entry = m_table.m_UsbDevices[i];
+        if (entry.strVid == m_table.m_strCameraVid && entry.strPid == m_table.m_strCameraPid &&
             entry.strSysPath == camera.usbSysPath && entry.strVid == camera.usbVid &&
             entry.strPid == camera.usbPid) {
             return true;
@@ -120,15 +105,16 @@ int SupportCheck::FindSupportedCameras() {
     FindUsbDevices();
     m_controller.ALC_Initialize();
 
-    m_app.m_nCameraCount = 0;
-    m_app.m_strCameraName.fill(QString());
-    m_app.m_strCameraVid.clear();
-    m_app.m_strCameraPid.clear();
+    m_table.m_nCameraCount = 0;
+    m_table.m_strCameraName.fill(QString());
+    m_table.m_strCameraVid.clear();
+    m_table.m_strCameraPid.clear();
     m_cameras.fill(CameraId());
+    m_failureKey.clear();
 
     const std::vector<CameraId> listed = m_cameraList ? m_cameraList() : std::vector<CameraId>();
     if (listed.empty()) {
-        LookUpMessage("NOHARDWARE");
+        m_failureKey = QStringLiteral("NOHARDWARE");
         m_controller.ALC_UnInitialize();
         return 0;
     }
@@ -136,8 +122,8 @@ int SupportCheck::FindSupportedCameras() {
     uint16_t vid = 0;
     uint16_t pid = 0;
     if (m_controller.ALC_GetPIDVID(&vid, &pid)) {
-        m_app.m_strCameraVid = HexId(vid);
-        m_app.m_strCameraPid = HexId(pid);
+        m_table.m_strCameraVid = HexId(vid);
+        m_table.m_strCameraPid = HexId(pid);
     } else {
         qCInfo(lcDevice) << "the camera controller reports no camera";
     }
@@ -148,14 +134,14 @@ int SupportCheck::FindSupportedCameras() {
             break;
         if (!IsSupportedDevice(camera))
             continue;
-        m_app.m_strCameraName[found] = camera.cardName;
+        m_table.m_strCameraName[found] = camera.cardName;
         m_cameras[found] = camera;
         ++found;
     }
-    m_app.m_nCameraCount = found;
+    m_table.m_nCameraCount = found;
     if (found < 1)
-        LookUpMessage("NOSUPPORT");
+        m_failureKey = QStringLiteral("NOSUPPORT");
 
     m_controller.ALC_UnInitialize();
-    return m_app.m_nCameraCount;
+    return m_table.m_nCameraCount;
 }

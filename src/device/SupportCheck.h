@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "capture/Camera.h"
+#include "device/DeviceTable.h"
 
-class CTavrelApp;
 class CameraController;
 class CameraSystem;
 class UsbDeviceSource;
@@ -19,28 +19,29 @@ class UsbDeviceSource;
 // the device tree (the USB device's sysfs path), never through names, so cameras with long or
 // identical names are found alike.
 //
-// The results go into the application object's tables (USB devices, controller ids, camera
-// names and count) and into cameras(): entry 0 is the camera the program opens. At most 20
-// USB devices are tabled (devices after the 20th are not looked at) and at most 2 cameras are
-// stored (further supported cameras are ignored); both limits are the sizes of the
-// application's tables.
+// The results go into the device table (USB devices, controller ids, camera names and count)
+// and into cameras(): entry 0 is the camera the program opens. At most 20 USB devices are
+// tabled (devices after the 20th are not looked at) and at most 2 cameras are stored (further
+// supported cameras are ignored); both limits are the sizes of the table. A check that finds no
+// camera names why in failureKey() (the key of the text in the language files' "WndMessage"
+// section); the window looks it up.
 //
 // GUI thread only. Every collaborator is borrowed and must outlive this object.
 class SupportCheck {
 public:
-    static constexpr int kMaxUsbDevices = 20;
-    static constexpr int kMaxCameras = 2;
+    static constexpr int kMaxUsbDevices = DeviceTable::kMaxUsbDevices;
+    static constexpr int kMaxCameras = DeviceTable::kMaxCameras;
 
     using CameraList = std::function<std::vector<CameraId>()>;
     using MessageBoxHook = std::function<void(const QString& text)>;
 
     // The system's cameras and controller: CameraSystem::enumerate() and controller().
-    SupportCheck(CTavrelApp& app, CameraSystem& cameras, UsbDeviceSource& usbDevices);
+    SupportCheck(DeviceTable& table, CameraSystem& cameras, UsbDeviceSource& usbDevices);
     // Any camera list and controller (tests hand in fakes).
-    SupportCheck(CTavrelApp& app, UsbDeviceSource& usbDevices, CameraController& controller,
+    SupportCheck(DeviceTable& table, UsbDeviceSource& usbDevices, CameraController& controller,
                  CameraList cameraList);
 
-    // Refills the application's USB device table. A device list that cannot be had, or a
+    // Refills the table's USB devices. A device list that cannot be had, or a
     // present device whose identification cannot be read, is reported in a message box (the
     // table then stays empty, or ends before that device).
     void FindUsbDevices();
@@ -55,15 +56,19 @@ public:
 
     // The supported cameras found by the last check; entries from m_nCameraCount on are empty.
     const std::array<CameraId, kMaxCameras>& cameras() const { return m_cameras; }
+    // Why the last check found no camera: "NOHARDWARE" (no video device at all) or "NOSUPPORT"
+    // (none is supported); empty when it found one.
+    const QString& failureKey() const { return m_failureKey; }
 
     // Shows the two fixed failure texts of FindUsbDevices. Defaults to a warning box over the
     // active window; replaceable so that tests can see the texts.
     MessageBoxHook messageBox;
 
 private:
-    CTavrelApp& m_app;
+    DeviceTable& m_table;
     UsbDeviceSource& m_usbDevices;
     CameraController& m_controller;
     CameraList m_cameraList;
     std::array<CameraId, kMaxCameras> m_cameras;
+    QString m_failureKey;
 };

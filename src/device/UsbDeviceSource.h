@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/TavrelApp.h"
+#include "device/DeviceTable.h"
 
 class CameraSystem;
 

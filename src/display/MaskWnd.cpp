@@ -14,10 +14,9 @@
 #include <QVBoxLayout>
 #include <mutex>
 
-#include "app/LanguageText.h"
-#include "app/TextTable.h"
 #include "capture/FrameStore.h"
 #include "display/PreviewWidget.h"
+#include "settings/Texts.h"
 
 namespace MaskSteps {
 
@@ -62,12 +61,6 @@ namespace {
 
 constexpr int kPreviewPeriodMs = 50;
 
-QString Text(const char* section, const char* key) {
-    const QString s = QLatin1String(section);
-    const QString k = QLatin1String(key);
-    return GetLanguageText(s, k, BuiltInDefault(s, k));
-}
-
 QColor ToQColor(ColorRef c) {
     return QColor(RedOf(c), GreenOf(c), BlueOf(c));
 }
@@ -83,9 +76,13 @@ QIcon Swatch(ColorRef colour, QSize size) {
 
 }  // namespace
 
-CMaskWnd::CMaskWnd(const OverlaySettings& settings, FrameStore* frames, ChangeHandler onChange,
-                   QWidget* parent)
-    : QDialog(parent), m_settings(settings), m_frames(frames), m_onChange(std::move(onChange)) {
+CMaskWnd::CMaskWnd(const Texts& texts, const OverlaySettings& settings, FrameStore* frames,
+                   ChangeHandler onChange, QWidget* parent)
+    : QDialog(parent),
+      m_texts(texts),
+      m_settings(settings),
+      m_frames(frames),
+      m_onChange(std::move(onChange)) {
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
@@ -164,22 +161,22 @@ bool CMaskWnd::previewTimerActive() const {
 }
 
 void CMaskWnd::ApplyTexts() {
-    setWindowTitle(Text("MaskWnd", "MainCaption"));
-    m_maskGroup->setTitle(Text("MaskWnd", "MASKFRAME"));
-    m_maskEnable->setText(Text("MaskWnd", "MASKENABLE"));
-    m_maskLarger->setText(Text("MaskWnd", "MASKZOOMIN"));
-    m_maskSmaller->setText(Text("MaskWnd", "MASKZOOMOUT"));
-    m_crossGroup->setTitle(Text("MaskWnd", "CROSSFRAME"));
-    m_crossEnable->setText(Text("MaskWnd", "CROSSENABLE"));
-    m_crossLarger->setText(Text("MaskWnd", "CROSSZOOMIN"));
-    m_crossSmaller->setText(Text("MaskWnd", "CROSSZOOMOUT"));
+    setWindowTitle(m_texts.text("MaskWnd", "MainCaption"));
+    m_maskGroup->setTitle(m_texts.text("MaskWnd", "MASKFRAME"));
+    m_maskEnable->setText(m_texts.text("MaskWnd", "MASKENABLE"));
+    m_maskLarger->setText(m_texts.text("MaskWnd", "MASKZOOMIN"));
+    m_maskSmaller->setText(m_texts.text("MaskWnd", "MASKZOOMOUT"));
+    m_crossGroup->setTitle(m_texts.text("MaskWnd", "CROSSFRAME"));
+    m_crossEnable->setText(m_texts.text("MaskWnd", "CROSSENABLE"));
+    m_crossLarger->setText(m_texts.text("MaskWnd", "CROSSZOOMIN"));
+    m_crossSmaller->setText(m_texts.text("MaskWnd", "CROSSZOOMOUT"));
 }
 
 QMenu* CMaskWnd::MakeColourMenu(bool mask) {
     auto* menu = new QMenu(this);
     for (int i = 0; i < int(kPresetColors.size()); ++i) {
         QAction* action = menu->addAction(Swatch(kPresetColors[size_t(i)], QSize(16, 16)),
-                                          Text("ColorNames", kPresetColorKeys[size_t(i)]));
+                                          m_texts.text("ColorNames", kPresetColorKeys[size_t(i)]));
         action->setData(i);
         connect(action, &QAction::triggered, this, [this, mask, i] {
             if (mask) {
@@ -190,11 +187,11 @@ QMenu* CMaskWnd::MakeColourMenu(bool mask) {
         });
     }
     menu->addSeparator();
-    QAction* other = menu->addAction(Text("ColorNames", "OTHER"));
+    QAction* other = menu->addAction(m_texts.text("ColorNames", "OTHER"));
     other->setData(-1);
     connect(other, &QAction::triggered, this, [this, mask] {
         const ColorRef start = mask ? m_settings.m_clrMask : m_settings.m_clrCross;
-        QString title = Text("ColorNames", "OTHER");
+        QString title = m_texts.text("ColorNames", "OTHER");
         title.remove(QChar(0x2026));
         const QColor chosen = QColorDialog::getColor(ToQColor(start), this, title);
         if (!chosen.isValid()) {
@@ -217,7 +214,7 @@ void CMaskWnd::ShowColour(QPushButton* button, ColorRef colour) {
     QString name;
     for (size_t i = 0; i < kPresetColors.size(); ++i) {
         if (kPresetColors[i] == colour) {
-            name = Text("ColorNames", kPresetColorKeys[i]);
+            name = m_texts.text("ColorNames", kPresetColorKeys[i]);
             break;
         }
     }

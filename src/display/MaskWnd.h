@@ -7,6 +7,7 @@
 #include "display/OverlaySettings.h"
 
 class FrameStore;
+class Texts;
 class PreviewWidget;
 class QCheckBox;
 class QGroupBox;
@@ -39,9 +40,10 @@ class CMaskWnd : public QDialog {
 public:
     using ChangeHandler = std::function<void(const OverlaySettings&)>;
 
-    // `frames` (may be null) is the source of the live view; it must outlive the window.
-    CMaskWnd(const OverlaySettings& settings, FrameStore* frames, ChangeHandler onChange,
-             QWidget* parent = nullptr);
+    // `frames` (may be null) is the source of the live view; it and `texts` must outlive the
+    // window.
+    CMaskWnd(const Texts& texts, const OverlaySettings& settings, FrameStore* frames,
+             ChangeHandler onChange, QWidget* parent = nullptr);
     ~CMaskWnd() override;
 
     const OverlaySettings& settings() const { return m_settings; }
@@ -75,6 +77,7 @@ private:
     void Changed();
     void OnTimer();
 
+    const Texts& m_texts;
     OverlaySettings m_settings;
     FrameStore* m_frames;
     ChangeHandler m_onChange;

@@ -5,10 +5,10 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/LanguageText.h"
-#include "app/ProfileFile.h"
+#include "settings/LanguageText.h"
+#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
-#include "app/TextTable.h"
+#include "settings/TextTable.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/Icons.h"
 

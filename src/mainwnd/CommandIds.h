@@ -29,11 +29,10 @@ inline constexpr int LangChinese = 32824;
 inline constexpr int LangEnglish = 32825;
 inline constexpr int LangJapanese = 32826;
 
-// Resolution entries: only the first eight ids of each range are handled as commands.
+// Resolution entries: entry k of the uncompressed list is YuvFirst + k, entry k of the MJPG list
+// MjpgFirst + k; each range has room for the longest list a camera can have.
 inline constexpr int YuvFirst = 40018;
-inline constexpr int YuvLast = 40025;
 inline constexpr int MjpgFirst = 40056;
-inline constexpr int MjpgLast = 40063;
 }  // namespace Cmd
 
 // Pictures of the toolbar and the language menu, by the numbers the handlers use.

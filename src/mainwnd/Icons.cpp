@@ -88,3 +88,19 @@ QIcon IconById(int iconId) {
     // The SVG engine renders at every requested size, so the icons stay crisp at 2x scale.
     return QIcon(path);
 }
+
+std::array<int, 3> ZoomButtonIcons(float zoom) {
+    if (zoom == 1.0f) {
+        return {Icon::ZoomIn, Icon::ZoomOutDisabled, Icon::ZoomResetDisabled};
+    }
+    if (zoom == 4.0f) {
+        return {Icon::ZoomIn, Icon::ZoomOut, Icon::ZoomReset};
+    }
+    return {Icon::ZoomInActive, Icon::ZoomOut, Icon::ZoomReset};
+}
+
+std::array<int, 3> MirrorButtonIcons(bool hMirror, bool vMirror) {
+    return {hMirror ? Icon::HMirrorOn : Icon::HMirrorOff,
+            vMirror ? Icon::VMirrorOn : Icon::VMirrorOff,
+            hMirror || vMirror ? Icon::MirrorReset : Icon::MirrorResetDisabled};
+}

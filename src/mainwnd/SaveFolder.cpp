@@ -1,6 +1,6 @@
 #include "mainwnd/SaveFolder.h"
 
-#include "app/ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 QString WithTrailingSlash(const QString& folder) {
     if (folder.endsWith(QLatin1Char('/'))) {

@@ -18,10 +18,10 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/LanguageText.h"
-#include "app/ProfileFile.h"
+#include "settings/LanguageText.h"
+#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
-#include "app/TextTable.h"
+#include "settings/TextTable.h"
 #include "capture/CameraSystem.h"
 #include "contracts/Image.h"
 #include "device/SupportCheck.h"

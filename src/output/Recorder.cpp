@@ -6,7 +6,6 @@
 #include <chrono>
 #include <utility>
 
-#include "app/LanguageText.h"
 #include "contracts/Image.h"
 #include "output/Snapshot.h"
 
@@ -126,10 +125,8 @@ void Recorder::StartPendingRecording(int width, int height) {
         return;
     }
     qCWarning(lcRecorder) << "Cannot create the recording" << fileName();
-    const QString text = GetLanguageText(QStringLiteral("WndMessage"), QStringLiteral("NOVIDEO"),
-                                         QStringLiteral("视频创建失败"));
     if (callbacks.openFailed)
-        callbacks.openFailed(text);
+        callbacks.openFailed();
 }
 
 bool Recorder::SampleFrame(const Image& composed) {

@@ -76,9 +76,9 @@ public:
         // The file is open and the recording runs: start the status and frame timers, show
         // the recording's Record button picture.
         std::function<void()> started;
-        // The file could not be opened: the request is withdrawn. The argument is the
-        // "WndMessage"/"NOVIDEO" text, already looked up (and written to the language file).
-        std::function<void(const QString& noVideoText)> openFailed;
+        // The file could not be opened: the request is withdrawn. Its failure text is
+        // "WndMessage"/"NOVIDEO"; the owner looks it up.
+        std::function<void()> openFailed;
         // A frame could not be written (full disk): the recording has ended, the file is
         // finished as far as it could be. Stop the timers and say so in the status bar.
         std::function<void()> writeFailed;

@@ -8,7 +8,7 @@
 
 #include "TestFiles.h"
 #include "app/CommandLine.h"
-#include "app/ProfileFile.h"
+#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
 
 namespace {

@@ -30,39 +30,37 @@ StreamFormats TenCapabilities() {
 
 }  // namespace
 
-TEST(StreamFormats, ListsCarryTheirTextsAndIdRanges) {
+TEST(StreamFormats, ListsCarryTheirTextsAndPlaces) {
     StreamFormats formats = TenCapabilities();
     const auto yuv = formats.yuvList();
     const auto mjpg = formats.mjpgList();
     ASSERT_EQ(yuv.size(), 5u);
     ASSERT_EQ(mjpg.size(), 5u);
-    EXPECT_EQ(yuv[0].commandId, 40018);
-    EXPECT_EQ(yuv[4].commandId, 40022);
+    EXPECT_EQ(yuv[0].index, 0);
+    EXPECT_EQ(yuv[4].index, 4);
     EXPECT_EQ(yuv[2].text, QStringLiteral("1280 X 720"));
-    EXPECT_EQ(mjpg[0].commandId, 40056);
+    EXPECT_EQ(mjpg[0].index, 0);
     EXPECT_TRUE(mjpg[3].format.isMjpg());
     EXPECT_EQ(mjpg[3].format.width, 1600);
 }
 
 TEST(StreamFormats, EntryKOfAListAppliesThatListsEntryK) {
     StreamFormats formats = TenCapabilities();
-    EXPECT_EQ(formats.formatForCommand(40018 + 3), Yuyv(1600, 1200));
-    EXPECT_EQ(formats.formatForCommand(40056 + 1), Mjpg(800, 600));
-    EXPECT_FALSE(formats.formatForCommand(40018 + 5).has_value());  // past the list
-    EXPECT_FALSE(formats.formatForCommand(32841).has_value());
+    EXPECT_EQ(formats.formatAt(false, 3), Yuyv(1600, 1200));
+    EXPECT_EQ(formats.formatAt(true, 1), Mjpg(800, 600));
+    EXPECT_FALSE(formats.formatAt(false, 5).has_value());  // past the list
+    EXPECT_FALSE(formats.formatAt(false, -1).has_value());
 }
 
 TEST(StreamFormats, NormalModeShowsTheListTheStoredChoiceSelects) {
     StreamFormats formats = TenCapabilities();
-    formats.enumerate(false);
-    EXPECT_EQ(formats.m_nYuvEntryCount, 5);
+    EXPECT_EQ(formats.flatList().size(), 5u);
     EXPECT_FALSE(formats.flatList()[0].format.isMjpg());
     formats.m_bMjpgSelected = true;
-    formats.enumerate(false);
     const auto flat = formats.flatList();
     ASSERT_EQ(flat.size(), 5u);
     EXPECT_TRUE(flat[0].format.isMjpg());
-    EXPECT_EQ(flat[0].commandId, 40056);
+    EXPECT_EQ(flat[0].index, 0);
 }
 
 TEST(StreamFormats, StoredChoiceSelectsItsEntryAndAnIndexPastTheEndNothing) {
@@ -74,7 +72,7 @@ TEST(StreamFormats, StoredChoiceSelectsItsEntryAndAnIndexPastTheEndNothing) {
     EXPECT_FALSE(formats.selectedFormat().has_value());
 }
 
-TEST(StreamFormats, WidthZeroGivesNoEntryAndEveryListedEntryIsACommand) {
+TEST(StreamFormats, WidthZeroGivesNoEntryAndEveryListedEntryApplies) {
     StreamFormats formats;
     std::vector<CameraFormat> caps{Yuyv(0, 0)};
     for (int i = 0; i < 12; ++i) {
@@ -84,10 +82,8 @@ TEST(StreamFormats, WidthZeroGivesNoEntryAndEveryListedEntryIsACommand) {
     const auto yuv = formats.yuvList();
     ASSERT_EQ(yuv.size(), 12u);
     EXPECT_EQ(yuv[0].format.width, 160);
-    // A ninth entry (id 40026) applies its format like the first eight.
-    EXPECT_EQ(formats.formatForCommand(40026), Yuyv(160 + 16 * 8, 120));
-    EXPECT_TRUE(StreamFormats::isYuvCommand(40026));
-    EXPECT_FALSE(StreamFormats::isResolutionCommand(40056 + StreamFormats::kMaxEntriesPerList));
+    // A ninth entry applies its format like the first eight.
+    EXPECT_EQ(formats.formatAt(false, 8), Yuyv(160 + 16 * 8, 120));
 }
 
 namespace {

@@ -8,11 +8,12 @@
 #include <QTest>
 #include <vector>
 
-#include "app/TextTable.h"
+#include "settings/TextTable.h"
 #include "capture/FrameStore.h"
 #include "display/MaskWnd.h"
 #include "display/Overlay.h"
 #include "display/PreviewWidget.h"
+#include "settings/Texts.h"
 
 namespace {
 
@@ -43,34 +44,37 @@ float Step(float value, double step) {
 class MaskWndTest : public QObject {
     Q_OBJECT
 
+    // No language file: every text is its built-in default.
+    const Texts m_texts;
+
 private Q_SLOTS:
     void maskShrinksNoFurtherThanTheCrossOrAQuarter() {
-        CMaskWnd byCross(Sizes(0.3f, 0.28f), nullptr, {});
+        CMaskWnd byCross(m_texts, Sizes(0.3f, 0.28f), nullptr, {});
         const auto a = Clicks(byCross, "maskSmaller", 3, &OverlaySettings::m_fMaskRadius);
         QCOMPARE(a[0], Step(0.3f, -0.01));
         QCOMPARE(a[1], 0.28f);
         QCOMPARE(a[2], 0.28f);
 
-        CMaskWnd byQuarter(Sizes(0.27f, 0.1f), nullptr, {});
+        CMaskWnd byQuarter(m_texts, Sizes(0.27f, 0.1f), nullptr, {});
         const auto b = Clicks(byQuarter, "maskSmaller", 3, &OverlaySettings::m_fMaskRadius);
         QCOMPARE(b[0], Step(0.27f, -0.01));
         QCOMPARE(b[2], 0.25f);
     }
 
     void maskGrowsUpToHalf() {
-        CMaskWnd wnd(Sizes(0.48f, 0.2f), nullptr, {});
+        CMaskWnd wnd(m_texts, Sizes(0.48f, 0.2f), nullptr, {});
         const auto v = Clicks(wnd, "maskLarger", 3, &OverlaySettings::m_fMaskRadius);
         QCOMPARE(v[0], Step(0.48f, 0.01));
         QCOMPARE(v[2], 0.5f);
     }
 
     void crossGrowsUpToTheMaskAndShrinksToZero() {
-        CMaskWnd wnd(Sizes(0.4f, 0.35f), nullptr, {});
+        CMaskWnd wnd(m_texts, Sizes(0.4f, 0.35f), nullptr, {});
         const auto up = Clicks(wnd, "crossLarger", 4, &OverlaySettings::m_fCrossSize);
         QCOMPARE(up[0], Step(0.35f, 0.02));
         QCOMPARE(up[3], 0.4f);
 
-        CMaskWnd low(Sizes(0.4f, 0.03f), nullptr, {});
+        CMaskWnd low(m_texts, Sizes(0.4f, 0.03f), nullptr, {});
         const auto down = Clicks(low, "crossSmaller", 3, &OverlaySettings::m_fCrossSize);
         QCOMPARE(down[0], Step(0.03f, -0.02));
         QCOMPARE(down[1], 0.0f);
@@ -82,7 +86,7 @@ private Q_SLOTS:
         overlay.setSettings(Sizes(0.5f, 0.25f));
         overlay.BuildOverlay(320, 240);
         int changes = 0;
-        CMaskWnd wnd(overlay.settings(), nullptr, [&](const OverlaySettings& s) {
+        CMaskWnd wnd(m_texts, overlay.settings(), nullptr, [&](const OverlaySettings& s) {
             ++changes;
             overlay.setSettings(s);
             overlay.Rebuild();
@@ -130,7 +134,7 @@ private Q_SLOTS:
     }
 
     void textsComeFromTheLanguageSection() {
-        CMaskWnd wnd(OverlaySettings{}, nullptr, {});
+        CMaskWnd wnd(m_texts, OverlaySettings{}, nullptr, {});
         QCOMPARE(wnd.windowTitle(), BuiltInDefault(u"MaskWnd", u"MainCaption"));
         QCOMPARE(wnd.findChild<QCheckBox*>(QStringLiteral("maskEnable"))->text(),
                  BuiltInDefault(u"MaskWnd", u"MASKENABLE"));
@@ -147,7 +151,7 @@ private Q_SLOTS:
     }
 
     void escapeIsIgnoredEnterAndCloseBoxEnd() {
-        CMaskWnd wnd(OverlaySettings{}, nullptr, {});
+        CMaskWnd wnd(m_texts, OverlaySettings{}, nullptr, {});
         wnd.show();
         QVERIFY(QTest::qWaitForWindowExposed(&wnd));
         QVERIFY(wnd.previewTimerActive());
@@ -159,7 +163,7 @@ private Q_SLOTS:
         QCOMPARE(wnd.result(), int(QDialog::Accepted));
         QVERIFY(!wnd.previewTimerActive());
 
-        CMaskWnd closed(OverlaySettings{}, nullptr, {});
+        CMaskWnd closed(m_texts, OverlaySettings{}, nullptr, {});
         closed.show();
         QVERIFY(QTest::qWaitForWindowExposed(&closed));
         QVERIFY(closed.close());
@@ -168,7 +172,7 @@ private Q_SLOTS:
     }
 
     void enterOnAFocusedButtonClicksIt() {
-        CMaskWnd wnd(Sizes(0.4f, 0.2f), nullptr, {});
+        CMaskWnd wnd(m_texts, Sizes(0.4f, 0.2f), nullptr, {});
         wnd.show();
         QVERIFY(QTest::qWaitForWindowExposed(&wnd));
         auto* larger = wnd.findChild<QPushButton*>(QStringLiteral("maskLarger"));
@@ -184,7 +188,7 @@ private Q_SLOTS:
             t.m_nCenterX = 32;
             t.m_nCenterY = 24;
         });
-        CMaskWnd wnd(OverlaySettings{}, &store, {});
+        CMaskWnd wnd(m_texts, OverlaySettings{}, &store, {});
         auto* preview = wnd.findChild<PreviewWidget*>(QStringLiteral("preview"));
         QVERIFY(preview);
         wnd.show();

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "app/CommandLine.h"
-#include "app/LanguageText.h"
-#include "app/ProfileFile.h"
+#include "settings/LanguageText.h"
+#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"

@@ -15,8 +15,8 @@
 #include <memory>
 
 #include "app/CommandLine.h"
-#include "app/LanguageText.h"
-#include "app/ProfileFile.h"
+#include "settings/LanguageText.h"
+#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
 #include "mainwnd/AboutDlg.h"
 #include "mainwnd/CommandIds.h"

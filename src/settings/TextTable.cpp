@@ -1,4 +1,4 @@
-#include "app/TextTable.h"
+#include "settings/TextTable.h"
 
 #include <array>
 

@@ -1,8 +1,9 @@
-// Zoom steps and the zoom and mirror button pictures.
+// The zoom steps.
 #include <gtest/gtest.h>
 
-#include "display/ZoomMirror.h"
-#include "mainwnd/CommandIds.h"
+#include <vector>
+
+#include "display/ViewTransform.h"
 
 TEST(ZoomSteps, TenStepsFromOneReachTheTopLevelAndStayThere) {
     float zoom = 1.0f;
@@ -32,16 +33,4 @@ TEST(ZoomSteps, ZoomOutLandsExactlyOnOneAndNeverBelow) {
 TEST(ZoomSteps, AStoredZoomAboveTheCommandRangeOnlyStepsDown) {
     EXPECT_EQ(ZoomInStep(3.0f), 3.0f);
     EXPECT_EQ(ZoomPercent(ZoomOutStep(3.0f)), 290);
-}
-
-TEST(ZoomMirrorButtons, PicturesFollowTheState) {
-    EXPECT_EQ(ZoomButtonIcons(1.0f),
-              (std::array<int, 3>{Icon::ZoomIn, Icon::ZoomOutDisabled, Icon::ZoomResetDisabled}));
-    EXPECT_EQ(ZoomButtonIcons(1.5f),
-              (std::array<int, 3>{Icon::ZoomInActive, Icon::ZoomOut, Icon::ZoomReset}));
-    EXPECT_EQ(ZoomButtonIcons(4.0f),
-              (std::array<int, 3>{Icon::ZoomIn, Icon::ZoomOut, Icon::ZoomReset}));
-    EXPECT_EQ(MirrorButtonIcons(false, false), (std::array<int, 3>{150, 151, 152}));
-    EXPECT_EQ(MirrorButtonIcons(true, false), (std::array<int, 3>{160, 151, 162}));
-    EXPECT_EQ(MirrorButtonIcons(false, true), (std::array<int, 3>{150, 161, 162}));
 }

@@ -7,10 +7,10 @@
 #include <QTemporaryDir>
 
 #include "TestFiles.h"
-#include "app/LanguageText.h"
-#include "app/ProfileFile.h"
+#include "settings/LanguageText.h"
+#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
-#include "app/TextTable.h"
+#include "settings/TextTable.h"
 
 namespace {
 

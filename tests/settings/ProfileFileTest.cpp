@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "TestFiles.h"
-#include "app/ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 namespace {
 

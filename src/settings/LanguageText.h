@@ -2,17 +2,14 @@
 
 #include <QString>
 
-// The one text lookup of the program: reads key of section from the language file in force
-// (CTavrelApp::current()->m_strLanguageFile) with a built-in default, cut to 259 characters,
-// writes the value back under the same section and key, and returns it. It never fails: a
-// missing file, section or key yields the default, and a failed write-back is ignored.
+// The text lookup under Texts (settings/Texts.h): reads key of section from languageFile with
+// a default, cut to 259 characters, writes the value back under the same section and key, and
+// returns it. It never fails: a missing file, section or key yields the default, a failed
+// write-back is ignored, and an empty languageFile yields the default alone.
 //
 // Before the first lookup into a language file that does not exist yet, the file is created
 // from the copy shipped with the program (":/lng/<Name>.lng") when there is one; an existing
 // file is never overwritten, so a translator's edits stay.
-QString GetLanguageText(const QString& section, const QString& key, const QString& def);
-
-// The same lookup on an explicit language file (used by the overload above and by tests).
 QString GetLanguageTextFrom(const QString& languageFile, const QString& section, const QString& key,
                             const QString& def);
 

@@ -1,12 +1,11 @@
-#include "app/LanguageText.h"
+#include "settings/LanguageText.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "app/ProfileFile.h"
-#include "app/TavrelApp.h"
+#include "settings/ProfileFile.h"
 
 QString g_strFolderTips;
 
@@ -51,17 +50,12 @@ bool ProvideLanguageFile(const QString& languageFile) {
 
 QString GetLanguageTextFrom(const QString& languageFile, const QString& section, const QString& key,
                             const QString& def) {
+    if (languageFile.isEmpty()) {
+        return CutDefault(def);
+    }
     ProvideLanguageFile(languageFile);
     ProfileFile file(languageFile);
     const QString text = file.readString(section, key, def, kTextBufferChars);
     file.writeString(section, key, text);  // a failed write-back is no error
     return text;
-}
-
-QString GetLanguageText(const QString& section, const QString& key, const QString& def) {
-    const CTavrelApp* app = CTavrelApp::current();
-    if (app == nullptr) {
-        return CutDefault(def);
-    }
-    return GetLanguageTextFrom(app->m_strLanguageFile, section, key, def);
 }

@@ -1,4 +1,4 @@
-#include "app/ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,0 +1,214 @@
+#include "capture/CaptureController.h"
+
+#include "capture/CameraSystem.h"
+#include "capture/FrameStore.h"
+
+CaptureController::CaptureController(CameraSystem& cameras, FrameStore& frames, QObject* parent)
+    : QObject(parent),
+      m_frames(frames),
+      m_intake(frames),
+      m_graph(cameras, m_intake, m_intake) {
+    m_intake.hasSource = [this] { return hasSource(); };
+    // The camera's button arrives on a camera thread; the snapshot itself runs on the GUI
+    // thread (it shows its file name), stamped with the moment of the press.
+    m_intake.takeSnapshot = [this] {
+        const QDateTime when = QDateTime::currentDateTime();
+        QMetaObject::invokeMethod(
+            this, [this, when] { emit stillButtonPressed(when); }, Qt::QueuedConnection);
+    };
+    // Only the first frame after a request is told to the GUI thread: the commands' states
+    // change with it, not with every frame.
+    m_intake.frameStored = [this] {
+        if (m_frameNoticeWanted.exchange(false)) {
+            QMetaObject::invokeMethod(this, [this] { emit firstFrame(); }, Qt::QueuedConnection);
+        }
+    };
+}
+
+CaptureController::~CaptureController() {
+    // The owner has normally closed the camera already; nobody listens any more.
+    blockSignals(true);
+    StopPreview();
+    TearDownGraph();
+    FreeCaptureFilters();
+}
+
+bool CaptureController::hasPicture() const {
+    return m_frames.hasCurrentImage();
+}
+
+CameraFormat CaptureController::currentFormat() const {
+    const Camera* camera = m_graph.source();
+    return camera ? camera->currentFormat() : CameraFormat();
+}
+
+void CaptureController::ChooseDevice(const CameraId& camera) {
+    if (m_pVideoMoniker.isValid() && m_pVideoMoniker == camera && hasSource()) {
+        return;  // the camera already chosen: no stop, no rebuild
+    }
+    m_pVideoMoniker = camera;
+    if (m_graph.state() == CaptureGraph::State::Running) {
+        StopPreview();
+    }
+    if (m_graph.state() == CaptureGraph::State::Rendered) {
+        TearDownGraph();
+    }
+    FreeCaptureFilters();
+    BuildCaptureGraph();
+    if (m_bWantPreview) {
+        RenderPreview();
+        StartPreview();
+    }
+}
+
+bool CaptureController::BuildCaptureGraph() {
+    if (!m_pVideoMoniker.isValid() || !m_graph.build(m_pVideoMoniker)) {
+        emit failure(QStringLiteral("NOOPENSOURCE"));
+        FreeCaptureFilters();
+        return false;
+    }
+    // The camera's stored parameter block is read here once the flash parameters join the
+    // build; until then the stream choice keeps its construction values.
+    m_formats.setCapabilities(m_graph.source()->formats());
+    if (m_formats.capabilities().empty()) {
+        // No format to choose from: the build goes on without a stream choice.
+        emit failure(QStringLiteral("NOSUPPORT"));
+    } else {
+        EnumerateResolutions();
+    }
+    SetPowerLineFrequency(m_formats.m_nPowerLineFreq == 1 ? 1 : 2);
+    emit powerLineFrequencyChanged();
+    return true;
+}
+
+void CaptureController::EnumerateResolutions() {
+    if (auto format = m_formats.selectedFormat()) {
+        m_graph.source()->setFormat(*format);
+    }
+    VideoSizeFromCamera();
+    emit formatsChanged();
+}
+
+void CaptureController::VideoSizeFromCamera() {
+    const CameraFormat current = currentFormat();
+    if (current.width > 0 && current.height > 0) {
+        emit videoSizeChanged(current.width, current.height);
+    }
+}
+
+bool CaptureController::RenderPreview() {
+    if (m_graph.state() == CaptureGraph::State::Rendered) {
+        return true;
+    }
+    if (!m_graph.render()) {
+        if (!m_graph.failureKey().isEmpty()) {
+            emit failure(m_graph.failureKey());
+        }
+        return false;
+    }
+    return true;
+}
+
+bool CaptureController::StartPreview() {
+    emit previewStarting();
+    if (m_graph.state() == CaptureGraph::State::Running) {
+        return true;
+    }
+    if (m_graph.state() != CaptureGraph::State::Rendered) {
+        return false;
+    }
+    if (!m_graph.run()) {
+        emit failure(QStringLiteral("CONNOTPREVIEW"));
+        return false;
+    }
+    emit previewStarted();
+    return true;
+}
+
+bool CaptureController::StopPreview() {
+    if (m_graph.state() != CaptureGraph::State::Running) {
+        return false;
+    }
+    m_graph.stop();
+    emit previewStopped();
+    return true;
+}
+
+void CaptureController::TearDownGraph() {
+    m_graph.tearDown();
+}
+
+void CaptureController::FreeCaptureFilters() {
+    m_graph.free();
+}
+
+bool CaptureController::TogglePreview() {
+    // A camera that is open but paused without a picture (a format chosen while paused) is
+    // started too; otherwise nothing could ever start it again.
+    if (!hasSource() || (!hasPicture() && m_bWantPreview)) {
+        return false;
+    }
+    m_bWantPreview = !m_bWantPreview;
+    if (m_bWantPreview) {
+        RenderPreview();
+        StartPreview();
+    } else {
+        StopPreview();
+    }
+    return true;
+}
+
+void CaptureController::ApplyFormat(const CameraFormat& format) {
+    if (!hasSource()) {
+        return;
+    }
+    if (m_bWantPreview) {
+        StopPreview();
+    }
+    if (m_graph.state() == CaptureGraph::State::Rendered) {
+        TearDownGraph();
+    }
+    if (m_graph.source()->setFormat(format)) {
+        VideoSizeFromCamera();
+    }
+    m_frames.DeleteCurrentImage();
+    emit pictureCleared();
+    if (m_bWantPreview) {
+        RenderPreview();
+        StartPreview();
+    }
+}
+
+bool CaptureController::ChooseResolution(bool mjpg, int index) {
+    const auto format = m_formats.formatAt(mjpg, index);
+    if (!format) {
+        return false;
+    }
+    m_intake.ResetStillTrigger();
+    m_formats.m_bMjpgSelected = mjpg;
+    ApplyFormat(*format);
+    m_formats.m_nResolutionIndex = index;
+    m_intake.ResetStillTrigger();
+    return true;
+}
+
+void CaptureController::Choose640x480() {
+    m_intake.ResetStillTrigger();
+    m_formats.m_bMjpgSelected = false;
+    if (auto format = m_formats.formatAt(false, 0)) {
+        ApplyFormat(*format);
+    }
+    m_intake.ResetStillTrigger();
+    m_formats.m_nResolutionIndex = 0;
+}
+
+bool CaptureController::SetPowerLineFrequency(int value) {
+    Camera* camera = m_graph.source();
+    if (!camera || !hasPicture() || !camera->hasPowerLineFrequency()) {
+        return false;  // before the first frame the setting is not sent
+    }
+    camera->setPowerLineFrequency(value);
+    m_formats.m_nPowerLineFreq = value;
+    emit powerLineFrequencyChanged();
+    return true;
+}

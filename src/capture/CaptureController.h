@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <atomic>
+
+#include "capture/CaptureGraph.h"
+#include "capture/FrameIntake.h"
+#include "capture/StreamFormats.h"
+
+class CameraSystem;
+class FrameStore;
+
+// The open camera: choosing it, building, rendering, running, stopping and freeing its capture
+// graph, the stream formats and the format choice, the power-line frequency and the still
+// trigger. The main window owns one and routes the camera commands to it.
+//
+// It reports through signals and never shows text: a failure names the key of its text in the
+// language files' "WndMessage" section. Signals are emitted on the GUI thread; the two that
+// start on a camera thread (firstFrame, stillButtonPressed) are posted there by this class.
+//
+// GUI thread only. The camera system and the frame store are borrowed and must outlive it; the
+// destructor stops and frees the graph, so no camera thread runs afterwards.
+class CaptureController : public QObject {
+    Q_OBJECT
+public:
+    CaptureController(CameraSystem& cameras, FrameStore& frames, QObject* parent = nullptr);
+    ~CaptureController() override;
+
+    // Opens `camera` and, while the preview is wanted, starts it. The camera already open stays
+    // as it is (no stop, no rebuild).
+    void ChooseDevice(const CameraId& camera);
+    // None -> Built: opens the chosen camera, reads its formats and applies the stored stream
+    // choice and power-line frequency.
+    bool BuildCaptureGraph();
+    bool RenderPreview();
+    bool StartPreview();
+    bool StopPreview();
+    void TearDownGraph();
+    void FreeCaptureFilters();
+
+    // Play / Stop: whether the live picture is wanted. Toggles it for an open camera and starts
+    // or stops the stream; returns false, changing nothing, without an open camera.
+    bool TogglePreview();
+    bool wantPreview() const { return m_bWantPreview; }
+
+    // A resolution command: entry `index` of the MJPG or the uncompressed list. False when the
+    // list has no such entry.
+    bool ChooseResolution(bool mjpg, int index);
+    // The first uncompressed capability, whatever its size.
+    void Choose640x480();
+    // 1 = 50 Hz, 2 = 60 Hz. Sent only once a frame has arrived and when the camera has the
+    // control; false otherwise.
+    bool SetPowerLineFrequency(int value);
+
+    // Asks for firstFrame when the next frame arrives (the window has no picture to act on).
+    void RequestFrameNotice() { m_frameNoticeWanted = true; }
+
+    // Whether a camera is open (the graph's source exists).
+    bool hasSource() const { return m_graph.source() != nullptr; }
+    // Whether a camera picture exists: a frame has arrived.
+    bool hasPicture() const;
+
+    const CameraId& camera() const { return m_pVideoMoniker; }
+    CaptureGraph& captureGraph() { return m_graph; }
+    const CaptureGraph& captureGraph() const { return m_graph; }
+    StreamFormats& streamFormats() { return m_formats; }
+    const StreamFormats& streamFormats() const { return m_formats; }
+    FrameIntake& frameIntake() { return m_intake; }
+    // The current format of the open camera; empty without one.
+    CameraFormat currentFormat() const;
+
+signals:
+    // An operation failed; `key` names its text ("NOOPENSOURCE", "CONNOTPREVIEW", …).
+    void failure(const QString& key);
+    // The stream size is now width x height (a format was applied).
+    void videoSizeChanged(int width, int height);
+    // The resolution lists were read anew and a format chosen: rebuild the menus.
+    void formatsChanged();
+    // A resolution was chosen: the picture is gone until the next frame.
+    void pictureCleared();
+    // The power-line frequency setting changed or was read (streamFormats().m_nPowerLineFreq).
+    void powerLineFrequencyChanged();
+    // StartPreview was called: before anything else, and whatever it then does.
+    void previewStarting();
+    // The stream runs now (it was not running before).
+    void previewStarted();
+    // The stream was stopped.
+    void previewStopped();
+    // A frame arrived after RequestFrameNotice().
+    void firstFrame();
+    // The camera's snapshot button took a shot, at `when` (the moment of the press).
+    void stillButtonPressed(const QDateTime& when);
+
+private:
+    void EnumerateResolutions();
+    void ApplyFormat(const CameraFormat& format);
+    void VideoSizeFromCamera();
+
+    FrameStore& m_frames;
+    FrameIntake m_intake;
+    CaptureGraph m_graph;
+    StreamFormats m_formats;
+    CameraId m_pVideoMoniker;
+    bool m_bWantPreview = true;
+    // Set by the GUI thread, consumed by the capture thread's first frame after it.
+    std::atomic<bool> m_frameNoticeWanted{true};
+};

@@ -1,0 +1,89 @@
+#include "display/ViewTransform.h"
+
+#include "capture/FrameStore.h"
+
+float ZoomInStep(float zoom) {
+    if (zoom >= 2.0f) {
+        return zoom;
+    }
+    return zoom + 0.1f;
+}
+
+float ZoomOutStep(float zoom) {
+    const float next = zoom - 0.1f;
+    return next <= 1.0f ? 1.0f : next;
+}
+
+int ZoomPercent(float zoom) {
+    return int(zoom * 100.0f);
+}
+
+float ViewTransform::zoom() const {
+    return m_frames.transform().m_fZoom;
+}
+
+bool ViewTransform::ZoomIn() {
+    if (zoom() >= 2.0f) {
+        return false;
+    }
+    m_frames.updateTransform([](TransformState& t) { t.m_fZoom = ZoomInStep(t.m_fZoom); });
+    return true;
+}
+
+void ViewTransform::ZoomOut() {
+    m_frames.updateTransform([](TransformState& t) { t.m_fZoom = ZoomOutStep(t.m_fZoom); });
+}
+
+void ViewTransform::ResetZoom() {
+    m_frames.updateTransform([](TransformState& t) { t.m_fZoom = 1.0f; });
+}
+
+bool ViewTransform::hMirror() const {
+    return m_frames.transform().m_bHMirror;
+}
+
+bool ViewTransform::vMirror() const {
+    return m_frames.transform().m_bVMirror;
+}
+
+bool ViewTransform::ToggleMirror(bool horizontal) {
+    bool on = false;
+    m_frames.updateTransform([&](TransformState& t) {
+        bool& flag = horizontal ? t.m_bHMirror : t.m_bVMirror;
+        flag = !flag;
+        on = flag;
+    });
+    return on;
+}
+
+void ViewTransform::ResetMirrors() {
+    m_frames.updateTransform([](TransformState& t) {
+        t.m_bHMirror = false;
+        t.m_bVMirror = false;
+    });
+}
+
+int ViewTransform::videoWidth() const {
+    return m_frames.transform().m_nVideoWidth;
+}
+
+int ViewTransform::videoHeight() const {
+    return m_frames.transform().m_nVideoHeight;
+}
+
+void ViewTransform::SetVideoSize(int width, int height) {
+    m_frames.setVideoSize(width, height);
+    RecomputePanCentre();
+}
+
+void ViewTransform::RecomputePanCentre() {
+    m_frames.updateTransform([this](TransformState& t) {
+        t.m_nCenterX = int((m_fPanX + 1.0f) * (float(t.m_nVideoWidth) * 0.5f));
+        t.m_nCenterY =
+            int(float(t.m_nVideoHeight) - (m_fPanY + 1.0f) * (float(t.m_nVideoHeight) * 0.5f));
+    });
+}
+
+void ViewTransform::SetFactoryMode(bool factoryMode) {
+    m_frames.updateTransform([factoryMode](TransformState& t) { t.factoryMode = factoryMode; });
+}

@@ -1,0 +1,115 @@
+#include "output/RecordingController.h"
+
+#include <QTimer>
+
+#include "capture/FrameStore.h"
+#include "contracts/Image.h"
+#include "output/Snapshot.h"
+#include "settings/Texts.h"
+
+RecordingController::RecordingController(FrameStore& frames, const Texts& texts, QObject* parent)
+    : QObject(parent), m_frames(frames), m_texts(texts) {
+    m_timerRecordStatus = new QTimer(this);
+    m_timerRecordStatus->setInterval(1000);
+    connect(m_timerRecordStatus, &QTimer::timeout, this, &RecordingController::OnRecordStatusTimer);
+    m_timerRecordFrame = new QTimer(this);
+    m_timerRecordFrame->setInterval(34);
+    m_timerRecordFrame->setTimerType(Qt::PreciseTimer);
+    connect(m_timerRecordFrame, &QTimer::timeout, this, &RecordingController::OnRecordFrameTimer);
+
+    // The first frame after a request opens the file, on the capture thread.
+    m_frames.onRecorderStep = [this](int width, int height) {
+        m_recorder.StartPendingRecording(width, height);
+    };
+    Recorder::Callbacks callbacks;
+    callbacks.started = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_timerRecordStatus->start();
+                m_timerRecordFrame->start();
+                emit recordingChanged(true);
+            },
+            Qt::QueuedConnection);
+    };
+    callbacks.openFailed = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                // The text is looked up (and lands in the language file) but not shown.
+                m_texts.text("WndMessage", "NOVIDEO");
+                emit recordingChanged(false);
+            },
+            Qt::QueuedConnection);
+    };
+    callbacks.writeFailed = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                StopRecordingTimers();
+                emit recordingChanged(false);
+                emit statusText(m_texts.text("MainWnd", "RECORDFAILED"));
+            },
+            Qt::QueuedConnection);
+    };
+    m_recorder.setCallbacks(std::move(callbacks));
+}
+
+RecordingController::~RecordingController() {
+    Finish();
+    m_frames.onRecorderStep = nullptr;
+}
+
+void RecordingController::ApplyLanguageTexts() {
+    m_strStartTime = m_texts.text("MainWnd", "STARTTIME");
+    m_strTimeLen = m_texts.text("MainWnd", "TIMELEN");
+}
+
+void RecordingController::Snap(const QString& folder, const QDateTime& when) {
+    const SnapshotResult result = TakeSnapshot(folder, when, m_frames);
+    // The file name is shown either way; a short note says when no file was written.
+    emit statusText(result.written ? result.fileName
+                                   : result.fileName + m_texts.text("MainWnd", "SNAPFAILED"));
+}
+
+void RecordingController::ToggleRecording(const QString& folder) {
+    if (!recording()) {
+        if (m_recorder.Request(folder, QDateTime::currentDateTime())) {
+            m_strRecordElapsed = ElapsedText(0);
+        }
+    } else {
+        m_timerRecordFrame->stop();
+        m_recorder.Stop();
+        m_timerRecordStatus->stop();
+        emit statusText(m_recorder.fileName());
+    }
+    emit recordingChanged(recording());
+}
+
+void RecordingController::Finish() {
+    StopRecordingTimers();
+    m_recorder.Stop();
+}
+
+bool RecordingController::timersActive() const {
+    return m_timerRecordStatus->isActive() || m_timerRecordFrame->isActive();
+}
+
+void RecordingController::OnRecordStatusTimer() {
+    emit statusText(
+        RecordingStatus(m_strStartTime, m_recorder.startText(), m_strTimeLen, m_strRecordElapsed));
+}
+
+void RecordingController::OnRecordFrameTimer() {
+    m_frames.readComposedImage([this](const Image& composed) {
+        if (recording()) {
+            m_recorder.SampleFrame(composed);
+        }
+    });
+    m_strRecordElapsed = ElapsedText(m_recorder.elapsedMs());
+}
+
+void RecordingController::StopRecordingTimers() {
+    m_timerRecordFrame->stop();
+    m_timerRecordStatus->stop();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <utility>
+
+// The texts of the user interface in the language in force. One object exists; the application
+// object owns it, follows the user's language choice with setLanguageFile(), and hands it by
+// reference to every window and component that shows text, so that nothing looks the language
+// up behind the caller's back.
+//
+// A lookup reads section/key from the language file in force with a default, as
+// GetLanguageTextFrom() does: the file is created from the shipped copy when missing, the value
+// is cut to 259 characters and written back, and a lookup never fails. Without a language file
+// the default itself is returned (cut the same way). GUI thread only.
+class Texts {
+public:
+    Texts() = default;
+    explicit Texts(QString languageFile) : m_languageFile(std::move(languageFile)) {}
+
+    const QString& languageFile() const { return m_languageFile; }
+    void setLanguageFile(QString languageFile) { m_languageFile = std::move(languageFile); }
+
+    // A text of the program's text table, with the table's Chinese default.
+    QString text(const QString& section, const QString& key) const;
+    QString text(const char* section, const char* key) const;
+    // A text with a default of its own (for a key the table holds with another default).
+    QString text(const QString& section, const QString& key, const QString& def) const;
+
+private:
+    QString m_languageFile;
+};
