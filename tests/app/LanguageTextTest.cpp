@@ -6,11 +6,12 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
-#include "TestFiles.h"
 #include "app/LanguageText.h"
 #include "app/ProfileFile.h"
 #include "app/TavrelApp.h"
 #include "app/TextTable.h"
+
+#include "support/TestFiles.h"
 
 namespace {
 

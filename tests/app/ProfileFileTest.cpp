@@ -7,8 +7,9 @@
 
 #include <limits>
 
-#include "TestFiles.h"
 #include "app/ProfileFile.h"
+
+#include "support/TestFiles.h"
 
 namespace {
 
