@@ -69,8 +69,8 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
     if (configRoot.isEmpty()) {
         configRoot = QDir::homePath() + QStringLiteral("/.config");
     }
-    // Unlike a Windows profile folder, the XDG configuration folder itself may not exist yet
-    // on a fresh account, so the whole path is created.
+    // The XDG configuration folder itself may not exist yet on a fresh account, so the whole
+    // path is created.
     const QString userFolder = configRoot + QStringLiteral("/Orvane/");
     EnsureDirectory(userFolder);
 
@@ -86,8 +86,9 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
         language = QStringLiteral("Japanese");
     }
 
-    // Nothing reads the folder beside the program; it is created for the camera family's
-    // tools, and an installation folder without write access simply keeps it missing.
+    // The Language folder beside the program belongs to the installation's layout, but nothing
+    // in Tavrel reads it; it is only created, and an installation folder without write access
+    // simply keeps it missing.
     const QString moduleLanguageFolder = m_strModuleFolder + QStringLiteral("Language/");
     if (!QFileInfo(moduleLanguageFolder).isDir()) {
         QDir().mkdir(moduleLanguageFolder);

@@ -54,8 +54,8 @@ struct CameraFormat {
     bool operator==(const CameraFormat&) const = default;
 };
 
-// Picture properties, numbered as the camera controls of the original platform so that the
-// parameter blocks kept in a camera's flash mean the same everywhere.
+// Picture properties. Their numbers are fixed: the parameter blocks kept in a camera's flash
+// must mean the same whichever computer wrote them.
 enum class CameraProperty {
     Brightness = 0,
     Contrast = 1,
@@ -68,7 +68,7 @@ enum class CameraProperty {
     Exposure = 100 + 4,  // camera-control exposure, in log2 seconds (-7 = 1/128 s)
 };
 
-// Flags of a property value: automatic or manual, as the original platform numbers them.
+// Flags of a property value, as bits: automatic or manual.
 inline constexpr long kPropertyFlagsAuto = 1;
 inline constexpr long kPropertyFlagsManual = 2;
 

@@ -25,7 +25,7 @@ public:
     // A camera object for id (closed). Null when the backend cannot serve it.
     std::unique_ptr<Camera> create(const CameraId& id);
 
-    // The camera-controller contract of the camera family: the virtual camera's own flash when
+    // The camera controller (identification and flash access): the virtual camera's flash when
     // the virtual camera is enabled, otherwise the file-backed controller of the first present
     // USB video camera.
     CameraController& controller();

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-// The camera-controller library of the camera family: identification of the attached camera
-// and byte-wise access to its 8192-byte flash memory (erased bytes read 0xFF). The operation
-// names are those of the vendor library, so that a vendor build of it can stand behind this
-// interface later.
+// The camera controller: identification of the attached camera and byte-wise access to its
+// 8192-byte flash memory (erased bytes read 0xFF). Callers rely only on the ALC_ operations and
+// the calling order below, so a controller that reaches a camera's own flash can take the place
+// of the file-backed and in-memory ones without changes to the callers.
 //
 // Calling order, as the program uses it:
 //  - identification:  ALC_Initialize, ALC_GetPIDVID, ALC_UnInitialize;

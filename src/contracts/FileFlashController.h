@@ -8,8 +8,8 @@
 #include "contracts/FlashImage.h"
 #include "contracts/UsbCameraFinder.h"
 
-// The camera controller for real USB video cameras, which have no flash the program can reach
-// on this platform: it answers for the first present USB video camera and keeps that camera's
+// The camera controller for real USB video cameras, whose own flash the program cannot reach:
+// it answers for the first present USB video camera and keeps that camera's
 // flash image in a file, <dataRoot>/Orvane/flash/<VID>-<PID>-<serial>.bin (upper-case hex ids,
 // "noserial" for a camera without a serial number), so that each camera keeps its own
 // parameters between runs.

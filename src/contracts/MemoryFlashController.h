@@ -9,8 +9,8 @@
 // controller, and a stand-in for tests. The camera can be detached: then it is not found, reads
 // fail and writes are ignored, as with an unplugged camera.
 //
-// Initialize/UnInitialize pairs are counted (never below 0) so that nesting is visible, but,
-// like the vendor library, the operations also work outside a pair. GUI thread only.
+// Initialize/UnInitialize pairs are counted (never below 0) so that nesting is visible, but
+// the operations also work outside a pair. GUI thread only.
 class MemoryFlashController final : public CameraController {
 public:
     static constexpr uint16_t kVirtualVid = 0x1209;

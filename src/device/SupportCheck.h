@@ -12,8 +12,8 @@ class CameraController;
 class CameraSystem;
 class UsbDeviceSource;
 
-// The support check: which of the listed video capture devices are cameras of the family this
-// program drives. The camera controller reports the vendor and product id of the camera it
+// The support check: which of the listed video capture devices are cameras this program
+// drives. The camera controller reports the vendor and product id of the camera it
 // reaches; a video device is supported when the USB device it sits on is present, has a
 // product name and carries exactly those ids. A video device is tied to its USB device through
 // the device tree (the USB device's sysfs path), never through names, so cameras with long or

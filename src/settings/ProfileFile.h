@@ -2,9 +2,8 @@
 
 #include <QString>
 
-// An initialisation file ("[Section]" lines and "Key=Value" lines) read and written with the
-// semantics of the Windows private-profile functions, because the settings file and the
-// language files are shared with the camera family's tools on that platform:
+// An initialisation file ("[Section]" lines and "Key=Value" lines), such as Setting.ini and the
+// language files, which users may copy from another computer or edit by hand. The rules:
 //  - section and key names compare without regard to case ("Menu" and "MENU" are one section;
 //    the first matching section in the file is the one used);
 //  - a value read is cut to bufferChars - 1 characters (the callers pass 260);
@@ -20,7 +19,7 @@
 // programs) may work on the same file. Writes within this process are serialised; writers in
 // other processes can still lose each other's updates (never corrupt the file).
 //
-// Beyond the Windows functions: a file larger than 16 MiB, a directory or an unreadable file
+// Further: a file larger than 16 MiB, a directory or an unreadable file
 // yields the defaults and is never written; names or values with line breaks are refused; a
 // value with blanks at either end, or wrapped in quotes, is written quoted so that it reads back
 // unchanged.
@@ -30,16 +29,16 @@ public:
 
     const QString& path() const { return m_path; }
 
-    // GetPrivateProfileString: the value, or def when the file, section or key is missing.
+    // The value, or def when the file, section or key is missing.
     QString readString(const QString& section, const QString& key, const QString& def,
                        int bufferChars = 260) const;
 
-    // GetPrivateProfileInt: the leading decimal number of the value (an optional sign, then
+    // The leading decimal number of the value (an optional sign, then
     // digits), 0 when the value has no leading digits, def when the key is missing.
     int readInt(const QString& section, const QString& key, int def) const;
 
-    // WritePrivateProfileString. Returns false when the file cannot be written; callers that
-    // follow the Windows program ignore that. Writing the value that the file already holds
+    // Writes value under section/key. Returns false when the file cannot be written; the
+    // program's callers ignore that. Writing the value that the file already holds
     // leaves the file untouched.
     bool writeString(const QString& section, const QString& key, const QString& value);
 

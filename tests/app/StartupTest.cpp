@@ -6,10 +6,11 @@
 
 #include <cstdlib>
 
-#include "TestFiles.h"
 #include "app/CommandLine.h"
 #include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
+
+#include "support/TestFiles.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "QStringPrinter.h"
 #include "app/CommandLine.h"
 #include "app/TavrelApp.h"
 #include "capture/CameraSystem.h"
@@ -13,6 +12,8 @@
 #include "contracts/MemoryFlashController.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
+
+#include "support/QStringPrinter.h"
 
 namespace {
 

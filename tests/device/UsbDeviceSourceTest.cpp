@@ -5,10 +5,11 @@
 #include <QFileInfo>
 #include <map>
 
-#include "QStringPrinter.h"
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
 #include "device/UsbDeviceSource.h"
+
+#include "support/QStringPrinter.h"
 
 namespace {
 

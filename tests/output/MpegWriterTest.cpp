@@ -14,7 +14,7 @@
 
 #include "output/MpegWriter.h"
 
-#include "OutputTestSupport.h"
+#include "support/OutputTestSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

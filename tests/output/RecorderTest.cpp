@@ -26,7 +26,7 @@
 #include "output/Recorder.h"
 #include "output/Snapshot.h"
 
-#include "OutputTestSupport.h"
+#include "support/OutputTestSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -6,11 +6,12 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
-#include "TestFiles.h"
 #include "settings/LanguageText.h"
 #include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
 #include "settings/TextTable.h"
+
+#include "support/TestFiles.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 
 #include <limits>
 
-#include "TestFiles.h"
 #include "settings/ProfileFile.h"
+
+#include "support/TestFiles.h"
 
 namespace {
 

@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QString>
 
-// Small file helpers shared by the application tests.
+#include "support/QStringPrinter.h"
+
+// Small file helpers shared by the tests.
 inline QByteArray ReadBytes(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -27,11 +29,4 @@ inline QByteArray Utf8(const char* text) {
 // Permission checks are meaningless for the superuser, who may write anywhere.
 inline bool RunningAsRoot() {
     return geteuid() == 0;
-}
-
-#include <ostream>
-
-// Lets GoogleTest print texts readably in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
 }

@@ -1,4 +1,4 @@
-#include "OutputTestSupport.h"
+#include "support/OutputTestSupport.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
