@@ -104,16 +104,3 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
     m_bVirtualCamera = commandLine.virtualCamera;
     m_strPicturesFolder = WithoutTrailingSlash(locations.picturesFolder);
 }
-
-void CTavrelApp::SetLanguageName(const QString& name) {
-    m_strLanguageFile = m_strLanguageFolder + name + QStringLiteral(".lng");
-    m_texts.setLanguageFile(m_strLanguageFile);
-}
-
-void CTavrelApp::ChooseLanguage(const QString& name, int index) {
-    ProfileFile settings(m_strSettingFile);
-    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), name);
-    SetLanguageName(name);
-    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("INDEX"),
-                         QString::number(index));
-}

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     app.InitSettings(AppLocations::FromSystem(), commandLine);
 
     // The main window runs until it is closed; then the process ends.
-    CTavrelDlg window(app);
+    CTavrelDlg window(app, app);
     window.show();
     QApplication::exec();
     return 0;

@@ -5,22 +5,13 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "settings/LanguageText.h"
-#include "settings/ProfileFile.h"
-#include "app/TavrelApp.h"
-#include "settings/TextTable.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/Icons.h"
+#include "settings/AppSettings.h"
+#include "settings/ProfileFile.h"
 
-namespace {
-QString AboutText(const char* key) {
-    const QString section = QStringLiteral("AboutWnd");
-    const QString name = QLatin1String(key);
-    return GetLanguageText(section, name, BuiltInDefault(section, name));
-}
-}  // namespace
-
-CAboutDlg::CAboutDlg(CTavrelApp& app, QWidget* parent) : QDialog(parent), m_app(app) {
+CAboutDlg::CAboutDlg(AppSettings& settings, QWidget* parent)
+    : QDialog(parent), m_settings(settings) {
     setWindowTitle(QStringLiteral("关于 Tavrel"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
@@ -61,7 +52,7 @@ CAboutDlg::CAboutDlg(CTavrelApp& app, QWidget* parent) : QDialog(parent), m_app(
     m_ok->setAutoDefault(false);
     m_cancel->setDefault(true);
 
-    const int index = ProfileFile(m_app.m_strSettingFile)
+    const int index = ProfileFile(m_settings.m_strSettingFile)
                           .readInt(QStringLiteral("LANGUAGESET"), QStringLiteral("INDEX"), 0);
     // An index outside the list selects Chinese rather than leaving the list without a choice
     // (which would store an empty language name on OK).
@@ -72,14 +63,14 @@ CAboutDlg::CAboutDlg(CTavrelApp& app, QWidget* parent) : QDialog(parent), m_app(
 }
 
 void CAboutDlg::ApplyAboutTexts() {
-    setWindowTitle(AboutText("MainCaption"));
-    m_name->setText(AboutText("SOFTNAME"));
-    m_notice->setText(AboutText("CPYRIGHT"));
-    m_languageLabel->setText(AboutText("LAN"));
+    setWindowTitle(m_settings.m_texts.text("AboutWnd", "MainCaption"));
+    m_name->setText(m_settings.m_texts.text("AboutWnd", "SOFTNAME"));
+    m_notice->setText(m_settings.m_texts.text("AboutWnd", "CPYRIGHT"));
+    m_languageLabel->setText(m_settings.m_texts.text("AboutWnd", "LAN"));
 }
 
 void CAboutDlg::accept() {
-    m_app.ChooseLanguage(m_cbLanguage->currentText(), m_cbLanguage->currentIndex());
+    m_settings.ChooseLanguage(m_cbLanguage->currentText(), m_cbLanguage->currentIndex());
     ApplyAboutTexts();
     QDialog::accept();
 }

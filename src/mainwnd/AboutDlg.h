@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-class CTavrelApp;
+struct AppSettings;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -13,7 +13,7 @@ class QPushButton;
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CAboutDlg(CTavrelApp& app, QWidget* parent = nullptr);
+    explicit CAboutDlg(AppSettings& settings, QWidget* parent = nullptr);
 
     void ApplyAboutTexts();
 
@@ -26,7 +26,7 @@ public Q_SLOTS:
     void accept() override;  // OnOK
 
 private:
-    CTavrelApp& m_app;
+    AppSettings& m_settings;
     QComboBox* m_cbLanguage = nullptr;
     QLabel* m_name = nullptr;
     QLabel* m_notice = nullptr;

@@ -1,0 +1,16 @@
+#include "settings/AppSettings.h"
+
+#include "settings/ProfileFile.h"
+
+void AppSettings::SetLanguageName(const QString& name) {
+    m_strLanguageFile = m_strLanguageFolder + name + QStringLiteral(".lng");
+    m_texts.setLanguageFile(m_strLanguageFile);
+}
+
+void AppSettings::ChooseLanguage(const QString& name, int index) {
+    ProfileFile settings(m_strSettingFile);
+    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), name);
+    SetLanguageName(name);
+    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("INDEX"),
+                         QString::number(index));
+}
