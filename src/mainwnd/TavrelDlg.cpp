@@ -116,8 +116,8 @@ CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent)
     m_timerRecordFrame->setInterval(34);
     m_timerRecordFrame->setTimerType(Qt::PreciseTimer);
     connect(m_timerRecordFrame, &QTimer::timeout, this, &CTavrelDlg::OnRecordFrameTimer);
-    m_frameStore.onRecorderStep = [this] {
-        m_recorder.StartPendingRecording(m_frameStore.lastWidth(), m_frameStore.lastHeight());
+    m_frameStore.onRecorderStep = [this](int width, int height) {
+        m_recorder.StartPendingRecording(width, height);
     };
     Recorder::Callbacks callbacks;
     callbacks.started = [this] {
@@ -1070,9 +1070,7 @@ void CTavrelDlg::OnSnap(const QDateTime& when) {
     if (!HaveCameraPicture() || !HaveSourceFilter()) {
         return;
     }
-    const SnapshotResult result = TakeSnapshot(
-        m_strSaveFolder, when, m_frameStore.lock(), [this] { return &m_display->composed(); },
-        [this] { return m_frameStore.currentImage() != nullptr; });
+    const SnapshotResult result = TakeSnapshot(m_strSaveFolder, when, m_frameStore);
     // The file name is shown either way; a short note says when no file was written.
     SetStatusText(2, result.written ? result.fileName : result.fileName + MainText("SNAPFAILED"));
 }
@@ -1105,13 +1103,11 @@ void CTavrelDlg::OnRecordStatusTimer() {
 }
 
 void CTavrelDlg::OnRecordFrameTimer() {
-    {
-        std::lock_guard<std::mutex> lock(m_frameStore.lock());
-        const Image& composed = m_display->composed();
-        if (m_recorder.recordState() != 1 && composed.HasPixels()) {
+    m_frameStore.readComposedImage([this](const Image& composed) {
+        if (m_recorder.recordState() != 1) {
             m_recorder.SampleFrame(composed);
         }
-    }
+    });
     m_strRecordElapsed = ElapsedText(m_recorder.elapsedMs());
 }
 
