@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -121,9 +120,9 @@ Image ComposedFrame(int width, int height, uint64_t frameNumber) {
     return frame;
 }
 
-// The snapshot as the window takes it: the composed frame copied under the frame lock, then a
-// JPEG of quality 90 written into the save folder. The time stamp is fixed, so every run
-// replaces the same file.
+// The snapshot as the window takes it: the composed frame copied out of the frame store under
+// the frame lock, then a JPEG of quality 90 written into the save folder. The time stamp is
+// fixed, so every run replaces the same file.
 void Snapshot(benchmark::State& state) {
     std::vector<Image> composed;
     for (int i = 0; i < kFrames; ++i) {
@@ -131,13 +130,19 @@ void Snapshot(benchmark::State& state) {
     }
     const QString folder = QString::fromStdString(ScratchDir() + "/");
     const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5, 6));
-    std::mutex frameLock;
+    // A snapshot needs a current image. The composed frames are handed in as the display
+    // worker does, by exchange, which gives back the one handed in before: the store starts
+    // with a frame of its own so that every exchange gives back a picture.
+    FrameStore store;
+    const std::vector<uint8_t> frame(size_t(64) * 48 * 3);
+    store.OnFrame(frame.data(), 64, 48, 24);
+    Image first = ComposedFrame(1920, 1080, uint64_t(kFrames));
+    store.exchangeComposedImage(first);
     size_t i = 0;
     QString written;
     for (auto _ : state) {
-        const Image* frame = &composed[i++ % kFrames];
-        const SnapshotResult r = TakeSnapshot(
-            folder, when, frameLock, [frame] { return frame; }, [] { return true; });
+        store.exchangeComposedImage(composed[i++ % kFrames]);
+        const SnapshotResult r = TakeSnapshot(folder, when, store);
         if (!r.written) {
             state.SkipWithError("TakeSnapshot wrote no file");
             break;

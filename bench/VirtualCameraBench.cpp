@@ -1,8 +1,8 @@
 // The virtual camera through the whole frame path, as the window wires it: CameraSystem with
 // the virtual camera -> CaptureGraph (built, rendered, running at 1920x1080 MJPG, 30 fps) ->
 // FrameIntake -> FrameStore::OnFrame -> DisplayWorker composing every frame with the edge mask
-// and crosshair on. The worker has no widget: frames are composed into m_imgComposed (what
-// snapshots and recordings take) but not painted.
+// and crosshair on. The worker has no widget: frames are composed into the frame store's
+// composed image (what snapshots and recordings take) but not painted.
 //
 // One run streams for 10 s after a 1 s warm-up and reports three counters:
 //   virtual_1080p30_fps      frames composed per second;

@@ -73,14 +73,9 @@ bool FrameStore::videoSizeLatched() const {
     return m_bVideoSizeLatched;
 }
 
-const uint8_t* FrameStore::previousOutput() const {
-    if (!m_pCurImage || !m_pCurImage->IsValid()) {
-        return nullptr;
-    }
-    if (imageTakesRows(m_nLastWidth)) {
-        return m_pCurImage->GetBits();  // the last frame's rows are the image's own
-    }
-    return m_pPrevOutBuf.empty() ? nullptr : m_pPrevOutBuf.data();
+FrameStore::FrameSizes FrameStore::frameSizes() const {
+    std::lock_guard guard(m_csFrame);
+    return FrameSizes{m_nLastWidth, m_nLastHeight, m_nLastBpp, m_nLastCropWidth, m_nLastCropHeight};
 }
 
 bool FrameStore::hasCurrentImage() const {
@@ -91,6 +86,59 @@ bool FrameStore::hasCurrentImage() const {
 int FrameStore::reallocationCount() const {
     std::lock_guard guard(m_csFrame);
     return m_nReallocations;
+}
+
+bool FrameStore::readCurrentImage(const std::function<void(const Image&)>& reader) const {
+    std::lock_guard guard(m_csFrame);
+    if (!m_pCurImage || !m_pCurImage->IsValid()) {
+        return false;
+    }
+    reader(*m_pCurImage);
+    return true;
+}
+
+bool FrameStore::copyCurrentImage(Image& out) const {
+    std::lock_guard guard(m_csFrame);
+    if (!m_pCurImage) {
+        out.Destroy();
+        return false;
+    }
+    out.Copy(*m_pCurImage);
+    return out.IsValid();
+}
+
+bool FrameStore::copyRawImage(Image& out) const {
+    std::lock_guard guard(m_csFrame);
+    if (!m_pRawImage) {
+        out.Destroy();
+        return false;
+    }
+    out.Copy(*m_pRawImage);
+    return out.IsValid();
+}
+
+bool FrameStore::readComposedImage(const std::function<void(const Image&)>& reader) const {
+    std::lock_guard guard(m_csFrame);
+    if (!m_imgComposed.IsValid()) {
+        return false;
+    }
+    reader(m_imgComposed);
+    return true;
+}
+
+bool FrameStore::copyComposedImage(Image& out) const {
+    std::lock_guard guard(m_csFrame);
+    if (!m_pCurImage) {
+        out.Destroy();
+        return false;
+    }
+    out.Copy(m_imgComposed);
+    return out.IsValid();
+}
+
+void FrameStore::exchangeComposedImage(Image& work) {
+    std::lock_guard guard(m_csFrame);
+    std::swap(work, m_imgComposed);
 }
 
 void FrameStore::DeleteCurrentImage() {
@@ -301,7 +349,7 @@ void FrameStore::PublishFrame(int w, int h, int bpp) {
         m_pCurImage->CreateFromArray(m_pPrevOutBuf.data(), w, h, bpp, w * 3, false);
     }
     if (onRecorderStep) {
-        onRecorderStep();
+        onRecorderStep(w, h);
     }
     if (onFramePublished) {
         onFramePublished();

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "capture/ImageResize.h"
-
-class Image;
+#include "contracts/Image.h"
 
 // The picture transform the user has chosen, read by frame intake on every frame.
 //
@@ -33,12 +32,23 @@ struct TransformState {
 
 // The frame store: every camera frame passes through OnFrame, which applies the pan square,
 // the digital zoom and the mirrors and keeps the result as the current image, the one place
-// where display, snapshot and recording find the picture.
+// where display, snapshot and recording find the picture. It also keeps the composed image,
+// the frame exactly as the window shows it (overlay included), which the display worker
+// composes and hands in.
 //
-// Threads: OnFrame runs on the capture thread (one at a time). The transform is written by
-// the GUI thread through setTransform()/updateTransform() and copied once per frame under its
-// own small lock, so a frame always sees one consistent set of values and the GUI never waits
-// for a frame. Readers of the pictures take lock() while they use them.
+// The store alone holds the frame lock: every picture it keeps is reached only through the
+// operations below, each of which takes the lock for as long as it needs the picture.
+//
+// Threads:
+//  - capture thread: OnFrame (one at a time); it runs the hooks with the frame lock held.
+//  - display worker thread: readCurrentImage and exchangeComposedImage.
+//  - GUI thread: the transform setters, DeleteCurrentImage, Free, readComposedImage (the
+//    recorder's frame timer), copyCurrentImage (the mask window's live view).
+//  - any thread: the transform getters, the other readers (the snapshot runs on the GUI thread).
+// The transform is written through setTransform()/updateTransform() and copied once per frame
+// under its own small lock, so a frame always sees one consistent set of values and the GUI
+// never waits for a frame. No operation of the store may be called with the frame lock held,
+// that is from a hook or from a reader passed to the store.
 //
 // Only 24-bit frames are processed (3 bytes per pixel, rows width * 3 bytes apart, bottom-up);
 // frames of another depth, an empty size or without pixels are ignored.
@@ -73,41 +83,63 @@ public:
     int OnFrame(const uint8_t* pixels, int w, int h, int bpp);
 
     // Called by PublishFrame for every processed frame, on the capture thread and with the
-    // frame lock held: the recorder's per-frame step (it must not take the lock itself).
-    std::function<void()> onRecorderStep;
+    // frame lock held: the recorder's per-frame step, given the frame's size (it must not call
+    // the store).
+    std::function<void(int width, int height)> onRecorderStep;
     // Called right after onRecorderStep, still with the frame lock held: asks the window to
     // show the new frame. It must only post or notify and return at once; it must never block
-    // nor take the frame lock. Both hooks are set by the owner before frames arrive.
+    // nor call the store. Both hooks are set by the owner before frames arrive.
     std::function<void()> onFramePublished;
 
     // --- owner (GUI thread) ---
     // A resolution change: the next frame creates the current image at its new size.
     void DeleteCurrentImage();
-    // Teardown, after the capture thread has stopped: frees the buffers and both images.
+    // Teardown, after the capture thread has stopped: frees the buffers, the current and the
+    // raw image. The composed image stays (only the display worker changes it, see
+    // exchangeComposedImage).
     void Free();
 
-    // --- readers ---
-    // The frame lock. It guards the frame buffers, the last frame and crop sizes, the current
-    // and the raw image. OnFrame holds it while it processes a frame.
-    std::mutex& lock() { return m_csFrame; }
-    // The last processed frame, null before the first frame. Call with the lock held.
-    const Image* currentImage() const { return m_pCurImage.get(); }
-    // The last unprocessed frame, kept only in factory mode (null otherwise). Lock held.
-    const Image* rawImage() const { return m_pRawImage.get(); }
-    // Size and depth of the last frame (0 before the first). Lock held.
-    int lastWidth() const { return m_nLastWidth; }
-    int lastHeight() const { return m_nLastHeight; }
-    int lastBpp() const { return m_nLastBpp; }
-    // Size of the last digital-zoom region. Lock held.
-    int lastCropWidth() const { return m_nLastCropWidth; }
-    int lastCropHeight() const { return m_nLastCropHeight; }
-    // The last processed frame (lastHeight() rows of lastWidth() * 3 bytes), null while there
-    // is no current image. Lock held.
-    const uint8_t* previousOutput() const;
-    // Whether a frame has arrived (a current image exists). Takes the lock.
+    // --- readers (each takes the frame lock) ---
+    // Size and depth of the last frame and the size of its digital-zoom region (all 0 before
+    // the first frame and after Free), read together.
+    struct FrameSizes {
+        int width = 0;
+        int height = 0;
+        int bpp = 0;
+        int cropWidth = 0;
+        int cropHeight = 0;
+    };
+    FrameSizes frameSizes() const;
+    // Whether a frame has arrived (a current image exists).
     bool hasCurrentImage() const;
-    // How often the frame buffers have been (re)allocated. Takes the lock.
+    // How often the frame buffers have been (re)allocated.
     int reallocationCount() const;
+
+    // The display worker's fetch: runs `reader` on the last processed frame with the frame
+    // lock held, so that whatever it does (copy, blend, a measurement) belongs to this one
+    // frame and no frame is processed meanwhile. It must be short and must not call the store.
+    // False, without calling it, while there is no current image.
+    bool readCurrentImage(const std::function<void(const Image&)>& reader) const;
+    // Copies the last processed frame into `out`, reusing its storage. False (out emptied)
+    // while there is no current image.
+    bool copyCurrentImage(Image& out) const;
+    // Copies the last unprocessed frame, kept only in factory mode. False (out emptied) when
+    // there is none.
+    bool copyRawImage(Image& out) const;
+
+    // The recorder's sampling: runs `reader` on the composed image with the frame lock held,
+    // so it can copy the picture straight out without a copy in between. Same rules as
+    // readCurrentImage. False, without calling it, while no frame has been composed.
+    bool readComposedImage(const std::function<void(const Image&)>& reader) const;
+    // The snapshot's copy: copies the composed image into `out`, reusing its storage, but
+    // only while a current image exists (a resolution change leaves no picture to save).
+    // False (out emptied) otherwise or when no frame has been composed yet.
+    bool copyComposedImage(Image& out) const;
+    // The display worker's delivery: `work` (the newly composed frame) becomes the composed
+    // image and `work` receives the previous one, by exchanging them (no pixels are copied).
+    // Only the display worker calls it; nothing else writes the composed image, so the
+    // worker may rely on whatever it left in an image it gets back.
+    void exchangeComposedImage(Image& work);
 
 private:
     // A rectangle of a frame-sized buffer in pixels.
@@ -141,7 +173,9 @@ private:
     TransformState m_transform;
     bool m_bVideoSizeLatched = false;
 
-    // The frame lock: guards every member below.
+    // The frame lock: guards every member below, that is the frame buffers and their
+    // placements, the last frame and zoom-region sizes, and the three pictures: the current,
+    // the raw and the composed image. OnFrame holds it while it processes a frame.
     mutable std::mutex m_csFrame;
     std::vector<uint8_t> m_pWorkBuf;  // pan-square picture, w x h x 3
     std::vector<uint8_t> m_pOutBuf;   // the frame being processed, w x h x 3
@@ -161,4 +195,6 @@ private:
     int m_nReallocations = 0;
     std::unique_ptr<Image> m_pCurImage;
     std::unique_ptr<Image> m_pRawImage;
+    // The last composed frame, overlay included, at frame resolution; empty before the first.
+    Image m_imgComposed;
 };

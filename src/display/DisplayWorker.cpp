@@ -65,12 +65,6 @@ void DisplayWorker::stop() {
     }
 }
 
-bool DisplayWorker::copyComposed(Image& out) const {
-    std::lock_guard guard(m_frames.lock());
-    out.Copy(m_imgComposed);
-    return out.IsValid();
-}
-
 bool DisplayWorker::waitIdle(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mailLock);
     return m_idle.wait_for(lock, timeout, [this] {
@@ -136,30 +130,32 @@ void DisplayWorker::composeFrame(bool show) {
     // Taken before the frame lock: the overlay's lock and the frame lock are never nested.
     const Overlay::View view = m_overlay.current();
 
-    const bool wantBlend = view.blend && view.prepared;
-    bool haveFrame = false;
-    bool blended = false;
-    {
-        std::lock_guard guard(m_frames.lock());
-        const Image* current = m_frames.currentImage();
-        if (current != nullptr && current->IsValid()) {
-            // With an overlay of the frame's size, copy and blend are one pass (the bytes
-            // under the marks are never read, and not written either when m_work still holds
-            // this overlay's marks from two frames ago); otherwise copy now and blend after
-            // the lock. Both reuse m_work's storage while the size stays.
-            blended = wantBlend &&
-                      view.prepared->ComposeInto(*current, m_work, m_workMarks == view.prepared);
-            m_workMarks = blended ? view.prepared : nullptr;
-            if (!blended) {
-                m_work.Copy(*current);
-            }
-            haveFrame = m_work.IsValid();
-            if (haveFrame && onFrameTaken) {
-                onFrameTaken();
-            }
+    // What the fetch needs and finds. The reader captures only `this` and this struct, so it
+    // fits in std::function's own storage: fetching a frame allocates nothing.
+    struct Fetch {
+        const Overlay::View& view;
+        bool wantBlend = false;
+        bool haveFrame = false;
+        bool blended = false;
+    } fetch{view, view.blend && view.prepared};
+    m_frames.readCurrentImage([this, &fetch](const Image& current) {
+        // With an overlay of the frame's size, copy and blend are one pass (the bytes under
+        // the marks are never read, and not written either when m_work still holds this
+        // overlay's marks from two frames ago); otherwise copy now and blend after the lock.
+        // Both reuse m_work's storage while the size stays.
+        const std::shared_ptr<const PreparedOverlay>& prepared = fetch.view.prepared;
+        fetch.blended =
+            fetch.wantBlend && prepared->ComposeInto(current, m_work, m_workMarks == prepared);
+        m_workMarks = fetch.blended ? prepared : nullptr;
+        if (!fetch.blended) {
+            m_work.Copy(current);
         }
-    }
-    if (!haveFrame) {
+        fetch.haveFrame = m_work.IsValid();
+        if (fetch.haveFrame && onFrameTaken) {
+            onFrameTaken();
+        }
+    });
+    if (!fetch.haveFrame) {
         if (show) {
             drawPlaceholder();
         }
@@ -168,7 +164,7 @@ void DisplayWorker::composeFrame(bool show) {
 
     const int w = m_work.GetWidth();
     const int h = m_work.GetHeight();
-    if (wantBlend && !blended) {
+    if (fetch.wantBlend && !fetch.blended) {
         if (const PreparedOverlay* overlay = overlayForFrame(view.prepared, w, h)) {
             overlay->BlendInto(m_work);
         }
@@ -191,13 +187,10 @@ void DisplayWorker::composeFrame(bool show) {
         }
     }
 
-    {
-        // The swap leaves the previous composed frame in m_work, whose storage the next
-        // frame reuses.
-        std::lock_guard guard(m_frames.lock());
-        std::swap(m_work, m_imgComposed);
-        std::swap(m_workMarks, m_composedMarks);
-    }
+    // The exchange leaves the previous composed frame in m_work, whose storage the next
+    // frame reuses.
+    m_frames.exchangeComposedImage(m_work);
+    std::swap(m_workMarks, m_composedMarks);
     ++m_composed;
     if (onComposed) {
         onComposed();

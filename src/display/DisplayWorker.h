@@ -20,8 +20,9 @@ class PreviewWidget;
 
 // The one thread that puts frames on the screen. For every new frame it takes the newest
 // current image from the frame store, lays the overlay (edge mask, crosshair) over it, keeps
-// the result as the composed image (the frame exactly as displayed, at frame resolution: the
-// source of snapshots and recordings) and hands a QImage of it to the preview widget.
+// the result as the frame store's composed image (the frame exactly as displayed, at frame
+// resolution: the source of snapshots and recordings) and hands a QImage of it to the preview
+// widget.
 //
 // Frames are never queued. notifyFrame() only raises a flag: frames that arrive while the
 // worker is busy collapse into one pending request, and the worker always fetches the newest
@@ -30,7 +31,7 @@ class PreviewWidget;
 // the GUI thread, newer pictures replace the one in the slot instead of queueing events.
 //
 // Threads: the constructor starts the worker thread; notifyFrame() may be called from any
-// thread, also with the frame lock held (it never takes the frame lock). showPlaceholder(),
+// thread, also from the frame store's hooks (it never calls the store). showPlaceholder(),
 // setSuspended() and stop() belong to the GUI thread. The frame store, the overlay and the
 // widget must outlive the running worker: stop() (also run by the destructor) joins it, and
 // the owner calls it before freeing the frame store or destroying the widget. Pictures already
@@ -57,20 +58,15 @@ public:
     // Stops and joins the worker thread. Afterwards notifications are ignored. Idempotent.
     void stop();
 
-    // The last composed frame, overlay included, at frame resolution; empty before the first
-    // frame. Call with the frame store's lock held.
-    const Image& composed() const { return m_imgComposed; }
-    // Copies the composed frame into `out` (reusing its storage) under the frame lock. False
-    // (out emptied) when there is none yet.
-    bool copyComposed(Image& out) const;
-
     // Waits until the worker has nothing pending and is not working. False on timeout.
     bool waitIdle(std::chrono::milliseconds timeout);
 
     // Measurement hooks (the benchmarks time a frame from capture to composed image with them).
     // Set before frames arrive; both run on the worker thread and must return at once.
-    // onFrameTaken: the worker has just copied the current image; runs with the frame lock
-    // held, so state kept beside the current image under that lock belongs to this frame.
+    // onFrameTaken: the worker has just copied the current image; runs inside the frame
+    // store's readCurrentImage, with the frame lock held, so state kept beside the current
+    // image under that lock (by the store's hooks) belongs to this frame. It must not call the
+    // store.
     // onComposed: that frame is now the composed image (no lock held).
     std::function<void()> onFrameTaken;
     std::function<void()> onComposed;
@@ -104,7 +100,7 @@ private:
     PreviewWidget* m_widget;
     std::shared_ptr<Handover> m_handover;
 
-    // Guards the request flags below. Never held while taking the frame lock (the capture
+    // Guards the request flags below. Never held while calling the frame store (the capture
     // thread calls notifyFrame() with the frame lock held).
     std::mutex m_mailLock;
     std::condition_variable m_wake;  // a request, a resumption or stop
@@ -127,11 +123,10 @@ private:
     std::shared_ptr<const PreparedOverlay> m_resizedSource;
     std::shared_ptr<const PreparedOverlay> m_resizedOverlay;
 
-    // Written by the worker, read by snapshot and recorder: guarded by the frame lock.
-    Image m_imgComposed;
-    // The overlay whose marks m_work / m_imgComposed hold from their last ComposeInto (null:
-    // unknown). Worker thread only; they travel with the images when those are swapped. Only
-    // the worker writes to either image, so the marks stay until it overwrites them.
+    // The overlay whose marks m_work / the store's composed image hold from their last
+    // ComposeInto (null: unknown). Worker thread only; they travel with the images when those
+    // are exchanged. Only the worker writes to either image, so the marks stay until it
+    // overwrites them.
     std::shared_ptr<const PreparedOverlay> m_workMarks;
     std::shared_ptr<const PreparedOverlay> m_composedMarks;
 

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <mutex>
 
 #include "capture/FrameStore.h"
 #include "display/PreviewWidget.h"
@@ -322,16 +321,7 @@ void CMaskWnd::OnTimer() {
     if (m_frames == nullptr) {
         return;
     }
-    bool have = false;
-    {
-        std::lock_guard guard(m_frames->lock());
-        const Image* current = m_frames->currentImage();
-        if (current != nullptr && current->IsValid()) {
-            m_frameCopy.Copy(*current);
-            have = m_frameCopy.IsValid();
-        }
-    }
-    if (have) {
+    if (m_frames->copyCurrentImage(m_frameCopy)) {
         m_preview->setImage(m_frameCopy.ToQImage());
     }
 }

@@ -37,9 +37,11 @@ enum class RecordState { Idle, Requested, Running };
 // A recording runs in three places:
 //  - the Record command asks for it (Request) and ends it (Stop), on the GUI thread;
 //  - frame intake calls StartPendingRecording for every processed frame, on the capture thread
-//    with the frame lock held; the first call after a request opens the file;
-//  - the window's 34 ms frame timer calls SampleFrame with the frame lock held; it copies the
-//    composed picture into a free slot of a small hand-off and returns. An encoder thread (one
+//    with the frame lock held (the frame store's recorder hook); the first call after a
+//    request opens the file;
+//  - the window's 34 ms frame timer calls SampleFrame with the frame lock held (from the frame
+//    store's readComposedImage); it copies the composed picture into a free slot of a small
+//    hand-off and returns. An encoder thread (one
 //    per recording, started at the open, joined when the recording ends) converts, encodes and
 //    writes, so neither the window nor frame intake waits for the encoder.
 //

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include "capture/FrameStore.h"
 #include "contracts/Image.h"
 
 namespace {
@@ -19,9 +20,7 @@ QString SnapshotBaseName(const QString& folder, const QDateTime& localTime) {
                                       t.hour(), t.minute(), t.second(), t.msec());
 }
 
-SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, std::mutex& frameLock,
-                            const std::function<const Image*()>& composed,
-                            const std::function<bool()>& hasCurrentImage) {
+SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const FrameStore& frames) {
     SnapshotResult result;
     // One level only: a save folder whose parent is gone stays missing and the save fails.
     if (!folder.isEmpty() && !QFileInfo(folder).isDir())
@@ -29,14 +28,9 @@ SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, std::mu
     const QString fileName = SnapshotBaseName(folder, now) + QStringLiteral(".jpg");
 
     Image picture;
-    {
-        std::lock_guard<std::mutex> lock(frameLock);
-        const Image* shown = hasCurrentImage() ? composed() : nullptr;
-        if (shown && shown->IsValid())
-            picture = *shown;
-    }
+    const bool drawn = frames.copyComposedImage(picture);
     result.fileName = fileName;
-    if (!picture.IsValid()) {
+    if (!drawn) {
         qCInfo(lcSnapshot) << "No picture drawn yet; nothing written to" << fileName;
         return result;
     }

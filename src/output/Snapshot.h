@@ -2,10 +2,8 @@
 
 #include <QDateTime>
 #include <QString>
-#include <functional>
-#include <mutex>
 
-class Image;
+class FrameStore;
 
 // The snapshot: writes the picture exactly as the main window shows it (the composed frame,
 // at frame resolution, mask and crosshair included) into a JPEG file in the save folder.
@@ -27,24 +25,21 @@ struct SnapshotResult {
 
 // Takes one snapshot at local time `now` into `folder`:
 //  - creates the folder when it is missing (one level only; a failure is not an error here),
-//  - under frameLock: when hasCurrentImage() and composed() give a valid picture, copies it,
+//  - copies the frame store's composed image when a current image exists and the composed
+//    image holds a picture (FrameStore::copyComposedImage, under the frame lock),
 //  - outside the lock: encodes the copy as a JPEG of quality 90 into the file.
 // The encode works on a private copy rather than under the frame lock, so frame intake and the
 // display are held only for a memory copy, not for the ~20 ms of a full-HD encode; the file
 // holds the same picture as if it were encoded under the lock, because the copy is taken while
 // nothing can change the composed frame.
 //
-// hasCurrentImage and composed are called with frameLock held and must not take it
-// themselves (use FrameStore::currentImage(), not hasCurrentImage(), which locks). Any thread
-// may call this (the Snap command on the GUI thread, the camera's button on the capture
-// thread), but never with frameLock already held.
+// Any thread may call this (the Snap command on the GUI thread, the camera's button on the
+// capture thread), but never from the frame store's hooks or readers (the frame lock held).
 //
 // The caller checks first that a frame has arrived and a camera is open, and does nothing at
 // all otherwise (not even a status text). A current image that vanished in between (a
 // resolution change) only means no file: the name is still returned for the status bar.
-SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, std::mutex& frameLock,
-                            const std::function<const Image*()>& composed,
-                            const std::function<bool()>& hasCurrentImage);
+SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const FrameStore& frames);
 
 // JPEG quality of snapshots.
 inline constexpr int kSnapshotJpegQuality = 90;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -62,16 +63,15 @@ bool isBlack(const uint8_t* p) {
 
 // The processed frame as the current image holds it, rows packed w * 3 bytes apart.
 Bytes currentPixels(FrameStore& store) {
-    std::lock_guard guard(store.lock());
-    const Image* img = store.currentImage();
-    if (!img || !img->IsValid()) {
+    Image img;
+    if (!store.copyCurrentImage(img)) {
         return {};
     }
-    const int w = img->GetWidth();
-    const int h = img->GetHeight();
+    const int w = img.GetWidth();
+    const int h = img.GetHeight();
     Bytes out(size_t(w) * h * 3);
     for (int r = 0; r < h; ++r) {
-        std::memcpy(out.data() + size_t(r) * w * 3, img->GetBits(r), size_t(w) * 3);
+        std::memcpy(out.data() + size_t(r) * w * 3, img.GetBits(r), size_t(w) * 3);
     }
     return out;
 }
@@ -326,11 +326,8 @@ TEST(FrameStoreGeometry, ZoomTwoShowsTheCentralRegionScaledToTheFrame) {
     t.m_fZoom = 2.0f;
     store.setTransform(t);
     store.OnFrame(in.data(), w, h, 24);
-    {
-        std::lock_guard guard(store.lock());
-        EXPECT_EQ(store.lastCropWidth(), 320);
-        EXPECT_EQ(store.lastCropHeight(), 240);
-    }
+    EXPECT_EQ(store.frameSizes().cropWidth, 320);
+    EXPECT_EQ(store.frameSizes().cropHeight, 240);
     const Bytes out = currentPixels(store);
     ASSERT_EQ(out.size(), in.size());
     // Corners of the output are the corners of the central 320 x 240 region.
@@ -434,15 +431,10 @@ TEST(FrameStoreGeometry, OddWidthKeepsItsRows) {
         ASSERT_TRUE(isBlack(px(out, w, 80, y)));
         ASSERT_TRUE(isBlack(px(out, w, 560, y)));
     }
-    {
-        std::lock_guard guard(store.lock());
-        const Image* img = store.currentImage();
-        ASSERT_NE(img, nullptr);
-        EXPECT_EQ(img->GetWidth(), w);
-        EXPECT_EQ(img->GetHeight(), h);
-        ASSERT_NE(store.previousOutput(), nullptr);
-        EXPECT_EQ(0, std::memcmp(store.previousOutput(), out.data(), out.size()));
-    }
+    Image img;
+    ASSERT_TRUE(store.copyCurrentImage(img));
+    EXPECT_EQ(img.GetWidth(), w);
+    EXPECT_EQ(img.GetHeight(), h);
 }
 
 TEST(FrameStoreGeometry, PanMovesLeaveNoStalePixels) {
@@ -600,10 +592,10 @@ TEST(FrameStoreLifecycle, BuffersAreReallocatedOnlyWhenTheSizeChanges) {
     EXPECT_EQ(store.reallocationCount(), 2) << "zoom, pan and mirror reuse the buffers";
     store.OnFrame(big.data(), 640, 480, 24);
     EXPECT_EQ(store.reallocationCount(), 3);
-    std::lock_guard guard(store.lock());
-    EXPECT_EQ(store.lastWidth(), 640);
-    EXPECT_EQ(store.lastHeight(), 480);
-    EXPECT_EQ(store.lastBpp(), 24);
+    const FrameStore::FrameSizes sizes = store.frameSizes();
+    EXPECT_EQ(sizes.width, 640);
+    EXPECT_EQ(sizes.height, 480);
+    EXPECT_EQ(sizes.bpp, 24);
 }
 
 TEST(FrameStoreLifecycle, FramesOfAFixedSizeAllocateNothing) {
@@ -644,19 +636,23 @@ TEST(FrameStoreLifecycle, HooksRunOncePerFrameInsideTheLock) {
     const Bytes in = randomFrame(w, h, 4);
     FrameStore store;
     std::vector<char> calls;
-    bool lockedDuringRecorder = false;
-    bool imageReadyForRecorder = false;
-    store.onRecorderStep = [&] {
+    bool lockedDuringRecorder = true;
+    bool sizeForRecorder = true;
+    std::vector<std::future<bool>> readers;
+    store.onRecorderStep = [&](int width, int height) {
         calls.push_back('r');
-        // Another thread cannot take the frame lock while the hook runs.
-        lockedDuringRecorder = !std::async(std::launch::async, [&store] {
-                                    const bool got = store.lock().try_lock();
-                                    if (got) {
-                                        store.lock().unlock();
-                                    }
-                                    return got;
-                                }).get();
-        imageReadyForRecorder = store.currentImage() != nullptr && store.previousOutput();
+        // Another thread cannot read the store while the hook runs: its read waits for the
+        // frame lock until the frame is published.
+        std::promise<void> started;
+        readers.push_back(std::async(std::launch::async, [&store, &started] {
+            started.set_value();
+            return store.hasCurrentImage();
+        }));
+        started.get_future().wait();
+        lockedDuringRecorder =
+            lockedDuringRecorder &&
+            readers.back().wait_for(std::chrono::milliseconds(100)) == std::future_status::timeout;
+        sizeForRecorder = sizeForRecorder && width == w && height == h;
     };
     store.onFramePublished = [&] { calls.push_back('p'); };
     store.setTransform(centred(w, h));
@@ -665,7 +661,10 @@ TEST(FrameStoreLifecycle, HooksRunOncePerFrameInsideTheLock) {
     }
     EXPECT_EQ(std::string(calls.begin(), calls.end()), "rprprp");
     EXPECT_TRUE(lockedDuringRecorder);
-    EXPECT_TRUE(imageReadyForRecorder);
+    EXPECT_TRUE(sizeForRecorder);
+    for (std::future<bool>& reader : readers) {
+        EXPECT_TRUE(reader.get()) << "the frame was published when the lock was released";
+    }
 }
 
 TEST(FrameStoreLifecycle, UnusableFramesAreIgnored) {
@@ -715,18 +714,17 @@ TEST(FrameStoreLifecycle, FactoryModeKeepsTheRawFrame) {
         t.m_bHMirror = true;
         store.setTransform(t);
         store.OnFrame(in.data(), w, h, 24);
-        std::lock_guard guard(store.lock());
-        ASSERT_NE(store.currentImage(), nullptr);
+        ASSERT_TRUE(store.hasCurrentImage());
+        Image raw;
         if (!factory) {
-            EXPECT_EQ(store.rawImage(), nullptr);
+            EXPECT_FALSE(store.copyRawImage(raw));
             continue;
         }
-        const Image* raw = store.rawImage();
-        ASSERT_NE(raw, nullptr);
-        ASSERT_EQ(raw->GetWidth(), w);
-        ASSERT_EQ(raw->GetHeight(), h);
+        ASSERT_TRUE(store.copyRawImage(raw));
+        ASSERT_EQ(raw.GetWidth(), w);
+        ASSERT_EQ(raw.GetHeight(), h);
         for (int r = 0; r < h; ++r) {
-            ASSERT_EQ(0, std::memcmp(raw->GetBits(r), px(in, w, 0, r), size_t(w) * 3)) << r;
+            ASSERT_EQ(0, std::memcmp(raw.GetBits(r), px(in, w, 0, r), size_t(w) * 3)) << r;
         }
     }
 }
@@ -747,12 +745,10 @@ TEST(FrameStoreLifecycle, DeleteAndFreeStartOverWithTheNextFrame) {
 
     store.Free();
     EXPECT_FALSE(store.hasCurrentImage());
-    {
-        std::lock_guard guard(store.lock());
-        EXPECT_EQ(store.rawImage(), nullptr);
-        EXPECT_EQ(store.previousOutput(), nullptr);
-        EXPECT_EQ(store.lastWidth(), 0);
-    }
+    Image img;
+    EXPECT_FALSE(store.copyRawImage(img));
+    EXPECT_FALSE(store.copyCurrentImage(img));
+    EXPECT_EQ(store.frameSizes().width, 0);
     store.OnFrame(in.data(), 64, 48, 24);
     EXPECT_TRUE(store.hasCurrentImage());
     EXPECT_EQ(store.reallocationCount(), 2);
@@ -789,10 +785,7 @@ TEST(FrameStoreThreads, EachFrameSeesOneWholeTransform) {
     std::thread reader([&] {
         Image copy;
         while (!stop.load()) {
-            std::lock_guard guard(store.lock());
-            if (const Image* img = store.currentImage()) {
-                copy = *img;
-            }
+            store.copyCurrentImage(copy);
         }
     });
     int mixed = 0;

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -47,11 +46,8 @@ void Publish(FrameStore& store, int w, int h, int tag) {
 }
 
 Image CurrentCopy(FrameStore& store) {
-    std::lock_guard guard(store.lock());
     Image copy;
-    if (store.currentImage()) {
-        copy.Copy(*store.currentImage());
-    }
+    store.copyCurrentImage(copy);
     return copy;
 }
 
@@ -142,7 +138,7 @@ private Q_SLOTS:
         Publish(*m_store, 320, 240, 5);
         settle();
         Image composed;
-        QVERIFY(m_worker->copyComposed(composed));
+        QVERIFY(m_store->copyComposedImage(composed));
         QVERIFY(SamePixels(composed, CurrentCopy(*m_store)));
         QVERIFY(SamePixels(Shown(*m_widget), composed));
     }
@@ -155,7 +151,7 @@ private Q_SLOTS:
         const Image current = CurrentCopy(*m_store);
         QCOMPARE(current.GetWidth(), 640);
         Image composed;
-        QVERIFY(m_worker->copyComposed(composed));
+        QVERIFY(m_store->copyComposedImage(composed));
         QCOMPARE(composed.GetWidth(), 640);
         QCOMPARE(composed.GetHeight(), 480);
         QVERIFY(SamePixels(
@@ -189,7 +185,7 @@ private Q_SLOTS:
             Publish(*m_store, 320, 240, tag);
             settle();
             Image composed;
-            QVERIFY(m_worker->copyComposed(composed));
+            QVERIFY(m_store->copyComposedImage(composed));
             const Image current = CurrentCopy(*m_store);
             const Image expected =
                 tag == 6 ? current : ReferenceBlend(current, BuildOverlayImage(marks, 320, 240));
@@ -203,7 +199,7 @@ private Q_SLOTS:
         Publish(*m_store, 320, 240, 2);
         settle();
         Image composed;
-        QVERIFY(m_worker->copyComposed(composed));
+        QVERIFY(m_store->copyComposedImage(composed));
         QVERIFY(SamePixels(
             composed,
             ReferenceBlend(CurrentCopy(*m_store), BuildOverlayImage(Marks(true, true), 320, 240))));
@@ -230,7 +226,7 @@ private Q_SLOTS:
         const Image expected =
             ReferenceBlend(CurrentCopy(*m_store), BuildOverlayImage(Marks(true, true), 640, 480));
         Image composed;
-        QVERIFY(m_worker->copyComposed(composed));
+        QVERIFY(m_store->copyComposedImage(composed));
         QVERIFY(SamePixels(composed, expected));
         QCOMPARE(int(composed.GetBits(200)[300 * 3]), (300 + frames) & 0xFF);  // frame 50
 
@@ -246,16 +242,17 @@ private Q_SLOTS:
         Publish(*m_store, 160, 120, 1);
         settle();
         const int before = m_worker->composedCount();
-        {
-            // While the worker cannot fetch a frame, fifty more notifications arrive.
-            std::lock_guard guard(m_store->lock());
+        // While the worker cannot fetch a frame (a reader holds the frame lock), fifty more
+        // notifications arrive.
+        const bool held = m_store->readComposedImage([this](const Image&) {
             for (int i = 0; i < 50; ++i) {
                 m_worker->notifyFrame();
                 if (i == 0) {
                     std::this_thread::sleep_for(20ms);  // let the worker block on the lock
                 }
             }
-        }
+        });
+        QVERIFY(held);
         settle();
         QVERIFY(m_worker->composedCount() - before >= 1);
         QVERIFY(m_worker->composedCount() - before <= 2);
@@ -269,7 +266,7 @@ private Q_SLOTS:
         const Image canvas = BuildOverlayImage(Marks(true, true), 320, 240);
         QVERIFY(SamePixels(Shown(*m_widget), canvas));
         Image composed;
-        QVERIFY(!m_worker->copyComposed(composed));  // a placeholder is no frame
+        QVERIFY(!m_store->copyComposedImage(composed));  // a placeholder is no frame
 
         Publish(*m_store, 320, 240, 4);
         settle();
@@ -300,7 +297,7 @@ private Q_SLOTS:
         settle();
         QCOMPARE(m_worker->deliveredCount(), delivered);
         Image composed;
-        QVERIFY(m_worker->copyComposed(composed));
+        QVERIFY(m_store->copyComposedImage(composed));
         QVERIFY(SamePixels(composed, CurrentCopy(*m_store)));  // snapshots stay current
         QVERIFY(!SamePixels(Shown(*m_widget), composed));
 

@@ -106,12 +106,7 @@ private Q_SLOTS:
         QVERIFY(!resolution->actions()[0]->isChecked());
         QCOMPARE(dlg.videoWidth(), 1280);
         QCOMPARE(dlg.statusText(0), QStringLiteral("1280 X 720"));
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                std::lock_guard<std::mutex> lock(dlg.frameStore().lock());
-                return dlg.frameStore().lastWidth() == 1280;
-            },
-            5000));
+        QVERIFY(QTest::qWaitFor([&] { return dlg.frameStore().frameSizes().width == 1280; }, 5000));
 
         dlg.OnCommand(Cmd::Resolution640x480);
         QCOMPARE(dlg.videoWidth(), 640);

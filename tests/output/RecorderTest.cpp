@@ -478,8 +478,8 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
     TestRecorder t;
     // As the window wires them: the recorder's step runs inside the frame lock on the capture
     // thread, the display is told after it.
-    frames.onRecorderStep = [&] {
-        t.rec.StartPendingRecording(frames.lastWidth(), frames.lastHeight());
+    frames.onRecorderStep = [&](int width, int height) {
+        t.rec.StartPendingRecording(width, height);
     };
     frames.onFramePublished = [&] { display.notifyFrame(); };
 
@@ -504,16 +504,13 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
         deliver(i);
         t.now = open + 42 * i + 1;
         // The window's frame timer: sample the composed frame under the frame lock.
-        {
-            std::lock_guard<std::mutex> lock(frames.lock());
-            shown.push_back(display.composed());
-            EXPECT_TRUE(t.rec.SampleFrame(display.composed()));
-        }
+        EXPECT_TRUE(frames.readComposedImage([&](const Image& composed) {
+            shown.push_back(composed);
+            EXPECT_TRUE(t.rec.SampleFrame(composed));
+        }));
         EXPECT_TRUE(t.rec.waitIdle(10000));
     }
-    const SnapshotResult snap = TakeSnapshot(
-        folder, at(9), frames.lock(), [&] { return &display.composed(); },
-        [&] { return frames.currentImage() != nullptr; });
+    const SnapshotResult snap = TakeSnapshot(folder, at(9), frames);
     EXPECT_TRUE(snap.written);
     t.now = open + 1000;
     t.rec.Stop();

@@ -5,8 +5,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cmath>
-#include <mutex>
+#include <vector>
 
+#include "capture/FrameStore.h"
 #include "contracts/Image.h"
 #include "output/Snapshot.h"
 
@@ -54,26 +55,20 @@ double psnrAgainstShown(const Image& img) {
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
-// The window's view of the frame store and the display: a frame lock, the composed picture
-// and whether a frame has arrived.
+// The window's frame store: a frame has arrived (a current image exists), and `show` hands in
+// a composed picture as the display worker does.
 struct ShownFrame {
-    std::mutex lock;
-    Image composed;
-    bool haveFrame = true;
-    int readsOutsideLock = 0;
+    FrameStore store;
+
+    ShownFrame() {
+        const std::vector<uint8_t> frame(size_t(16) * 12 * 3);
+        store.OnFrame(frame.data(), 16, 12, 24);
+    }
+
+    void show(Image picture) { store.exchangeComposedImage(picture); }
 
     SnapshotResult snap(const QString& folder, const QDateTime& now) {
-        return TakeSnapshot(
-            folder, now, lock,
-            [this]() -> const Image* {
-                // The composed picture may only be read while the frame lock is held.
-                if (lock.try_lock()) {
-                    ++readsOutsideLock;
-                    lock.unlock();
-                }
-                return &composed;
-            },
-            [this] { return haveFrame; });
+        return TakeSnapshot(folder, now, store);
     }
 };
 
@@ -103,14 +98,15 @@ TEST(SnapshotFile, HoldsTheComposedPictureUpright) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     ShownFrame frame;
-    frame.composed = shownPicture(320, 240);
+    frame.show(shownPicture(320, 240));
     const QString folder = dir.path() + "/";
     const SnapshotResult r = frame.snap(folder, at(42));
     EXPECT_TRUE(r.written);
     EXPECT_EQ(r.fileName, folder + "20211105-143009- 42.jpg");
-    EXPECT_EQ(frame.readsOutsideLock, 0);
-    EXPECT_TRUE(frame.lock.try_lock()) << "the frame lock is left held";
-    frame.lock.unlock();
+    // The snapshot copies: the store still holds the picture, and its lock is free again.
+    Image still;
+    EXPECT_TRUE(frame.store.copyComposedImage(still));
+    EXPECT_EQ(still.GetWidth(), 320);
 
     Image saved;
     ASSERT_TRUE(saved.LoadJpeg(r.fileName));
@@ -127,7 +123,7 @@ TEST(SnapshotFile, HoldsTheComposedPictureUpright) {
 TEST(SnapshotFile, AMissingSaveFolderIsCreatedOneLevelDeep) {
     QTemporaryDir dir;
     ShownFrame frame;
-    frame.composed = shownPicture(64, 48);
+    frame.show(shownPicture(64, 48));
     const QString folder = dir.filePath("Snaps") + "/";
     const SnapshotResult r = frame.snap(folder, at(5));
     EXPECT_TRUE(QFileInfo(folder).isDir());
@@ -152,8 +148,8 @@ TEST(SnapshotFile, NothingIsWrittenBeforeAPictureIsDrawn) {
     EXPECT_FALSE(QFileInfo::exists(r.fileName));
 
     // The current image went away between the command and the lock (resolution change).
-    frame.composed = shownPicture(64, 48);
-    frame.haveFrame = false;
+    frame.show(shownPicture(64, 48));
+    frame.store.DeleteCurrentImage();
     r = frame.snap(folder, at(1));
     EXPECT_FALSE(r.written);
     EXPECT_FALSE(QFileInfo::exists(r.fileName));
@@ -163,10 +159,10 @@ TEST(SnapshotFile, NothingIsWrittenBeforeAPictureIsDrawn) {
 TEST(SnapshotFile, SecondSnapshotInTheSameMillisecondReplacesTheFirst) {
     QTemporaryDir dir;
     ShownFrame frame;
-    frame.composed = shownPicture(64, 48);
+    frame.show(shownPicture(64, 48));
     const QString folder = dir.path() + "/";
     ASSERT_TRUE(frame.snap(folder, at(999)).written);
-    frame.composed = shownPicture(128, 96);
+    frame.show(shownPicture(128, 96));
     const SnapshotResult r = frame.snap(folder, at(999));
     ASSERT_TRUE(r.written);
     Image saved;
@@ -182,7 +178,7 @@ TEST(SnapshotFile, ASaveFolderThatIsAFileGivesNoSnapshot) {
     blocker.write("not a folder");
     blocker.close();
     ShownFrame frame;
-    frame.composed = shownPicture(64, 48);
+    frame.show(shownPicture(64, 48));
     const QString folder = dir.filePath("Snaps") + "/";
     const SnapshotResult r = frame.snap(folder, at(7));
     EXPECT_FALSE(r.written);

@@ -425,17 +425,16 @@ TEST_F(VividTest, StreamsColourBarsIntoTheFrameStore) {
     // to (not including) the frame's top row, black around it.
     const std::vector<uint8_t> raw = sink.lastPixels();
     ASSERT_EQ(raw.size(), size_t(kWidth) * kHeight * 3);
-    std::lock_guard guard(store.lock());
-    const Image* image = store.currentImage();
-    ASSERT_NE(image, nullptr);
-    ASSERT_EQ(image->GetWidth(), kWidth);
-    ASSERT_EQ(image->GetHeight(), kHeight);
-    ASSERT_EQ(image->GetBpp(), 24);
+    Image image;
+    ASSERT_TRUE(store.copyCurrentImage(image));
+    ASSERT_EQ(image.GetWidth(), kWidth);
+    ASSERT_EQ(image.GetHeight(), kHeight);
+    ASSERT_EQ(image.GetBpp(), 24);
     const int left = (kWidth - kHeight) / 2;
     const int right = left + kHeight;
     int wrongRows = 0;
     for (int row = 0; row < kHeight; ++row) {
-        const uint8_t* got = image->GetBits(row);
+        const uint8_t* got = image.GetBits(row);
         const uint8_t* frameRow = raw.data() + size_t(row) * kWidth * 3;
         bool rowOk = true;
         for (int x = 0; x < kWidth && rowOk; ++x) {
@@ -458,7 +457,7 @@ TEST_F(VividTest, StreamsColourBarsIntoTheFrameStore) {
     // The square keeps the picture's columns in place: the green bar shows, the outer bars
     // (white, black) lie outside it.
     const std::array<Rgb, kBars> cropBars =
-        barMeans(image->GetBits(0), kWidth, kHeight);  // rows are unpadded at 640 x 3 bytes
+        barMeans(image.GetBits(0), kWidth, kHeight);  // rows are unpadded at 640 x 3 bytes
     EXPECT_GT(luma(cropBars[3]), 60);
     EXPECT_NEAR(luma(cropBars[0]), 0, 1);
     EXPECT_NEAR(luma(cropBars[7]), 0, 1);
