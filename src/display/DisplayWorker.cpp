@@ -13,6 +13,8 @@ DisplayWorker::DisplayWorker(FrameStore& frames, Overlay& overlay, PreviewWidget
       m_overlay(overlay),
       m_widget(widget),
       m_handover(std::make_shared<Handover>()) {
+    // Every frame the store publishes wakes the worker (the hook only raises a flag).
+    m_frames.onFramePublished = [this] { notifyFrame(); };
     m_thread = std::thread([this] { run(); });
 }
 

@@ -36,6 +36,9 @@ class PreviewWidget;
 // widget must outlive the running worker: stop() (also run by the destructor) joins it, and
 // the owner calls it before freeing the frame store or destroying the widget. Pictures already
 // posted to a widget that is destroyed later are dropped by Qt.
+//
+// The constructor installs the frame store's onFramePublished hook (notifyFrame); the owner stops
+// the camera before the worker goes away.
 class DisplayWorker {
 public:
     // `widget` may be null: frames are then composed but not shown.

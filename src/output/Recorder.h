@@ -126,8 +126,6 @@ public:
 
     // --- any thread ---
     RecordState state() const;
-    // The window's m_nRecordState: 1 = no recording, 0 = requested or running.
-    int recordState() const { return state() == RecordState::Idle ? 1 : 0; }
     // Full name of the current (or last) recording.
     QString fileName() const;
     // Start date and time of the running (or last) recording, "YYYY-MM-DD hh:mm:ss", local

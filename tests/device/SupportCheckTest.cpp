@@ -1,12 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <memory>
 
-#include "app/CommandLine.h"
-#include "app/TavrelApp.h"
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
 #include "contracts/MemoryFlashController.h"
@@ -20,8 +15,6 @@ namespace {
 const QString kHub = QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0/usb1/");
 const QString kListFailed = QStringLiteral("获取系统设备列表失败");
 const QString kIdUnreadable = QStringLiteral("获取设备识别字符串失败");
-const QByteArray kNoSupportLine = QByteArray("[WndMessage]\nNOSUPPORT=") +
-                                  QStringLiteral("没有找到支持的硬件设备").toUtf8() + "\n";
 
 // A device table handed in by the test instead of the system's.
 class FakeUsbDevices final : public UsbDeviceSource {
@@ -56,36 +49,19 @@ CameraId Video(int number, const QString& card, const char* vid, const char* pid
 class SupportCheckTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_dir.isValid());
-        AppLocations locations;
-        locations.configRoot = m_dir.filePath("config");
-        locations.moduleFolder = m_dir.filePath("bin");
-        locations.picturesFolder = m_dir.filePath("Pictures");
-        ASSERT_TRUE(QDir().mkpath(locations.moduleFolder));
-        m_app.InitSettings(locations, ParseCommandLine({}));
-        // An existing, empty language file: lookups write exactly their own keys into it.
-        QFile language(m_app.m_strLanguageFile);
-        ASSERT_TRUE(language.open(QIODevice::WriteOnly));
-
         m_check =
             std::make_unique<SupportCheck>(m_app, m_usb, m_controller, [this] { return m_video; });
         m_check->messageBox = [this](const QString& text) { m_boxes.push_back(text); };
     }
 
-    QByteArray languageFile() const {
-        QFile file(m_app.m_strLanguageFile);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-    }
-
-    // The shape of a successful check: pairs opened and closed, no box, no message looked up.
+    // The shape of a successful check: pairs opened and closed, no box, no failure.
     void ExpectQuietCheck() {
         EXPECT_EQ(m_controller.depth(), 0);
         EXPECT_TRUE(m_boxes.empty());
-        EXPECT_EQ(languageFile(), QByteArray());
+        EXPECT_TRUE(m_check->failureKey().isEmpty());
     }
 
-    QTemporaryDir m_dir;
-    CTavrelApp m_app;
+    DeviceTable m_app;
     FakeUsbDevices m_usb;
     MemoryFlashController m_controller{0x1BCF, 0x2C99};
     std::vector<CameraId> m_video;
@@ -159,7 +135,7 @@ TEST_F(SupportCheckTest, WithoutAControllerAnswerNoCameraIsSupported) {
     EXPECT_TRUE(m_app.m_strCameraPid.isEmpty());
     EXPECT_FALSE(m_check->cameras()[0].isValid());
     EXPECT_EQ(m_app.m_nUsbDeviceCount, 1);
-    EXPECT_EQ(languageFile(), kNoSupportLine);
+    EXPECT_EQ(m_check->failureKey(), QStringLiteral("NOSUPPORT"));
     EXPECT_TRUE(m_boxes.empty());
     EXPECT_EQ(m_controller.depth(), 0);
 }
@@ -176,7 +152,7 @@ TEST_F(SupportCheckTest, OnlyTheCamerasOwnUsbDeviceCounts) {
 
     EXPECT_EQ(m_check->FindSupportedCameras(), 0);
     EXPECT_EQ(m_app.m_nUsbDeviceCount, 2);
-    EXPECT_EQ(languageFile(), kNoSupportLine);
+    EXPECT_EQ(m_check->failureKey(), QStringLiteral("NOSUPPORT"));
 
     // The camera on the supported device is found whatever its name.
     m_video.push_back(Video(4, QStringLiteral("UVC Camera (1bcf:2c99)"), "1BCF", "2C99", "1-2"));
@@ -222,7 +198,7 @@ TEST_F(SupportCheckTest, AnUnavailableDeviceListIsReportedAndEmptiesTheTables) {
     EXPECT_EQ(m_app.m_nCameraCount, 0);
     EXPECT_TRUE(m_app.m_strCameraName[0].isEmpty());
     EXPECT_FALSE(m_check->cameras()[0].isValid());
-    EXPECT_EQ(languageFile(), kNoSupportLine);
+    EXPECT_EQ(m_check->failureKey(), QStringLiteral("NOSUPPORT"));
     EXPECT_EQ(m_controller.depth(), 0);
 }
 
@@ -239,11 +215,10 @@ TEST_F(SupportCheckTest, AnUnreadableDeviceEndsTheTable) {
     EXPECT_EQ(m_app.m_strCameraName[0], "A");
 }
 
-TEST_F(SupportCheckTest, NoVideoDeviceLooksUpNoHardware) {
+TEST_F(SupportCheckTest, NoVideoDeviceReportsNoHardware) {
     m_usb.devices = {Usb("1BCF", "2C99", QStringLiteral("Microscope"), "1-2")};
     EXPECT_EQ(m_check->FindSupportedCameras(), 0);
-    EXPECT_EQ(languageFile(), QByteArray("[WndMessage]\nNOHARDWARE=") +
-                                  QStringLiteral("没有找到硬件设备").toUtf8() + "\n");
+    EXPECT_EQ(m_check->failureKey(), QStringLiteral("NOHARDWARE"));
     EXPECT_EQ(m_app.m_nUsbDeviceCount, 1);
     EXPECT_TRUE(m_boxes.empty());
     EXPECT_EQ(m_controller.depth(), 0);

@@ -20,7 +20,10 @@
 #include "contracts/Image.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/CommandIds.h"
+#include "capture/CaptureController.h"
+#include "display/DisplayWorker.h"
 #include "mainwnd/TavrelDlg.h"
+#include "output/RecordingController.h"
 
 class CameraWindowTest : public QObject {
     Q_OBJECT
@@ -66,9 +69,9 @@ private Q_SLOTS:
 
     void opensTheCameraAtStartAndShowsFrames() {
         start({});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(m_app->m_nCameraCount, 1);
-        QCOMPARE(dlg.captureGraph().state(), CaptureGraph::State::Running);
+        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
         QVERIFY(waitForFrame(dlg));
         QCOMPARE(dlg.statusText(0), QStringLiteral("640 X 480"));
         QCOMPARE(dlg.statusText(1), QStringLiteral("100%"));
@@ -76,12 +79,12 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !dlg.preview()->image().isNull(); }, 5000));
         QCOMPARE(dlg.preview()->image().size(), QSize(640, 480));
         // Now that a frame exists, the Play tool tip offers to stop.
-        QCOMPARE(dlg.OnToolTipText(Cmd::Play), dlg.m_strStop);
+        QCOMPARE(dlg.OnToolTipText(Cmd::Play), dlg.texts().m_strStop);
     }
 
     void normalModeListsOneFlatList() {
         start({});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(texts(dlg.resolutionMenu()),
                  QStringList({"640 X 480", "800 X 600", "1280 X 720", "1920 X 1080"}));
         QVERIFY(dlg.menuAction(40018)->isChecked());
@@ -91,100 +94,100 @@ private Q_SLOTS:
 
     void factoryModePickOfAnMjpgEntryChangesTheStream() {
         start({QStringLiteral("-FACTORYMODE=1")});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QMenu* resolution = dlg.resolutionMenu();
         QCOMPARE(texts(resolution), QStringList({"YUV", "MJPG"}));
         QVERIFY(resolution->actions()[0]->isChecked());
         QVERIFY(waitForFrame(dlg));
 
         dlg.OnCommand(40056 + 2);  // MJPG 1280 X 720
-        QCOMPARE(dlg.streamFormats().m_nResolutionIndex, 2);
-        QVERIFY(dlg.streamFormats().m_bMjpgSelected);
+        QCOMPARE(dlg.camera().streamFormats().m_nResolutionIndex, 2);
+        QVERIFY(dlg.camera().streamFormats().m_bMjpgSelected);
         QVERIFY(dlg.menuAction(40058)->isChecked());
         QVERIFY(!dlg.menuAction(40018)->isChecked());
         QVERIFY(resolution->actions()[1]->isChecked());
         QVERIFY(!resolution->actions()[0]->isChecked());
-        QCOMPARE(dlg.videoWidth(), 1280);
+        QCOMPARE(dlg.view().videoWidth(), 1280);
         QCOMPARE(dlg.statusText(0), QStringLiteral("1280 X 720"));
         QVERIFY(QTest::qWaitFor([&] { return dlg.frameStore().frameSizes().width == 1280; }, 5000));
 
         dlg.OnCommand(Cmd::Resolution640x480);
-        QCOMPARE(dlg.videoWidth(), 640);
-        QVERIFY(!dlg.streamFormats().m_bMjpgSelected);
+        QCOMPARE(dlg.view().videoWidth(), 640);
+        QVERIFY(!dlg.camera().streamFormats().m_bMjpgSelected);
         QVERIFY(dlg.menuAction(40018)->isChecked());
     }
 
     void playStopTwiceReturnsToRunning() {
         start({});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QVERIFY(waitForFrame(dlg));
         dlg.OnCommand(Cmd::Play);
         QVERIFY(!dlg.wantPreview());
-        QCOMPARE(dlg.captureGraph().state(), CaptureGraph::State::Rendered);
+        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Rendered);
         QCOMPARE(dlg.toolbarImage(ToolSlot::Play), Icon::Paused);
         QVERIFY(dlg.menuAction(Cmd::Play)->isChecked());
-        QCOMPARE(dlg.OnToolTipText(Cmd::Play), dlg.m_strPlay);
+        QCOMPARE(dlg.OnToolTipText(Cmd::Play), dlg.texts().m_strPlay);
         dlg.OnCommand(Cmd::Play);
         QVERIFY(dlg.wantPreview());
-        QCOMPARE(dlg.captureGraph().state(), CaptureGraph::State::Running);
+        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
         QCOMPARE(dlg.toolbarImage(ToolSlot::Play), Icon::Playing);
         QVERIFY(!dlg.menuAction(Cmd::Play)->isChecked());
     }
 
     void aFormatChosenWhilePausedStartsWithPlay() {
         start({});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QVERIFY(waitForFrame(dlg));
         dlg.OnCommand(Cmd::Play);  // pause
         dlg.OnCommand(40019);      // 800 X 600 while paused: no picture until it runs again
         QVERIFY(!dlg.frameStore().hasCurrentImage());
-        QCOMPARE(dlg.captureGraph().state(), CaptureGraph::State::Built);
+        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Built);
         dlg.OnCommand(Cmd::Play);
         QVERIFY(dlg.wantPreview());
-        QCOMPARE(dlg.captureGraph().state(), CaptureGraph::State::Running);
+        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
         QVERIFY(waitForFrame(dlg));
-        QCOMPARE(dlg.videoWidth(), 800);
+        QCOMPARE(dlg.view().videoWidth(), 800);
     }
 
     void playWithoutCameraFindsOnePluggedInMeanwhile() {
         start({});
         m_app->m_bVirtualCamera = true;
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         dlg.cameraSystem().virtualDevice()->unplug();
-        dlg.FreeCaptureFilters();
+        dlg.camera().FreeCaptureFilters();
         dlg.frameStore().DeleteCurrentImage();
-        QVERIFY(!dlg.captureGraph().source());
+        QVERIFY(!dlg.camera().captureGraph().source());
         dlg.cameraSystem().virtualDevice()->plug();
         dlg.OnCommand(Cmd::Play);
-        QCOMPARE(dlg.captureGraph().state(), CaptureGraph::State::Running);
+        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
         QVERIFY(waitForFrame(dlg));
     }
 
     void powerLineFrequencyNeedsAFrame() {
         start({});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         // At the first build no frame had arrived: the stored choice is only shown.
         QVERIFY(dlg.menuAction(Cmd::Freq60Hz)->isChecked());
         QVERIFY(waitForFrame(dlg));
         dlg.OnCommand(Cmd::Freq50Hz);
-        QCOMPARE(dlg.streamFormats().m_nPowerLineFreq, 1);
+        QCOMPARE(dlg.camera().streamFormats().m_nPowerLineFreq, 1);
         QVERIFY(dlg.menuAction(Cmd::Freq50Hz)->isChecked());
         QVERIFY(!dlg.menuAction(Cmd::Freq60Hz)->isChecked());
         long value = 0;
-        QVERIFY(dlg.captureGraph().source()->getPowerLineFrequency(&value));
+        QVERIFY(dlg.camera().captureGraph().source()->getPowerLineFrequency(&value));
         QCOMPARE(value, 1L);
     }
 
     void stillButtonArmsAfterAFormatChange() {
         start({QStringLiteral("-FACTORYMODE=1")});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         std::atomic<int> snapshots{0};
-        dlg.frameIntake().takeSnapshot = [&] { ++snapshots; };
+        dlg.camera().frameIntake().takeSnapshot = [&] { ++snapshots; };
         QVERIFY(waitForFrame(dlg));
         dlg.OnCommand(40019);  // a resolution choice resets the trigger
         auto* device = dlg.cameraSystem().virtualDevice();
         device->pressSnapshotButton();
-        QVERIFY(QTest::qWaitFor([&] { return bool(dlg.frameIntake().m_bStillArmed); }, 3000));
+        QVERIFY(QTest::qWaitFor([&] { return bool(dlg.camera().frameIntake().m_bStillArmed); }, 3000));
         QCOMPARE(snapshots.load(), 0);
         device->pressSnapshotButton();
         QVERIFY(QTest::qWaitFor([&] { return snapshots.load() == 1; }, 3000));
@@ -192,7 +195,7 @@ private Q_SLOTS:
 
     void zoomAndMirrorSequences() {
         start({});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QVERIFY(waitForFrame(dlg));
         QVERIFY(!dlg.toolAction(Cmd::ZoomOut)->isEnabled());
         for (int i = 0; i < 12; ++i) {
@@ -232,7 +235,7 @@ private Q_SLOTS:
     void commandsAreGreyedUntilAFrameArrives() {
         start({});
         m_app->m_bVirtualCamera = false;  // no camera at all
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         for (int id : {Cmd::Snap, Cmd::Record, Cmd::ZoomIn, Cmd::ZoomOut, Cmd::HMirror,
                        Cmd::MirrorReset, Cmd::ChooseFolder}) {
             QVERIFY2(!dlg.menuAction(id)->isEnabled(), qPrintable(QString::number(id)));
@@ -245,9 +248,9 @@ private Q_SLOTS:
         ProfileFile(m_app->m_strSettingFile)
             .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"),
                          m_dir->filePath(QStringLiteral("keys")) + QLatin1Char('/'));
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         std::atomic<int> snapshots{0};
-        dlg.frameIntake().takeSnapshot = [&] { ++snapshots; };
+        dlg.camera().frameIntake().takeSnapshot = [&] { ++snapshots; };
         dlg.show();
         dlg.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
@@ -279,12 +282,12 @@ private Q_SLOTS:
         QVERIFY(dlg.statusText(2).endsWith(QLatin1String(".jpg")));
         QVERIFY(QFileInfo::exists(dlg.statusText(2)));
         QTest::keyClick(&dlg, Qt::Key_R);
-        QVERIFY(dlg.recorder().recordState() == 0);
+        QVERIFY(dlg.recording().recorder().state() != RecordState::Idle);
         QVERIFY(
-            QTest::qWaitFor([&] { return dlg.recorder().state() == RecordState::Running; }, 5000));
+            QTest::qWaitFor([&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
         QTest::qWait(300);
         QTest::keyClick(&dlg, Qt::Key_R);
-        QVERIFY(dlg.recorder().recordState() == 1);
+        QVERIFY(dlg.recording().recorder().state() == RecordState::Idle);
         QVERIFY(dlg.statusText(2).endsWith(QLatin1String(".mpeg")));
         QVERIFY(QFileInfo::exists(dlg.statusText(2)));
         QTest::keyClick(&dlg, Qt::Key_Q, Qt::ControlModifier);
@@ -296,7 +299,7 @@ private Q_SLOTS:
         const QString folder = m_dir->filePath(QStringLiteral("shots")) + QLatin1Char('/');
         ProfileFile(m_app->m_strSettingFile)
             .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), folder);
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QVERIFY(waitForFrame(dlg));
         QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > 0; }, 5000));
 
@@ -311,16 +314,16 @@ private Q_SLOTS:
         QCOMPARE(dlg.toolbarImage(ToolSlot::Record), Icon::Recording);
         QVERIFY(dlg.menuAction(Cmd::Record)->isChecked());
         QVERIFY(
-            QTest::qWaitFor([&] { return dlg.recorder().state() == RecordState::Running; }, 5000));
+            QTest::qWaitFor([&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
         QTest::qWait(1500);
-        QVERIFY(dlg.statusText(2).contains(dlg.m_strTimeLen));  // the status timer runs
+        QVERIFY(dlg.statusText(2).contains(dlg.recording().m_strTimeLen));  // the status timer runs
         dlg.OnCommand(Cmd::Record);
         QCOMPARE(dlg.toolbarImage(ToolSlot::Record), Icon::Record);
         QVERIFY(!dlg.menuAction(Cmd::Record)->isChecked());
         const QString movie = dlg.statusText(2);
         QVERIFY2(movie.endsWith(QLatin1String(".mpeg")), qPrintable(movie));
         QVERIFY(QFileInfo(movie).size() > 10000);
-        QVERIFY(dlg.recorder().writtenFrames() >= 24);
+        QVERIFY(dlg.recording().recorder().writtenFrames() >= 24);
     }
 
     void aSnapshotThatCannotBeWrittenSaysSo() {
@@ -328,12 +331,12 @@ private Q_SLOTS:
         ProfileFile(m_app->m_strSettingFile)
             .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"),
                          m_dir->filePath(QStringLiteral("no/such/folder/")));
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QVERIFY(waitForFrame(dlg));
         QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > 0; }, 5000));
         dlg.OnCommand(Cmd::Snap);
         QVERIFY(dlg.statusText(2).endsWith(
-            GetLanguageText(QStringLiteral("MainWnd"), QStringLiteral("SNAPFAILED"), QString())));
+            m_app->m_texts.text("MainWnd", "SNAPFAILED")));
     }
 };
 

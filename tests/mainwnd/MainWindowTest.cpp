@@ -20,7 +20,9 @@
 #include "app/TavrelApp.h"
 #include "mainwnd/AboutDlg.h"
 #include "mainwnd/CommandIds.h"
+#include "capture/CaptureController.h"
 #include "mainwnd/TavrelDlg.h"
+#include "output/RecordingController.h"
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -67,7 +69,7 @@ private Q_SLOTS:
 
     void normalModeKeepsOnlyResolutionAndFrequency() {
         start();
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(settingMenuTexts(dlg), QStringList({"menu", "menu"}));
         QVERIFY(!dlg.menuAction(Cmd::Property));
         QVERIFY(!dlg.menuAction(Cmd::SaveParameters));
@@ -79,7 +81,7 @@ private Q_SLOTS:
 
     void factoryModeKeepsEveryEntry() {
         start({QStringLiteral("-FACTORYMODE=1")});
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(settingMenuTexts(dlg), QStringList({"menu", "menu", QString::number(Cmd::Property),
                                                      QString::number(Cmd::PanZoomWindow),
                                                      QString::number(Cmd::SaveParameters),
@@ -89,7 +91,7 @@ private Q_SLOTS:
 
     void firstStartWritesJapaneseTexts() {
         start();
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QVERIFY(m_app->m_strLanguageFile.endsWith(QLatin1String("/Language/Japanese.lng")));
         QVERIFY(QFile::exists(m_app->m_strLanguageFile));
         const QString fileText =
@@ -98,13 +100,13 @@ private Q_SLOTS:
         QVERIFY(!fileText.isEmpty());
         QCOMPARE(dlg.menuAction(Cmd::ChooseFolder)->text(), fileText);
         // The Play item ends up with the STOP text after OPEN, PLAY and STOP were applied.
-        QCOMPARE(dlg.menuAction(Cmd::Play)->text(), dlg.m_strStop);
-        QCOMPARE(dlg.topMenu(0)->title(), dlg.m_strMenuFile);
+        QCOMPARE(dlg.menuAction(Cmd::Play)->text(), dlg.texts().m_strStop);
+        QCOMPARE(dlg.topMenu(0)->title(), dlg.texts().m_strMenuFile);
     }
 
     void languageSwitchUpdatesMenuAtOnce() {
         start();
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         const QString japaneseFile = dlg.topMenu(0)->title();
         dlg.OnCommand(Cmd::LangEnglish);
         QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("File"));
@@ -122,51 +124,51 @@ private Q_SLOTS:
     void editedStopTextShowsOnPlayItem() {
         start();
         {
-            CTavrelDlg first(*m_app);
+            CTavrelDlg first(*m_app, *m_app);
             first.OnCommand(Cmd::LangEnglish);
         }
         ProfileFile(m_app->m_strLanguageFile)
             .writeString(QStringLiteral("MainWnd"), QStringLiteral("STOP"),
                          QStringLiteral("Freeze!"));
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(dlg.menuAction(Cmd::Play)->text(), QStringLiteral("Freeze!"));
     }
 
     void menuAndMENUAreOneSection() {
         start();
         {
-            CTavrelDlg first(*m_app);
+            CTavrelDlg first(*m_app, *m_app);
             first.OnCommand(Cmd::LangEnglish);
         }
         ProfileFile lng(m_app->m_strLanguageFile);
         lng.writeString(QStringLiteral("menu"), QStringLiteral("LAN"), QStringLiteral("Tongue"));
         lng.writeString(QStringLiteral("MENU"), QStringLiteral("file"), QStringLiteral("Dossier"));
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("Dossier"));
-        QCOMPARE(dlg.m_strMenuLanguage, QStringLiteral("Tongue"));
+        QCOMPARE(dlg.texts().m_strMenuLanguage, QStringLiteral("Tongue"));
     }
 
     void toolTipsFollowStateAndMode() {
         start();
         {
-            CTavrelDlg dlg(*m_app);
+            CTavrelDlg dlg(*m_app, *m_app);
             dlg.OnCommand(Cmd::LangEnglish);
             // No frame has arrived: the Play button offers to start the camera.
-            QCOMPARE(dlg.OnToolTipText(Cmd::Play), dlg.m_strOpen);
-            QCOMPARE(dlg.OnToolTipText(Cmd::Snap), dlg.m_strSnap);
-            QCOMPARE(dlg.OnToolTipText(Cmd::VMirror), dlg.m_strVMirror);
+            QCOMPARE(dlg.OnToolTipText(Cmd::Play), dlg.texts().m_strOpen);
+            QCOMPARE(dlg.OnToolTipText(Cmd::Snap), dlg.texts().m_strSnap);
+            QCOMPARE(dlg.OnToolTipText(Cmd::VMirror), dlg.texts().m_strVMirror);
             // Manual exposure now: the button offers automatic exposure.
-            QCOMPARE(dlg.OnToolTipText(Cmd::Property), dlg.m_strAutoExposure);
+            QCOMPARE(dlg.OnToolTipText(Cmd::Property), dlg.texts().m_strAutoExposure);
             QVERIFY(dlg.OnToolTipText(Cmd::About).isEmpty());
         }
         start({QStringLiteral("-FACTORYMODE=1")});
-        CTavrelDlg factory(*m_app);
-        QCOMPARE(factory.OnToolTipText(Cmd::Property), factory.m_strProperty);
+        CTavrelDlg factory(*m_app, *m_app);
+        QCOMPARE(factory.OnToolTipText(Cmd::Property), factory.texts().m_strProperty);
     }
 
     void commandsWithoutCameraChangeNothing() {
         start();
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         bool pickerCalled = false;
         dlg.setFolderPicker([&](QWidget*, const QString&, const QString&) {
             pickerCalled = true;
@@ -194,7 +196,7 @@ private Q_SLOTS:
 
     void saveFolderDefaultsToPictures() {
         start();
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(dlg.saveFolder(), m_dir->filePath(QStringLiteral("Pictures")) + QLatin1Char('/'));
         ProfileFile(m_app->m_strSettingFile)
             .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"),
@@ -206,7 +208,7 @@ private Q_SLOTS:
     void escapeAndEnterCloseTheWindow() {
         start();
         for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
-            CTavrelDlg dlg(*m_app);
+            CTavrelDlg dlg(*m_app, *m_app);
             dlg.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dlg));
             QTest::keyClick(&dlg, Qt::Key(key));
@@ -216,7 +218,7 @@ private Q_SLOTS:
 
     void exitCommandClosesTheWindow() {
         start();
-        CTavrelDlg dlg(*m_app);
+        CTavrelDlg dlg(*m_app, *m_app);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         dlg.OnCommand(Cmd::Exit);
@@ -253,13 +255,12 @@ private Q_SLOTS:
     void aboutCancelChangesNothingAndTextsFollowLanguage() {
         start();
         {
-            CTavrelDlg dlg(*m_app);
+            CTavrelDlg dlg(*m_app, *m_app);
             dlg.OnCommand(Cmd::LangEnglish);
         }
         const QString before = settingsValue("LANGUAGESET", "LANGUAGE");
         CAboutDlg about(*m_app);
-        QCOMPARE(about.windowTitle(), GetLanguageText(QStringLiteral("AboutWnd"),
-                                                      QStringLiteral("MainCaption"), QString()));
+        QCOMPARE(about.windowTitle(), m_app->m_texts.text("AboutWnd", "MainCaption"));
         QVERIFY(about.nameLabel()->text().contains(QLatin1String("Tavrel")));
         QTimer::singleShot(0, &about, [&] { QTest::keyClick(&about, Qt::Key_Escape); });
         QCOMPARE(about.exec(), int(QDialog::Rejected));

@@ -158,14 +158,14 @@ TEST(RecorderState, RequestAndStopBeforeTheFirstFrameOpenNothing) {
     QTemporaryDir dir;
     TestRecorder t;
     EXPECT_EQ(t.rec.state(), RecordState::Idle);
-    EXPECT_EQ(t.rec.recordState(), 1);
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
     t.rec.StartPendingRecording(320, 240);  // no request: nothing happens
     EXPECT_EQ(t.rec.state(), RecordState::Idle);
 
     const QString folder = dir.path() + "/";
     ASSERT_TRUE(t.rec.Request(folder, at(42)));
     EXPECT_EQ(t.rec.state(), RecordState::Requested);
-    EXPECT_EQ(t.rec.recordState(), 0);
+    EXPECT_NE(t.rec.state(), RecordState::Idle);
     EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009- 42.mpeg");
     EXPECT_FALSE(t.rec.Request(folder, at(43)));  // already requested
     EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009- 42.mpeg");
@@ -173,7 +173,7 @@ TEST(RecorderState, RequestAndStopBeforeTheFirstFrameOpenNothing) {
 
     t.rec.Stop();
     EXPECT_EQ(t.rec.state(), RecordState::Idle);
-    EXPECT_EQ(t.rec.recordState(), 1);
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
     t.rec.StartPendingRecording(320, 240);  // the withdrawn request opens nothing
     EXPECT_EQ(t.started, 0);
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
@@ -189,7 +189,7 @@ TEST(RecorderState, TheFirstFrameAfterARequestOpensTheFileOnce) {
     EXPECT_EQ(t.rec.state(), RecordState::Requested);
     t.rec.StartPendingRecording(320, 240);
     EXPECT_EQ(t.rec.state(), RecordState::Running);
-    EXPECT_EQ(t.rec.recordState(), 0);
+    EXPECT_NE(t.rec.state(), RecordState::Idle);
     EXPECT_EQ(t.started, 1);
     t.rec.StartPendingRecording(640, 480);  // later frames change nothing
     EXPECT_EQ(t.started, 1);
@@ -201,7 +201,7 @@ TEST(RecorderState, TheFirstFrameAfterARequestOpensTheFileOnce) {
                     .hasMatch())
         << t.rec.startText().toStdString();
     t.rec.Stop();
-    EXPECT_EQ(t.rec.recordState(), 1);
+    EXPECT_EQ(t.rec.state(), RecordState::Idle);
     EXPECT_EQ(t.openFailed, 0);
     EXPECT_EQ(t.writeFailed, 0);
 }
@@ -409,7 +409,7 @@ TEST(RecorderFile, AFullDiskEndsTheRecordingWithAPlayableFile) {
         }
         if (t.writeFailed != 1)
             result = 13;  // the limit was never hit, or reported twice
-        else if (t.rec.state() != RecordState::Idle || t.rec.recordState() != 1)
+        else if (t.rec.state() != RecordState::Idle)
             result = 14;
         else if (t.rec.SampleFrame(composedFrame(0, 640, 480)))
             result = 15;  // samples are still taken

@@ -10,6 +10,7 @@
 #include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
 #include "settings/TextTable.h"
+#include "settings/Texts.h"
 
 #include "support/TestFiles.h"
 
@@ -81,7 +82,7 @@ TEST_F(LanguageTextTest, LongValueIsCutAndTheCutValueWrittenBack) {
 }
 
 TEST_F(LanguageTextTest, LookupsFollowTheLanguageFileInForce) {
-    EXPECT_EQ(GetLanguageText("MainWnd", "STOP", QString(300, u'静')), QString(259, u'静'));
+    EXPECT_EQ(Texts().text("MainWnd", "STOP", QString(300, u'静')), QString(259, u'静'));
 
     AppLocations locations;
     locations.configRoot = m_dir.path();
@@ -91,16 +92,16 @@ TEST_F(LanguageTextTest, LookupsFollowTheLanguageFileInForce) {
     app.InitSettings(locations, ParseCommandLine({}));
     ASSERT_FALSE(QFileInfo::exists(app.m_strLanguageFile));
 
-    EXPECT_EQ(GetLanguageText("MainWnd", "STOP", U("静止")), U("一時停止"));
+    EXPECT_EQ(app.m_texts.text("MainWnd", "STOP", U("静止")), U("一時停止"));
     EXPECT_TRUE(QFileInfo::exists(languageFile("Japanese")));
     app.SetLanguageName("English");
-    EXPECT_EQ(GetLanguageText("mainwnd", "stop", U("静止")), "Pause");
+    EXPECT_EQ(app.m_texts.text("mainwnd", "stop", U("静止")), "Pause");
     app.SetLanguageName("Chinese");
-    EXPECT_EQ(GetLanguageText("MainWnd", "STOP", U("静止")), U("静止"));
+    EXPECT_EQ(app.m_texts.text("MainWnd", "STOP", U("静止")), U("静止"));
 
     // The English file holds the blank before its note, quoted so that it survives.
     app.SetLanguageName("English");
-    EXPECT_EQ(GetLanguageText("MainWnd", "SNAPFAILED", U("（保存失败）")), " (not saved)");
+    EXPECT_EQ(app.m_texts.text("MainWnd", "SNAPFAILED", U("（保存失败）")), " (not saved)");
 }
 
 TEST_F(LanguageTextTest, UnwritableLanguageFolderStillYieldsTexts) {
