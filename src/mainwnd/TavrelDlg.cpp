@@ -1,18 +1,10 @@
 #include "mainwnd/TavrelDlg.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QHelpEvent>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
-#include <QStatusBar>
-#include <QToolBar>
-#include <QToolButton>
-#include <QToolTip>
 #include <algorithm>
 
 #include "capture/CameraSystem.h"
@@ -24,9 +16,9 @@
 #include "display/MaskWnd.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/AboutDlg.h"
+#include "mainwnd/CommandBars.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/Icons.h"
-#include "mainwnd/ResolutionMenu.h"
 #include "mainwnd/SaveFolder.h"
 #include "output/RecordingController.h"
 #include "settings/AppSettings.h"
@@ -54,11 +46,13 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     m_view.SetFactoryMode(m_bFactoryMode);
     m_display = std::make_unique<DisplayWorker>(m_frameStore, m_overlay, m_preview);
 
-    BuildMenus();
+    m_bars = new CommandBars(
+        *this, m_bFactoryMode, [this](int id) { OnCommand(id); },
+        [this](int id) { return OnToolTipText(id); });
+    // Until a camera runs, Play shows as checked.
+    SetMenuChecked(Cmd::Play, true);
     LoadSaveFolder();
     ApplyLanguageTexts();
-    BuildToolBar();
-    BuildStatusBar();
     ConnectControllers();
 
     if (FindSupportedCameras() > 0) {
@@ -86,136 +80,6 @@ CTavrelDlg::~CTavrelDlg() {
 // ---------------------------------------------------------------------------------------------
 // Building the window
 
-QAction* CTavrelDlg::AddCommandAction(const CommandRow& row, QMenu* menu) {
-    auto* action = new QAction(QLatin1String(row.fixedText), this);
-    action->setData(row.id);
-    action->setCheckable(row.checkable);
-    QList<QKeySequence> keys;
-    for (QKeyCombination key : row.keys) {
-        if (key.key() != Qt::Key_unknown) {
-            keys << QKeySequence(key);
-        }
-    }
-    action->setShortcuts(keys);
-    const int id = row.id;
-    connect(action, &QAction::triggered, this, [this, id, action] {
-        // Check marks are set by the handlers alone: undo the toggle Qt made on the click.
-        if (action->isCheckable()) {
-            action->setChecked(!action->isChecked());
-        }
-        OnCommand(id);
-    });
-    if (menu) {
-        menu->addAction(action);
-        m_menuActions[id] = action;
-    } else {
-        addAction(action);  // a key without a menu item
-    }
-    return action;
-}
-
-void CTavrelDlg::BuildMenus() {
-    QMenuBar* bar = menuBar();
-    const char* titles[6] = {"File", "Setting", "Control", "Zoom", "Mirr", "About"};
-    for (size_t i = 0; i < m_topMenus.size(); ++i) {
-        m_topMenus[i] = bar->addMenu(QLatin1String(titles[i]));
-    }
-    QMenu* setting = m_topMenus[1];
-    m_menuResolution = setting->addMenu(QStringLiteral("Resolution"));
-    m_resolution = std::make_unique<ResolutionMenu>(m_menuResolution, m_bFactoryMode,
-                                                    [this](int id) { OnCommand(id); });
-    m_menuFrequency = setting->addMenu(QStringLiteral("Frequency"));
-
-    for (const CommandRow& row : MainCommands()) {
-        if (row.factoryOnly && !m_bFactoryMode) {
-            continue;  // the toolbar button, if any, stays
-        }
-        QMenu* menu = nullptr;
-        switch (row.menu) {
-            case MenuPlace::None: break;
-            case MenuPlace::File: menu = m_topMenus[0]; break;
-            case MenuPlace::Setting: menu = setting; break;
-            case MenuPlace::Frequency: menu = m_menuFrequency; break;
-            case MenuPlace::Control: menu = m_topMenus[2]; break;
-            case MenuPlace::Zoom: menu = m_topMenus[3]; break;
-            case MenuPlace::Mirror: menu = m_topMenus[4]; break;
-            case MenuPlace::About: menu = m_topMenus[5]; break;
-            case MenuPlace::Language:
-                if (!m_menuLanguage) {
-                    m_menuLanguage = m_topMenus[5]->addMenu(QStringLiteral("Language"));
-                }
-                menu = m_menuLanguage;
-                break;
-        }
-        if (row.menu == MenuPlace::None || menu) {
-            QAction* action = AddCommandAction(row, menu);
-            if (row.menu == MenuPlace::Language) {
-                action->setIcon(IconById(Icon::FlagChinese + (row.id - Cmd::LangChinese)));
-            }
-        }
-    }
-    // Until a camera runs, Play shows as checked.
-    SetMenuChecked(Cmd::Play, true);
-}
-
-void CTavrelDlg::BuildToolBar() {
-    m_wndToolBar = addToolBar(QStringLiteral("Toolbar"));
-    m_wndToolBar->setObjectName(QStringLiteral("MainToolBar"));
-    m_wndToolBar->setMovable(false);
-    m_wndToolBar->setFloatable(false);
-    m_wndToolBar->setIconSize(QSize(22, 20));
-    m_wndToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    m_wndToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    for (int slot = 0; slot < int(m_toolSlots.size()); ++slot) {
-        const auto rows = MainCommands();
-        const auto row = std::find_if(rows.begin(), rows.end(),
-                                      [slot](const CommandRow& r) { return r.toolSlot == slot; });
-        if (row == rows.end()) {
-            continue;
-        }
-        if (slot == ToolSlot::ZoomIn || slot == ToolSlot::HMirror || slot == ToolSlot::Property) {
-            m_wndToolBar->addSeparator();
-        }
-        const int id = row->id;
-        auto* action = new QAction(this);
-        action->setData(id);
-        // Mirror buttons show a pressed state; the handlers set it.
-        action->setCheckable(id == Cmd::HMirror || id == Cmd::VMirror);
-        connect(action, &QAction::triggered, this, [this, id, action] {
-            if (action->isCheckable()) {
-                action->setChecked(!action->isChecked());  // the handler decides
-            }
-            OnCommand(id);
-        });
-        m_wndToolBar->addAction(action);
-        m_toolActions[id] = action;
-        m_toolSlots[size_t(slot)] = action;
-        SetToolbarImage(slot, row->toolIcon);
-        if (QWidget* button = m_wndToolBar->widgetForAction(action)) {
-            button->installEventFilter(this);
-            button->setMinimumSize(30, 30);
-        }
-    }
-}
-
-void CTavrelDlg::BuildStatusBar() {
-    QStatusBar* bar = statusBar();
-    bar->setSizeGripEnabled(false);
-    const int widths[3] = {80, 50, 100};
-    for (int pane = 0; pane < 3; ++pane) {
-        auto* label = new QLabel(bar);
-        label->setMinimumWidth(widths[pane]);
-        label->setTextInteractionFlags(Qt::NoTextInteraction);
-        if (pane < 2) {
-            label->setFixedWidth(widths[pane]);
-            bar->addWidget(label);
-        } else {
-            bar->addWidget(label, 1);
-        }
-        m_statusPanes[size_t(pane)] = label;
-    }
-}
-
 // What the controllers report becomes menu states, toolbar pictures and texts.
 void CTavrelDlg::ConnectControllers() {
     CaptureController* camera = m_camera.get();
@@ -223,7 +87,7 @@ void CTavrelDlg::ConnectControllers() {
     connect(camera, &CaptureController::videoSizeChanged, this,
             [this](int width, int height) { m_view.SetVideoSize(width, height); });
     connect(camera, &CaptureController::formatsChanged, this, [this] {
-        m_resolution->Rebuild(m_camera->streamFormats());
+        m_bars->resolution().Rebuild(m_camera->streamFormats());
         CheckResolutionEntry();
     });
     connect(camera, &CaptureController::pictureCleared, this, [this] {
@@ -259,7 +123,6 @@ void CTavrelDlg::ConnectControllers() {
     connect(m_recording.get(), &RecordingController::recordingChanged, this, [this](bool on) {
         SetToolbarImage(ToolSlot::Record, on ? Icon::Recording : Icon::Record);
         SetMenuChecked(Cmd::Record, on);
-        m_wndToolBar->update();
     });
     connect(m_recording.get(), &RecordingController::statusText, this,
             [this](const QString& text) { SetStatusText(2, text); });
@@ -269,52 +132,39 @@ void CTavrelDlg::ConnectControllers() {
 // Small state setters
 
 QAction* CTavrelDlg::menuAction(int id) const {
-    auto it = m_menuActions.find(id);
-    if (it != m_menuActions.end()) {
-        return it->second;
-    }
-    return m_resolution ? m_resolution->action(id) : nullptr;
+    return m_bars->menuAction(id);
 }
 
 QAction* CTavrelDlg::toolAction(int id) const {
-    auto it = m_toolActions.find(id);
-    return it == m_toolActions.end() ? nullptr : it->second;
+    return m_bars->toolAction(id);
+}
+
+int CTavrelDlg::toolbarImage(int slot) const {
+    return m_bars->toolbarImage(slot);
 }
 
 QMenu* CTavrelDlg::topMenu(int position) const {
-    const auto actions = menuBar()->actions();
-    if (position < 0 || position >= actions.size()) {
-        return nullptr;
-    }
-    return actions[position]->menu();
+    return m_bars->topMenu(position);
 }
 
 QMenu* CTavrelDlg::resolutionMenu() const {
-    return m_menuResolution;
-}
-
-void CTavrelDlg::SetMenuChecked(int id, bool checked) {
-    if (QAction* action = menuAction(id)) {
-        action->setChecked(checked);
-    }
-}
-
-void CTavrelDlg::SetToolbarImage(int slot, int iconId) {
-    m_toolbarImages.at(size_t(slot)) = iconId;
-    if (QAction* action = m_toolSlots.at(size_t(slot))) {
-        action->setIcon(IconById(iconId));
-    }
-}
-
-void CTavrelDlg::SetStatusText(int pane, const QString& text) {
-    if (QLabel* label = m_statusPanes.at(size_t(pane))) {
-        label->setText(text);
-    }
+    return m_bars->resolutionMenu();
 }
 
 QString CTavrelDlg::statusText(int pane) const {
-    QLabel* label = m_statusPanes.at(size_t(pane));
-    return label ? label->text() : QString();
+    return m_bars->statusText(pane);
+}
+
+void CTavrelDlg::SetMenuChecked(int id, bool checked) {
+    m_bars->SetMenuChecked(id, checked);
+}
+
+void CTavrelDlg::SetToolbarImage(int slot, int iconId) {
+    m_bars->SetToolbarImage(slot, iconId);
+}
+
+void CTavrelDlg::SetStatusText(int pane, const QString& text) {
+    m_bars->SetStatusText(pane, text);
 }
 
 void CTavrelDlg::NoteFailure(const QString& key) {
@@ -335,21 +185,7 @@ void CTavrelDlg::ApplyLanguageTexts() {
     m_texts.Load(m_settings.m_texts);
     m_recording->ApplyLanguageTexts();
     setWindowTitle(m_texts.m_strCaption);
-    const QString* titles[6] = {&m_texts.m_strMenuFile, &m_texts.m_strMenuSetting,
-                                &m_texts.m_strMenuControl, &m_texts.m_strMenuZoom,
-                                &m_texts.m_strMenuMirror, &m_texts.m_strMenuAbout};
-    for (size_t i = 0; i < m_topMenus.size(); ++i) {
-        m_topMenus[i]->setTitle(*titles[i]);
-    }
-    for (const CommandRow& row : MainCommands()) {
-        QAction* action = menuAction(row.id);
-        if (row.text && action) {
-            action->setText(m_texts.*row.text);
-        }
-    }
-    m_menuResolution->setTitle(m_texts.m_strResolution);
-    m_menuFrequency->setTitle(m_texts.m_strFrequency);
-    m_menuLanguage->setTitle(m_texts.m_strMenuLanguage);
+    m_bars->ApplyTexts(m_texts);
     if (m_camera->hasSource()) {
         SetMenuChecked(Cmd::Play, !m_camera->wantPreview());
     }
@@ -396,13 +232,7 @@ bool CTavrelDlg::GuardHolds(Guard guard) const {
 
 void CTavrelDlg::UpdateCommandEnables() {
     for (const CommandRow& row : MainCommands()) {
-        const bool enabled = row.built && GuardHolds(row.guard);
-        if (QAction* action = menuAction(row.id)) {
-            action->setEnabled(enabled);
-        }
-        if (QAction* action = toolAction(row.id)) {
-            action->setEnabled(enabled);
-        }
+        m_bars->SetEnabled(row.id, row.built && GuardHolds(row.guard));
     }
     if (!m_camera->hasPicture()) {
         m_camera->RequestFrameNotice();  // the first frame lets the commands act
@@ -453,18 +283,18 @@ void CTavrelDlg::OnPlay() {
 void CTavrelDlg::OnResolutionCommand(int id) {
     if (m_camera->ChooseResolution(ResolutionMenu::isMjpgCommand(id),
                                    ResolutionMenu::indexOf(id))) {
-        m_resolution->CheckCommand(id);
+        m_bars->resolution().CheckCommand(id);
     }
 }
 
 void CTavrelDlg::On640x480() {
     m_camera->Choose640x480();
-    m_resolution->CheckCommand(Cmd::YuvFirst);
+    m_bars->resolution().CheckCommand(Cmd::YuvFirst);
 }
 
 void CTavrelDlg::CheckResolutionEntry() {
     if (m_camera->hasSource()) {
-        m_resolution->CheckCurrent(m_camera->currentFormat().isMjpg(),
+        m_bars->resolution().CheckCurrent(m_camera->currentFormat().isMjpg(),
                                    m_camera->streamFormats().m_nResolutionIndex);
     }
 }
@@ -577,8 +407,8 @@ void CTavrelDlg::UpdateMirrorButtons() {
     SetToolbarImage(ToolSlot::HMirror, icons[0]);
     SetToolbarImage(ToolSlot::VMirror, icons[1]);
     SetToolbarImage(ToolSlot::MirrorReset, icons[2]);
-    toolAction(Cmd::HMirror)->setChecked(h);
-    toolAction(Cmd::VMirror)->setChecked(v);
+    m_bars->SetToolChecked(Cmd::HMirror, h);
+    m_bars->SetToolChecked(Cmd::VMirror, v);
     SetMenuChecked(Cmd::HMirror, h);
     SetMenuChecked(Cmd::VMirror, v);
 }
@@ -646,23 +476,6 @@ void CTavrelDlg::OnExit() {
 
 // ---------------------------------------------------------------------------------------------
 // Events
-
-bool CTavrelDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ToolTip) {
-        auto* button = qobject_cast<QToolButton*>(watched);
-        if (button && button->defaultAction()) {
-            const QString text = OnToolTipText(button->defaultAction()->data().toInt());
-            auto* help = static_cast<QHelpEvent*>(event);
-            if (text.isEmpty()) {
-                QToolTip::hideText();
-            } else {
-                QToolTip::showText(help->globalPos(), text, button);
-            }
-            return true;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
 
 void CTavrelDlg::keyPressEvent(QKeyEvent* event) {
     // Like a dialog: Enter and Escape end the program.

@@ -3,9 +3,7 @@
 #include <QDateTime>
 #include <QMainWindow>
 #include <QString>
-#include <array>
 #include <functional>
-#include <map>
 #include <memory>
 #include <span>
 
@@ -19,16 +17,14 @@ struct AppSettings;
 struct DeviceTable;
 class CameraSystem;
 class CaptureController;
+class CommandBars;
 class DisplayWorker;
 class PreviewWidget;
 class RecordingController;
-class ResolutionMenu;
 class SupportCheck;
 class UsbDeviceSource;
 class QAction;
-class QLabel;
 class QMenu;
-class QToolBar;
 
 // The program's one top-level window: menu bar, toolbar of ten buttons, three-pane status bar
 // and the preview area. It is a router: every command is a row of the command table
@@ -56,7 +52,7 @@ public:
     // The toolbar button of a command, or null when the toolbar has none.
     QAction* toolAction(int id) const;
     // The icon number shown by a toolbar slot (ToolSlot).
-    int toolbarImage(int slot) const { return m_toolbarImages.at(size_t(slot)); }
+    int toolbarImage(int slot) const;
     QString statusText(int pane) const;
     QMenu* topMenu(int position) const;
     QMenu* resolutionMenu() const;
@@ -91,17 +87,12 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     friend std::span<const CommandRow> MainCommands();
 
-    void BuildMenus();
-    void BuildToolBar();
-    void BuildStatusBar();
     void ConnectControllers();
-    QAction* AddCommandAction(const CommandRow& row, QMenu* menu);
     void SetMenuChecked(int id, bool checked);
     void SetToolbarImage(int slot, int iconId);
     void SetStatusText(int pane, const QString& text);
@@ -160,17 +151,7 @@ private:
     std::unique_ptr<SupportCheck> m_support;
     std::unique_ptr<CaptureController> m_camera;
 
-    std::map<int, QAction*> m_menuActions;
-    std::map<int, QAction*> m_toolActions;
-    std::array<QAction*, 10> m_toolSlots{};
-    std::array<int, 10> m_toolbarImages{};
-    std::array<QMenu*, 6> m_topMenus{};
-    QMenu* m_menuResolution = nullptr;
-    QMenu* m_menuFrequency = nullptr;
-    QMenu* m_menuLanguage = nullptr;
-    std::unique_ptr<ResolutionMenu> m_resolution;
-    QToolBar* m_wndToolBar = nullptr;
-    std::array<QLabel*, 3> m_statusPanes{};
+    CommandBars* m_bars = nullptr;  // child of the window
     PreviewWidget* m_preview = nullptr;
 
     QString m_strSaveFolder;
