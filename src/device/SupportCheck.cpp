@@ -11,6 +11,7 @@
 #include "contracts/CameraController.h"
 #include "device/DeviceLog.h"
 #include "device/UsbDeviceSource.h"
+#include "platform/HexId.h"
 
 static_assert(SupportCheck::kMaxUsbDevices ==
               int(std::tuple_size_v<decltype(CTavrelApp::m_UsbDevices)>));
@@ -36,10 +37,6 @@ bool IsUsbId(const QString& text) {
     return text.size() == 4 && std::all_of(text.begin(), text.end(), [](QChar c) {
                return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
            });
-}
-
-QString HexId(uint16_t value) {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
 }
 
 // Looks a message up so that it lands in the language file; it is not shown.

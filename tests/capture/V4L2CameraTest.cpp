@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture/v4l2/SnapshotButtonInput.h"
-#include "capture/v4l2/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 

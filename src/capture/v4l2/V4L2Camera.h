@@ -12,7 +12,7 @@
 #include "capture/FrameDecoder.h"
 #include "capture/v4l2/MappedBuffer.h"
 #include "capture/v4l2/SnapshotButtonInput.h"
-#include "capture/v4l2/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 // Exposure is presented in log2 seconds (-7 = 1/128 s), V4L2 counts it in units of 100 us.
 // The first converts and clamps to the control's range, the second converts back (values below
