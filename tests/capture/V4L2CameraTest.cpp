@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/v4l2/SnapshotButtonInput.h"
+#include "capture/v4l2/V4L2Controls.h"
 #include "platform/UniqueFd.h"
 
 namespace {
