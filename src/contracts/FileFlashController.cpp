@@ -41,7 +41,7 @@ QString fileNameSafe(const QString& serial) {
 }  // namespace
 
 FileFlashController::FileFlashController(QString dataRoot, UsbCameraFinder finder)
-    : m_finder(finder ? std::move(finder) : UsbCameraFinder(findFirstUsbCamera)) {
+    : m_finder(std::move(finder)) {
     if (dataRoot.isEmpty()) {
         dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     }
@@ -63,7 +63,7 @@ QString FileFlashController::flashFilePath(const UsbCameraIdentity& camera) cons
 void FileFlashController::ALC_Initialize() {
     if (m_depth++ > 0)
         return;
-    std::optional<UsbCameraIdentity> found = m_finder();
+    std::optional<UsbCameraIdentity> found = m_finder ? m_finder() : std::nullopt;
     // Writes whose save failed are tried again; the file needs no camera.
     if (m_dirty)
         save();

@@ -7,8 +7,8 @@
 #include "app/LanguageText.h"
 #include "app/TavrelApp.h"
 #include "app/TextTable.h"
-#include "capture/CameraSystem.h"
 #include "contracts/CameraController.h"
+#include "device/CameraDiscovery.h"
 #include "device/DeviceLog.h"
 #include "device/UsbDeviceSource.h"
 #include "platform/HexId.h"
@@ -48,9 +48,9 @@ void LookUpMessage(const char* key) {
 
 }  // namespace
 
-SupportCheck::SupportCheck(CTavrelApp& app, CameraSystem& cameras, UsbDeviceSource& usbDevices)
-    : SupportCheck(app, usbDevices, cameras.controller(),
-                   [&cameras] { return cameras.enumerate(); }) {}
+SupportCheck::SupportCheck(CTavrelApp& app, CameraDiscovery& discovery, UsbDeviceSource& usbDevices)
+    : SupportCheck(app, usbDevices, discovery.controller(),
+                   [&discovery] { return discovery.enumerate(); }) {}
 
 SupportCheck::SupportCheck(CTavrelApp& app, UsbDeviceSource& usbDevices,
                            CameraController& controller, CameraList cameraList)

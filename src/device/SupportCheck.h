@@ -9,7 +9,7 @@
 
 class CTavrelApp;
 class CameraController;
-class CameraSystem;
+class CameraDiscovery;
 class UsbDeviceSource;
 
 // The support check: which of the listed video capture devices are cameras of the family this
@@ -34,8 +34,8 @@ public:
     using CameraList = std::function<std::vector<CameraId>()>;
     using MessageBoxHook = std::function<void(const QString& text)>;
 
-    // The system's cameras and controller: CameraSystem::enumerate() and controller().
-    SupportCheck(CTavrelApp& app, CameraSystem& cameras, UsbDeviceSource& usbDevices);
+    // The system's cameras and controller: CameraDiscovery::enumerate() and controller().
+    SupportCheck(CTavrelApp& app, CameraDiscovery& discovery, UsbDeviceSource& usbDevices);
     // Any camera list and controller (tests hand in fakes).
     SupportCheck(CTavrelApp& app, UsbDeviceSource& usbDevices, CameraController& controller,
                  CameraList cameraList);

@@ -24,6 +24,7 @@
 #include "app/TextTable.h"
 #include "capture/CameraSystem.h"
 #include "contracts/Image.h"
+#include "device/CameraDiscovery.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
 #include "display/MaskWnd.h"
@@ -70,8 +71,9 @@ CTavrelDlg::CTavrelDlg(CTavrelApp& app, QWidget* parent)
     : QMainWindow(parent),
       m_app(app),
       m_cameras(std::make_unique<CameraSystem>(app.m_bVirtualCamera)),
+      m_discovery(std::make_unique<CameraDiscovery>(*m_cameras)),
       m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
-      m_support(std::make_unique<SupportCheck>(app, *m_cameras, *m_usbSource)),
+      m_support(std::make_unique<SupportCheck>(app, *m_discovery, *m_usbSource)),
       m_graph(*m_cameras, m_intake, m_intake) {
     setWindowIcon(IconById(Icon::App));
     setWindowTitle(QStringLiteral("Orvane"));

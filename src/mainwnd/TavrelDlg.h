@@ -17,6 +17,7 @@
 #include "output/Recorder.h"
 
 class CTavrelApp;
+class CameraDiscovery;
 class CameraSystem;
 class PreviewWidget;
 class SupportCheck;
@@ -92,6 +93,7 @@ public:
     int FindSupportedCameras();
 
     CameraSystem& cameraSystem() { return *m_cameras; }
+    CameraDiscovery& cameraDiscovery() { return *m_discovery; }
     CaptureGraph& captureGraph() { return m_graph; }
     FrameStore& frameStore() { return m_frameStore; }
     Recorder& recorder() { return m_recorder; }
@@ -179,6 +181,7 @@ private:
     std::unique_ptr<DisplayWorker> m_display;
     FrameIntake m_intake{m_frameStore};
     std::unique_ptr<CameraSystem> m_cameras;
+    std::unique_ptr<CameraDiscovery> m_discovery;
     std::unique_ptr<UsbDeviceSource> m_usbSource;
     std::unique_ptr<SupportCheck> m_support;
     CaptureGraph m_graph;
