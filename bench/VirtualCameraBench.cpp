@@ -26,6 +26,7 @@
 #include "capture/CaptureGraph.h"
 #include "capture/FrameIntake.h"
 #include "capture/FrameStore.h"
+#include "device/CameraDiscovery.h"
 #include "display/DisplayWorker.h"
 #include "display/Overlay.h"
 
@@ -99,7 +100,7 @@ RunResult StreamVirtualCamera(std::chrono::seconds duration) {
     };
 
     CaptureGraph graph(cameras, sink, intake);
-    const auto found = cameras.enumerate();
+    const auto found = CameraDiscovery(cameras).enumerate();
     if (found.empty() || !graph.build(found[0]) ||
         !graph.source()->setFormat(CameraFormat{PixelFormat::MJPG, 1920, 1080, 30.0}) ||
         !graph.render() || !graph.run()) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "contracts/ContractsLog.h"
+#include "platform/HexId.h"
 
 // Wraps a call made outside any pair into a pair of its own.
 class FileFlashController::ImplicitPair {
@@ -37,14 +38,10 @@ QString fileNameSafe(const QString& serial) {
     return out;
 }
 
-QString hex4(uint16_t value) {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
-
 }  // namespace
 
 FileFlashController::FileFlashController(QString dataRoot, UsbCameraFinder finder)
-    : m_finder(finder ? std::move(finder) : UsbCameraFinder(findFirstUsbCamera)) {
+    : m_finder(std::move(finder)) {
     if (dataRoot.isEmpty()) {
         dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     }
@@ -60,13 +57,13 @@ QString FileFlashController::flashFilePath(const UsbCameraIdentity& camera) cons
     const QString serial =
         camera.serial.isEmpty() ? QStringLiteral("noserial") : fileNameSafe(camera.serial);
     return QStringLiteral("%1/%2-%3-%4.bin")
-        .arg(m_flashFolder, hex4(camera.vid), hex4(camera.pid), serial);
+        .arg(m_flashFolder, HexId(camera.vid), HexId(camera.pid), serial);
 }
 
 void FileFlashController::ALC_Initialize() {
     if (m_depth++ > 0)
         return;
-    std::optional<UsbCameraIdentity> found = m_finder();
+    std::optional<UsbCameraIdentity> found = m_finder ? m_finder() : std::nullopt;
     // Writes whose save failed are tried again; the file needs no camera.
     if (m_dirty)
         save();

@@ -9,7 +9,7 @@
 #include "contracts/UsbCameraFinder.h"
 
 // The camera controller for real USB video cameras, whose own flash the program cannot reach:
-// it answers for the first present USB video camera and keeps that camera's
+// it answers for the camera its finder reports and keeps that camera's
 // flash image in a file, <dataRoot>/Orvane/flash/<VID>-<PID>-<serial>.bin (upper-case hex ids,
 // "noserial" for a camera without a serial number), so that each camera keeps its own
 // parameters between runs.
@@ -21,9 +21,8 @@
 // outermost pair for the same camera saves them again. GUI thread only.
 class FileFlashController final : public CameraController {
 public:
-    // dataRoot empty: the user's data folder ($XDG_DATA_HOME). finder empty: the udev lookup
-    // findFirstUsbCamera().
-    explicit FileFlashController(QString dataRoot = {}, UsbCameraFinder finder = {});
+    // dataRoot empty: the user's data folder ($XDG_DATA_HOME). An empty finder finds no camera.
+    FileFlashController(QString dataRoot, UsbCameraFinder finder);
     // Saves writes still pending (a pair left open, or an earlier failed save).
     ~FileFlashController() override;
     FileFlashController(const FileFlashController&) = delete;

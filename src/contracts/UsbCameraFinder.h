@@ -15,11 +15,6 @@ struct UsbCameraIdentity {
     bool operator==(const UsbCameraIdentity&) const = default;
 };
 
-// Finds the camera a controller answers for; nullopt when none is present.
+// Finds the camera a controller answers for; nullopt when none is present. Camera discovery
+// hands one in that follows its own camera list.
 using UsbCameraFinder = std::function<std::optional<UsbCameraIdentity>()>;
-
-// The first present USB video capture camera, through udev: among the "video4linux" devices
-// that are the first node of their device (sysfs index 0) and can capture video, the one with
-// the lowest device number (/dev/videoN); its ids and serial come from the USB device above it.
-// nullopt when there is none or udev cannot be reached.
-std::optional<UsbCameraIdentity> findFirstUsbCamera();

@@ -4,10 +4,11 @@
 #include <QMessageBox>
 #include <algorithm>
 
-#include "capture/CameraSystem.h"
 #include "contracts/CameraController.h"
+#include "device/CameraDiscovery.h"
 #include "device/DeviceLog.h"
 #include "device/UsbDeviceSource.h"
+#include "platform/HexId.h"
 
 namespace {
 
@@ -30,15 +31,12 @@ bool IsUsbId(const QString& text) {
            });
 }
 
-QString HexId(uint16_t value) {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
-
 }  // namespace
 
-SupportCheck::SupportCheck(DeviceTable& table, CameraSystem& cameras, UsbDeviceSource& usbDevices)
-    : SupportCheck(table, usbDevices, cameras.controller(),
-                   [&cameras] { return cameras.enumerate(); }) {}
+SupportCheck::SupportCheck(DeviceTable& table, CameraDiscovery& discovery,
+                           UsbDeviceSource& usbDevices)
+    : SupportCheck(table, usbDevices, discovery.controller(),
+                   [&discovery] { return discovery.enumerate(); }) {}
 
 SupportCheck::SupportCheck(DeviceTable& table, UsbDeviceSource& usbDevices,
                            CameraController& controller, CameraList cameraList)

@@ -9,7 +9,7 @@
 #include "device/DeviceTable.h"
 
 class CameraController;
-class CameraSystem;
+class CameraDiscovery;
 class UsbDeviceSource;
 
 // The support check: which of the listed video capture devices are cameras this program
@@ -35,8 +35,8 @@ public:
     using CameraList = std::function<std::vector<CameraId>()>;
     using MessageBoxHook = std::function<void(const QString& text)>;
 
-    // The system's cameras and controller: CameraSystem::enumerate() and controller().
-    SupportCheck(DeviceTable& table, CameraSystem& cameras, UsbDeviceSource& usbDevices);
+    // The system's cameras and controller: CameraDiscovery::enumerate() and controller().
+    SupportCheck(DeviceTable& table, CameraDiscovery& discovery, UsbDeviceSource& usbDevices);
     // Any camera list and controller (tests hand in fakes).
     SupportCheck(DeviceTable& table, UsbDeviceSource& usbDevices, CameraController& controller,
                  CameraList cameraList);

@@ -1,36 +1,16 @@
 #include "device/UsbDeviceSource.h"
 
-#include <libudev.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <memory>
 
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
 #include "device/DeviceLog.h"
+#include "platform/HexId.h"
+#include "platform/Udev.h"
 
 namespace {
-
-// Owners of the udev handles. A parent returned by udev_device_get_parent_with_subsystem_devtype()
-// belongs to its child and is never wrapped.
-struct UdevUnref {
-    void operator()(udev* handle) const { udev_unref(handle); }
-    void operator()(udev_enumerate* handle) const { udev_enumerate_unref(handle); }
-    void operator()(udev_device* handle) const { udev_device_unref(handle); }
-};
-using UdevPtr = std::unique_ptr<udev, UdevUnref>;
-using UdevEnumeratePtr = std::unique_ptr<udev_enumerate, UdevUnref>;
-using UdevDevicePtr = std::unique_ptr<udev_device, UdevUnref>;
-
-QString Attribute(udev_device* device, const char* name) {
-    const char* value = udev_device_get_sysattr_value(device, name);
-    return value != nullptr ? QString::fromUtf8(value).trimmed() : QString();
-}
-
-QString HexId(uint16_t value) {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
 
 // A device unplugged between the scan and the read is no longer present: it is left out
 // rather than reported as unreadable.
@@ -84,8 +64,8 @@ bool UdevUsbDeviceSource::list(std::vector<UsbDeviceEntry>* out) {
             nullptr) {
             continue;  // a root hub
         }
-        entry.strVid = Attribute(device.get(), "idVendor").toUpper();
-        entry.strPid = Attribute(device.get(), "idProduct").toUpper();
+        entry.strVid = UdevAttribute(device.get(), "idVendor").toUpper();
+        entry.strPid = UdevAttribute(device.get(), "idProduct").toUpper();
         if (entry.strVid.isEmpty() || entry.strPid.isEmpty()) {
             if (!StillPresent(syspath))
                 continue;
@@ -93,7 +73,7 @@ bool UdevUsbDeviceSource::list(std::vector<UsbDeviceEntry>* out) {
             entry.strVid.clear();
             entry.strPid.clear();
         }
-        entry.strFriendlyName = Attribute(device.get(), "product");
+        entry.strFriendlyName = UdevAttribute(device.get(), "product");
         out->push_back(entry);
     }
 

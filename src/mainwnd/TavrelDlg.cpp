@@ -9,6 +9,7 @@
 
 #include "capture/CameraSystem.h"
 #include "capture/CaptureController.h"
+#include "device/CameraDiscovery.h"
 #include "device/DeviceTable.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
@@ -32,8 +33,9 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
       m_bFactoryMode(settings.m_bFactoryMode),
       m_recording(std::make_unique<RecordingController>(m_frameStore, settings.m_texts)),
       m_cameras(std::make_unique<CameraSystem>(settings.m_bVirtualCamera)),
+      m_discovery(std::make_unique<CameraDiscovery>(*m_cameras)),
       m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
-      m_support(std::make_unique<SupportCheck>(devices, *m_cameras, *m_usbSource)),
+      m_support(std::make_unique<SupportCheck>(devices, *m_discovery, *m_usbSource)),
       m_camera(std::make_unique<CaptureController>(*m_cameras, m_frameStore)) {
     setWindowIcon(IconById(Icon::App));
     setWindowTitle(QStringLiteral("Orvane"));

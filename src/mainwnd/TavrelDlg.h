@@ -15,6 +15,7 @@
 
 struct AppSettings;
 struct DeviceTable;
+class CameraDiscovery;
 class CameraSystem;
 class CaptureController;
 class CommandBars;
@@ -80,6 +81,7 @@ public:
     RecordingController& recording() { return *m_recording; }
     ViewTransform& view() { return m_view; }
     CameraSystem& cameraSystem() { return *m_cameras; }
+    CameraDiscovery& cameraDiscovery() { return *m_discovery; }
     FrameStore& frameStore() { return m_frameStore; }
     Overlay& overlay() { return m_overlay; }
     DisplayWorker& displayWorker() { return *m_display; }
@@ -147,6 +149,7 @@ private:
     std::unique_ptr<RecordingController> m_recording;
     std::unique_ptr<DisplayWorker> m_display;
     std::unique_ptr<CameraSystem> m_cameras;
+    std::unique_ptr<CameraDiscovery> m_discovery;
     std::unique_ptr<UsbDeviceSource> m_usbSource;
     std::unique_ptr<SupportCheck> m_support;
     std::unique_ptr<CaptureController> m_camera;

@@ -10,6 +10,7 @@
 #include "capture/CaptureGraph.h"
 #include "capture/StreamFormats.h"
 #include "capture/virtual/VirtualCameraDevice.h"
+#include "device/CameraDiscovery.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ TEST(CaptureGraph, StagesFollowTheirOrderOverTheVirtualCamera) {
     EXPECT_FALSE(graph.render());
     EXPECT_FALSE(graph.run());
 
-    const auto found = cameras.enumerate();
+    const auto found = CameraDiscovery(cameras).enumerate();
     ASSERT_EQ(found.size(), 1u);
     ASSERT_TRUE(graph.build(found[0]));
     EXPECT_EQ(graph.state(), CaptureGraph::State::Built);
@@ -154,7 +155,7 @@ TEST(CaptureGraph, AnUnpluggedCameraFailsToBuildWithTheOpenKey) {
     CameraSystem cameras(true);
     CountingSink sink;
     CaptureGraph graph(cameras, sink, sink);
-    const CameraId camera = cameras.enumerate().at(0);
+    const CameraId camera = CameraDiscovery(cameras).enumerate().at(0);
     cameras.virtualDevice()->unplug();
     EXPECT_FALSE(graph.build(camera));
     EXPECT_EQ(graph.failureKey(), QStringLiteral("NOOPENSOURCE"));
@@ -165,7 +166,7 @@ TEST(CaptureGraph, LongNamesAreCutTo119Characters) {
     CameraSystem cameras(true);
     CountingSink sink;
     CaptureGraph graph(cameras, sink, sink);
-    CameraId camera = cameras.enumerate().at(0);
+    CameraId camera = CameraDiscovery(cameras).enumerate().at(0);
     camera.cardName = QString(130, QLatin1Char('n'));
     ASSERT_TRUE(graph.build(camera));
     EXPECT_EQ(graph.deviceName().size(), 119);

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "capture/v4l2/SnapshotButtonInput.h"
-#include "capture/v4l2/UniqueFd.h"
+#include "capture/v4l2/V4L2Controls.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 

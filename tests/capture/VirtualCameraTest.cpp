@@ -14,6 +14,7 @@
 #include "capture/virtual/VirtualFrameEncoder.h"
 #include "capture/virtual/VirtualScene.h"
 #include "contracts/CameraController.h"
+#include "device/CameraDiscovery.h"
 
 namespace {
 
@@ -108,9 +109,9 @@ bool machineHasVideoNodes() {
     return false;
 }
 
-std::vector<CameraId> virtualCameras(const CameraSystem& system) {
+std::vector<CameraId> virtualCameras(CameraSystem& system) {
     std::vector<CameraId> result;
-    for (const CameraId& id : system.enumerate()) {
+    for (const CameraId& id : CameraDiscovery(system).enumerate()) {
         if (id.backend == CameraBackend::Virtual) {
             result.push_back(id);
         }
@@ -144,7 +145,7 @@ TEST(VirtualCameraDiscovery, ListedOnlyWhenEnabled) {
     EXPECT_TRUE(virtualCameras(without).empty());
     EXPECT_EQ(without.create(id), nullptr);
     if (!machineHasVideoNodes()) {
-        EXPECT_TRUE(without.enumerate().empty());
+        EXPECT_TRUE(CameraDiscovery(without).enumerate().empty());
     }
 }
 
@@ -387,7 +388,7 @@ TEST(VirtualCameraHotPlug, UnplugWhileStreamingEndsTheStreamAndPlugBringsItBack)
     long value = 0, flags = 0;
     EXPECT_FALSE(camera->getProperty(CameraProperty::Brightness, &value, &flags));
     uint16_t vid = 0, pid = 0;
-    EXPECT_FALSE(system.controller().ALC_GetPIDVID(&vid, &pid));
+    EXPECT_FALSE(CameraDiscovery(system).controller().ALC_GetPIDVID(&vid, &pid));
 
     device->plug();
     EXPECT_EQ(changes, (std::vector<bool>{false, true}));
@@ -417,8 +418,9 @@ TEST(VirtualCameraHotPlug, CameraOutlivingTheSystemFindsTheDeviceGone) {
 
 TEST(VirtualCameraController, IdsWhilePluggedAndFlashReadBack) {
     CameraSystem system(true);
-    CameraController& controller = system.controller();
-    EXPECT_EQ(&controller, &system.controller());
+    CameraDiscovery discovery(system);
+    CameraController& controller = discovery.controller();
+    EXPECT_EQ(&controller, &discovery.controller());
 
     controller.ALC_Initialize();
     uint16_t vid = 0, pid = 0;

@@ -5,6 +5,7 @@
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
 #include "contracts/MemoryFlashController.h"
+#include "device/CameraDiscovery.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
 
@@ -230,7 +231,8 @@ TEST_F(SupportCheckTest, VirtualCameraPassesTheCheckLikeARealOne) {
     if (device == nullptr)
         GTEST_SKIP() << "the camera system offers no virtual camera yet";
     UdevUsbDeviceSource usb(&system);
-    SupportCheck check(m_app, system, usb);
+    CameraDiscovery discovery(system);
+    SupportCheck check(m_app, discovery, usb);
     check.messageBox = [this](const QString& text) { m_boxes.push_back(text); };
 
     ASSERT_EQ(check.FindSupportedCameras(), 1);

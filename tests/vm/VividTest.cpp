@@ -33,7 +33,9 @@
 #include "capture/Camera.h"
 #include "capture/CameraSystem.h"
 #include "capture/FrameStore.h"
+#include "contracts/CameraController.h"
 #include "contracts/Image.h"
+#include "device/CameraDiscovery.h"
 
 namespace {
 
@@ -220,8 +222,8 @@ protected:
     }
 
     // The vivid capture camera as discovery reports it.
-    static CameraId findVivid(const CameraSystem& system) {
-        for (const CameraId& id : system.enumerate()) {
+    static CameraId findVivid(CameraSystem& system) {
+        for (const CameraId& id : CameraDiscovery(system).enumerate()) {
             if (id.cardName.startsWith(QStringLiteral("vivid"))) {
                 return id;
             }
@@ -257,7 +259,8 @@ protected:
 
 TEST_F(VividTest, DiscoveryFindsOnlyTheCaptureNode) {
     CameraSystem system(false);
-    const std::vector<CameraId> ids = system.enumerate();
+    CameraDiscovery discovery(system);
+    const std::vector<CameraId> ids = discovery.enumerate();
     const CameraId vivid = findVivid(system);
     ASSERT_TRUE(vivid.isValid()) << "no vivid camera among " << ids.size() << " cameras";
     EXPECT_EQ(vivid.backend, CameraBackend::V4L2);
@@ -297,7 +300,14 @@ TEST_F(VividTest, DiscoveryFindsOnlyTheCaptureNode) {
               1);
 
     // The same device found twice is the same camera.
-    EXPECT_EQ(findVivid(system), findVivid(CameraSystem(false)));
+    CameraSystem another(false);
+    EXPECT_EQ(findVivid(system), findVivid(another));
+
+    // The controller answers for the first camera of the same list that sits on a USB device:
+    // none here.
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    EXPECT_FALSE(discovery.controller().ALC_GetPIDVID(&vid, &pid));
 }
 
 TEST_F(VividTest, FormatsListYuyvSizesOnce) {

@@ -1,25 +1,16 @@
 #include "capture/v4l2/SnapshotButtonInput.h"
 
 #include <fcntl.h>
-#include <libudev.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <array>
 #include <cerrno>
-#include <memory>
+
+#include "platform/Udev.h"
 
 namespace {
-
-struct UdevDeleter {
-    void operator()(udev* u) const { udev_unref(u); }
-    void operator()(udev_device* d) const { udev_device_unref(d); }
-    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
-};
-using UdevPtr = std::unique_ptr<udev, UdevDeleter>;
-using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeleter>;
-using UdevEnumeratePtr = std::unique_ptr<udev_enumerate, UdevDeleter>;
 
 // Sysfs path of the USB device (not interface) above dev, or empty.
 QString usbParentSysPath(udev_device* dev) {

@@ -3,7 +3,7 @@
 #include <QString>
 #include <utility>
 
-#include "capture/v4l2/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 // The snapshot button of a UVC camera. The uvcvideo driver reports it as KEY_CAMERA on an
 // input device that hangs off the same USB device as the video node; this class finds that

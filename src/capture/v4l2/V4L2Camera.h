@@ -12,18 +12,14 @@
 #include "capture/FrameDecoder.h"
 #include "capture/v4l2/MappedBuffer.h"
 #include "capture/v4l2/SnapshotButtonInput.h"
-#include "capture/v4l2/UniqueFd.h"
-
-// Exposure is presented in log2 seconds (-7 = 1/128 s), V4L2 counts it in units of 100 us.
-// The first converts and clamps to the control's range, the second converts back (values below
-// one unit count as one unit).
-long ExposureLog2ToV4L2(long log2Seconds, long v4l2Min, long v4l2Max);
-long ExposureV4L2ToLog2(long v4l2Units);
+#include "capture/v4l2/V4L2Controls.h"
+#include "platform/UniqueFd.h"
 
 // A real camera behind a V4L2 video capture node, streaming through mmap buffers on one
 // capture thread. Frames are decoded on that thread into bottom-up BGR and handed to the
 // FrameSink; every driver buffer is requeued as soon as it is decoded, so nothing outside this
-// class ever points into driver memory.
+// class ever points into driver memory. The picture properties are V4L2Controls' job; this
+// class answers them only while it is open.
 //
 // States (all transitions on the GUI thread):
 //   Closed   --open()-->      Open      formats and controls known
@@ -82,14 +78,6 @@ public:
 private:
     enum class State { Closed, Open, Prepared, Streaming };
 
-    // How a property's automatic mode is switched.
-    enum class AutoKind { None, Boolean, ExposureMenu };
-    struct PropertyControls {
-        uint32_t valueId = 0;
-        uint32_t autoId = 0;
-        AutoKind autoKind = AutoKind::None;
-    };
-
     // The format the buffers were prepared for; fixed while prepared and read by the capture
     // thread without a lock (it only changes while no thread runs).
     struct StreamFormat {
@@ -111,12 +99,6 @@ private:
     bool queueAllBuffers();
     void releaseBuffers();
 
-    bool controlPresent(uint32_t id) const;
-    bool resolveProperty(CameraProperty property, PropertyControls* controls) const;
-    bool readControl(uint32_t id, long* value) const;
-    bool writeControl(uint32_t id, long value);
-    bool writeClamped(const PropertyControls& controls, CameraProperty property, long value);
-
     void captureLoop(FrameSink* sink);
     bool handleBuffer(FrameDecoder& decoder, FrameSink* sink);
     void handleButton();
@@ -127,8 +109,7 @@ private:
     UniqueFd m_fd;
     UniqueFd m_wakeFd;  // eventfd that wakes the capture thread for stop()
     std::vector<CameraFormat> m_formats;
-    std::set<uint32_t> m_controls;  // ids of the controls the device offers (enabled)
-    long m_exposureAutoValue = 0;   // V4L2_CID_EXPOSURE_AUTO menu value meaning automatic
+    V4L2Controls m_controls{[this](const char* what, int error) { logOnce(what, error); }};
 
     std::vector<MappedBuffer> m_buffers;  // index = V4L2 buffer index
     bool m_buffersQueued = false;         // all buffers handed to the driver (before STREAMON)

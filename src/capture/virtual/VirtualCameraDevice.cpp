@@ -3,6 +3,7 @@
 #include "capture/virtual/VirtualCamera.h"
 #include "capture/virtual/VirtualHardware.h"
 #include "contracts/MemoryFlashController.h"
+#include "platform/HexId.h"
 
 VirtualCameraDevice::VirtualCameraDevice()
     : m_hardware(std::make_shared<VirtualHardware>()),
@@ -18,8 +19,8 @@ CameraId VirtualCameraDevice::cameraId() const {
     id.backend = CameraBackend::Virtual;
     id.devNode = QString::fromLatin1(kDevNode);
     id.cardName = QString::fromLatin1(kName);
-    id.usbVid = QStringLiteral("%1").arg(kVendorId, 4, 16, QLatin1Char('0')).toUpper();
-    id.usbPid = QStringLiteral("%1").arg(kProductId, 4, 16, QLatin1Char('0')).toUpper();
+    id.usbVid = HexId(kVendorId);
+    id.usbPid = HexId(kProductId);
     id.usbSerial = QString::fromLatin1(kSerial);
     return id;
 }

@@ -4,7 +4,8 @@
 
 #include <utility>
 
-// Owns one file descriptor and closes it when destroyed. Move-only.
+// Owns one file descriptor and closes it when destroyed. Move-only: every descriptor the program
+// keeps open has exactly one owner of this kind.
 class UniqueFd {
 public:
     UniqueFd() = default;

@@ -1,0 +1,120 @@
+#include "device/CameraDiscovery.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "capture/CameraSystem.h"
+#include "capture/v4l2/V4L2Capability.h"
+#include "capture/virtual/VirtualCameraDevice.h"
+#include "contracts/FileFlashController.h"
+#include "device/DeviceLog.h"
+#include "platform/Udev.h"
+
+namespace {
+
+// The "video4linux" devices that capture video and can stream, by device number. Radio, VBI,
+// sub-device and media-controller nodes are not cameras; a UVC camera's metadata node is not
+// one either and falls out at the capability check.
+std::vector<CameraId> ScanCaptureNodes() {
+    UdevPtr context(udev_new());
+    if (!context) {
+        qCWarning(lcDevice) << "udev_new failed";
+        return {};
+    }
+    UdevEnumeratePtr enumerate(udev_enumerate_new(context.get()));
+    if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "video4linux") < 0 ||
+        udev_enumerate_scan_devices(enumerate.get()) < 0) {
+        qCWarning(lcDevice) << "udev enumeration of video4linux failed";
+        return {};
+    }
+    std::vector<std::pair<int, CameraId>> found;
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+        const char* path = udev_list_entry_get_name(entry);
+        UdevDevicePtr device(udev_device_new_from_syspath(context.get(), path));
+        if (!device) {
+            continue;
+        }
+        const char* node = udev_device_get_devnode(device.get());
+        const char* sysname = udev_device_get_sysname(device.get());
+        if (node == nullptr || sysname == nullptr || std::strncmp(sysname, "video", 5) != 0) {
+            continue;
+        }
+        CameraId id;
+        id.backend = CameraBackend::V4L2;
+        id.devNode = QString::fromUtf8(node);
+        const std::optional<V4L2Capability> cap = V4L2Capability::queryNode(id.devNode);
+        if (!cap || !cap->canCapture() || !cap->canStream()) {
+            continue;
+        }
+        id.cardName = cap->card;
+        if (udev_device* usb =
+                udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device")) {
+            id.usbVid = UdevAttribute(usb, "idVendor").toUpper();
+            id.usbPid = UdevAttribute(usb, "idProduct").toUpper();
+            id.usbSerial = UdevAttribute(usb, "serial");
+            id.usbSysPath = QString::fromUtf8(udev_device_get_syspath(usb));
+        }
+        const char* sysnum = udev_device_get_sysnum(device.get());
+        const int number = sysnum != nullptr ? std::atoi(sysnum) : 0;
+        found.emplace_back(number, std::move(id));
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<CameraId> result;
+    result.reserve(found.size());
+    for (auto& item : found) {
+        result.push_back(std::move(item.second));
+    }
+    return result;
+}
+
+}  // namespace
+
+CameraDiscovery::CameraDiscovery(CameraSystem& cameras)
+    : CameraDiscovery(cameras, ScanCaptureNodes, QString()) {}
+
+CameraDiscovery::CameraDiscovery(CameraSystem& cameras, CaptureNodeScan scan, QString flashDataRoot)
+    : m_cameras(cameras), m_scan(std::move(scan)), m_flashDataRoot(std::move(flashDataRoot)) {}
+
+CameraDiscovery::~CameraDiscovery() = default;
+
+std::vector<CameraId> CameraDiscovery::enumerate() const {
+    std::vector<CameraId> cameras = m_scan ? m_scan() : std::vector<CameraId>();
+    const VirtualCameraDevice* virtualDevice = m_cameras.virtualDevice();
+    if (virtualDevice != nullptr && virtualDevice->isPlugged()) {
+        cameras.push_back(virtualDevice->cameraId());
+    }
+    return cameras;
+}
+
+CameraController& CameraDiscovery::controller() {
+    if (VirtualCameraDevice* virtualDevice = m_cameras.virtualDevice()) {
+        return virtualDevice->controller();
+    }
+    if (!m_fileController) {
+        m_fileController = std::make_unique<FileFlashController>(
+            m_flashDataRoot, [this] { return firstUsbCamera(); });
+    }
+    return *m_fileController;
+}
+
+std::optional<UsbCameraIdentity> CameraDiscovery::firstUsbCamera() const {
+    for (const CameraId& camera : enumerate()) {
+        if (camera.usbSysPath.isEmpty()) {
+            continue;  // not on a USB device
+        }
+        bool vidOk = false;
+        bool pidOk = false;
+        const uint16_t vid = camera.usbVid.toUShort(&vidOk, 16);
+        const uint16_t pid = camera.usbPid.toUShort(&pidOk, 16);
+        if (!vidOk || !pidOk) {
+            qCInfo(lcDevice) << "USB camera" << camera.devNode << "has no readable ids";
+            continue;
+        }
+        return UsbCameraIdentity{vid, pid, camera.usbSerial};
+    }
+    return std::nullopt;
+}
