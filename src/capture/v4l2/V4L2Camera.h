@@ -101,7 +101,6 @@ private:
 
     void captureLoop(FrameSink* sink);
     bool handleBuffer(FrameDecoder& decoder, FrameSink* sink);
-    void handleButton();
     void markLost(const char* what, int error);
 
     CameraId m_id;
