@@ -16,12 +16,12 @@ enum class CameraBackend { V4L2, Virtual };
 // are the same camera when their identity() is equal.
 struct CameraId {
     CameraBackend backend = CameraBackend::V4L2;
-    QString devNode;      // "/dev/video0", or "virtual:0" for the virtual camera
-    QString cardName;     // V4L2 card name / friendly name
-    QString usbVid;       // four upper-case hex digits of the USB parent
-    QString usbPid;       // four upper-case hex digits of the USB parent
-    QString usbSerial;    // serial number of the USB parent, may be empty
-    QString usbSysPath;   // sysfs path of the USB parent device (empty for virtual)
+    QString devNode;     // "/dev/video0", or "virtual:0" for the virtual camera
+    QString cardName;    // V4L2 card name / friendly name
+    QString usbVid;      // four upper-case hex digits of the USB parent
+    QString usbPid;      // four upper-case hex digits of the USB parent
+    QString usbSerial;   // serial number of the USB parent, may be empty
+    QString usbSysPath;  // sysfs path of the USB parent device (empty for virtual)
 
     bool isValid() const { return !devNode.isEmpty(); }
     QString identity() const;  // device node plus USB parent; equal identity = same camera
@@ -98,7 +98,7 @@ public:
 // Frame counters of a running stream, for diagnostics and tests.
 struct CameraStats {
     uint64_t framesDelivered = 0;
-    uint64_t framesDropped = 0;   // corrupt MJPG, error-flagged buffers
+    uint64_t framesDropped = 0;  // corrupt MJPG, error-flagged buffers
 };
 
 // A camera device. All methods are called from the GUI thread unless noted. Life cycle:
@@ -111,8 +111,8 @@ public:
 
     virtual const CameraId& id() const = 0;
 
-    virtual bool open() = 0;    // open the device, query capabilities and formats
-    virtual void close() = 0;   // stops streaming first
+    virtual bool open() = 0;   // open the device, query capabilities and formats
+    virtual void close() = 0;  // stops streaming first
     virtual bool isOpen() const = 0;
 
     virtual std::vector<CameraFormat> formats() const = 0;

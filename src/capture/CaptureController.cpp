@@ -4,10 +4,7 @@
 #include "capture/FrameStore.h"
 
 CaptureController::CaptureController(CameraSystem& cameras, FrameStore& frames, QObject* parent)
-    : QObject(parent),
-      m_frames(frames),
-      m_intake(frames),
-      m_graph(cameras, m_intake, m_intake) {
+    : QObject(parent), m_frames(frames), m_intake(frames), m_graph(cameras, m_intake, m_intake) {
     m_intake.hasSource = [this] { return hasSource(); };
     // The camera's button arrives on a camera thread; the snapshot itself runs on the GUI
     // thread (it shows its file name), stamped with the moment of the press.
@@ -20,7 +17,8 @@ CaptureController::CaptureController(CameraSystem& cameras, FrameStore& frames, 
     // change with it, not with every frame.
     m_intake.frameStored = [this] {
         if (m_frameNoticeWanted.exchange(false)) {
-            QMetaObject::invokeMethod(this, [this] { emit firstFrame(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { emit firstFrame(); }, Qt::QueuedConnection);
         }
     };
 }

@@ -10,12 +10,14 @@
 class FileFlashController::ImplicitPair {
 public:
     explicit ImplicitPair(FileFlashController& owner) : m_owner(owner), m_open(owner.m_depth == 0) {
-        if (m_open)
+        if (m_open) {
             m_owner.ALC_Initialize();
+        }
     }
     ~ImplicitPair() {
-        if (m_open)
+        if (m_open) {
             m_owner.ALC_UnInitialize();
+        }
     }
     ImplicitPair(const ImplicitPair&) = delete;
     ImplicitPair& operator=(const ImplicitPair&) = delete;
@@ -49,8 +51,9 @@ FileFlashController::FileFlashController(QString dataRoot, UsbCameraFinder finde
 }
 
 FileFlashController::~FileFlashController() {
-    if (m_dirty)
+    if (m_dirty) {
         save();
+    }
 }
 
 QString FileFlashController::flashFilePath(const UsbCameraIdentity& camera) const {
@@ -61,12 +64,14 @@ QString FileFlashController::flashFilePath(const UsbCameraIdentity& camera) cons
 }
 
 void FileFlashController::ALC_Initialize() {
-    if (m_depth++ > 0)
+    if (m_depth++ > 0) {
         return;
+    }
     std::optional<UsbCameraIdentity> found = m_finder ? m_finder() : std::nullopt;
     // Writes whose save failed are tried again; the file needs no camera.
-    if (m_dirty)
+    if (m_dirty) {
         save();
+    }
     if (m_dirty && found && found == m_camera) {
         // Still failing: keep the pending writes rather than the older file.
         return;
@@ -86,17 +91,21 @@ void FileFlashController::ALC_Initialize() {
 }
 
 void FileFlashController::ALC_UnInitialize() {
-    if (m_depth == 0)
+    if (m_depth == 0) {
         return;
-    if (--m_depth > 0)
+    }
+    if (--m_depth > 0) {
         return;
-    if (m_dirty)
+    }
+    if (m_dirty) {
         save();
+    }
 }
 
 void FileFlashController::save() {
-    if (!m_camera)
+    if (!m_camera) {
         return;
+    }
     if (m_flash.save(flashFilePath(*m_camera))) {
         m_dirty = false;
     }
@@ -104,38 +113,45 @@ void FileFlashController::save() {
 
 bool FileFlashController::ALC_GetPIDVID(uint16_t* vid, uint16_t* pid) {
     ImplicitPair pair(*this);
-    if (!m_camera)
+    if (!m_camera) {
         return false;
-    if (vid != nullptr)
+    }
+    if (vid != nullptr) {
         *vid = m_camera->vid;
-    if (pid != nullptr)
+    }
+    if (pid != nullptr) {
         *pid = m_camera->pid;
+    }
     return true;
 }
 
 void FileFlashController::ALC_SetFlashSize(uint32_t size) {
     // The image is always kFlashSize bytes; any other value would be a caller's mistake.
-    if (size != kFlashSize)
+    if (size != kFlashSize) {
         qCWarning(lcContracts) << "flash size" << size << "ignored";
+    }
 }
 
 int FileFlashController::ALC_ReadFlash(uint32_t address, uint32_t length, uint8_t* buffer) {
     ImplicitPair pair(*this);
-    if (!m_camera)
+    if (!m_camera) {
         return 0;
+    }
     return m_flash.read(address, length, buffer) ? 1 : 0;
 }
 
 void FileFlashController::ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) {
     ImplicitPair pair(*this);
-    if (!m_camera)
+    if (!m_camera) {
         return;
+    }
     FlashImage before = m_flash;
     if (!m_flash.write(address, length, buffer)) {
         qCWarning(lcContracts) << "flash write of" << length << "bytes at" << address
                                << "outside the flash ignored";
         return;
     }
-    if (!(m_flash == before))
+    if (!(m_flash == before)) {
         m_dirty = true;
+    }
 }

@@ -9,26 +9,31 @@
 #include "contracts/ContractsLog.h"
 
 bool FlashImage::read(uint32_t address, uint32_t length, uint8_t* out) const {
-    if (!inRange(address, length) || (out == nullptr && length > 0))
+    if (!inRange(address, length) || (out == nullptr && length > 0)) {
         return false;
-    if (length > 0)
+    }
+    if (length > 0) {
         std::memcpy(out, m_bytes.data() + address, length);
+    }
     return true;
 }
 
 bool FlashImage::write(uint32_t address, uint32_t length, const uint8_t* in) {
-    if (!inRange(address, length) || (in == nullptr && length > 0))
+    if (!inRange(address, length) || (in == nullptr && length > 0)) {
         return false;
-    if (length > 0)
+    }
+    if (length > 0) {
         std::memcpy(m_bytes.data() + address, in, length);
+    }
     return true;
 }
 
 bool FlashImage::load(const QString& path) {
     erase();
     QFile file(path);
-    if (!file.exists())
+    if (!file.exists()) {
         return false;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         qCWarning(lcContracts) << "cannot read flash image" << path << ":" << file.errorString();
         return false;

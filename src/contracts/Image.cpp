@@ -33,10 +33,12 @@ struct TjBufferDeleter {
 using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
 
 bool validGeometry(int width, int height, int bpp) {
-    if (bpp != 24 && bpp != 8)
+    if (bpp != 24 && bpp != 8) {
         return false;
-    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide)
+    }
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) {
         return false;
+    }
     return size_t(Image::effWidth(width, bpp)) * size_t(height) <= kMaxBytes;
 }
 
@@ -51,8 +53,9 @@ Image::Image(Image&& other) noexcept
 }
 
 Image& Image::operator=(const Image& other) {
-    if (this != &other)
+    if (this != &other) {
         Copy(other);
+    }
     return *this;
 }
 
@@ -86,8 +89,9 @@ bool Image::allocate(int width, int height, int bpp) {
 }
 
 bool Image::Create(int width, int height, int bpp) {
-    if (!allocate(width, height, bpp))
+    if (!allocate(width, height, bpp)) {
         return false;
+    }
     std::fill(m_bits.begin(), m_bits.end(), uint8_t(0));
     return true;
 }
@@ -98,14 +102,16 @@ void Image::Destroy() {
 }
 
 void Image::Copy(const Image& src) {
-    if (this == &src)
+    if (this == &src) {
         return;
+    }
     if (!src.IsValid()) {
         Destroy();
         return;
     }
-    if (!allocate(src.m_width, src.m_height, src.m_bpp))
+    if (!allocate(src.m_width, src.m_height, src.m_bpp)) {
         return;
+    }
     std::memcpy(m_bits.data(), src.m_bits.data(), m_bits.size());
 }
 
@@ -115,8 +121,9 @@ bool Image::CreateFromArray(const uint8_t* bytes, int width, int height, int bpp
         Destroy();
         return false;
     }
-    if (!allocate(width, height, bpp))
+    if (!allocate(width, height, bpp)) {
         return false;
+    }
     const size_t rowBytes = size_t(width) * size_t(bpp / 8);
     const size_t stride = size_t(GetEffWidth());
     for (int y = 0; y < height; ++y) {
@@ -142,14 +149,16 @@ bool Image::SwapPixels(std::vector<uint8_t>& pixels, int width, int height, int 
 }
 
 uint8_t* Image::GetBits(int row) {
-    if (!IsValid() || row < 0 || row >= m_height)
+    if (!IsValid() || row < 0 || row >= m_height) {
         return nullptr;
+    }
     return m_bits.data() + size_t(row) * size_t(GetEffWidth());
 }
 
 const uint8_t* Image::GetBits(int row) const {
-    if (!IsValid() || row < 0 || row >= m_height)
+    if (!IsValid() || row < 0 || row >= m_height) {
         return nullptr;
+    }
     return m_bits.data() + size_t(row) * size_t(GetEffWidth());
 }
 
@@ -158,10 +167,12 @@ void Image::Clear(uint8_t value) {
 }
 
 bool Image::GrayScale() {
-    if (!IsValid())
+    if (!IsValid()) {
         return false;
-    if (m_bpp == 8)
+    }
+    if (m_bpp == 8) {
         return true;
+    }
     std::vector<uint8_t> grey;
     try {
         grey.assign(size_t(effWidth(m_width, 8)) * size_t(m_height), 0);
@@ -221,8 +232,9 @@ bool Image::LoadJpeg(const QString& path) {
         return false;
     }
     const QByteArray data = file.readAll();
-    if (data.isEmpty())
+    if (data.isEmpty()) {
         return false;
+    }
     TjHandle handle(tjInitDecompress());
     if (!handle) {
         qCWarning(lcContracts) << "tjInitDecompress failed:" << tjGetErrorStr2(nullptr);
@@ -237,8 +249,9 @@ bool Image::LoadJpeg(const QString& path) {
         return false;
     }
     Image decoded;
-    if (!decoded.allocate(width, height, 24))
+    if (!decoded.allocate(width, height, 24)) {
         return false;
+    }
     if (tjDecompress2(handle.get(), src, srcSize, decoded.m_bits.data(), width,
                       decoded.GetEffWidth(), height, TJPF_BGR, TJFLAG_BOTTOMUP) != 0 &&
         tjGetErrorCode(handle.get()) != TJERR_WARNING) {
@@ -250,11 +263,13 @@ bool Image::LoadJpeg(const QString& path) {
 }
 
 QImage Image::ToQImage() const {
-    if (!IsValid())
+    if (!IsValid()) {
         return {};
+    }
     QImage out(m_width, m_height, m_bpp == 8 ? QImage::Format_Grayscale8 : QImage::Format_BGR888);
-    if (out.isNull())
+    if (out.isNull()) {
         return {};
+    }
     const size_t rowBytes = size_t(m_width) * size_t(m_bpp / 8);
     for (int y = 0; y < m_height; ++y) {
         // QImage rows run top-down, ours bottom-up.

@@ -52,20 +52,23 @@ void SupportCheck::FindUsbDevices() {
 
     std::vector<UsbDeviceEntry> devices;
     if (!m_usbDevices.list(&devices)) {
-        if (messageBox)
+        if (messageBox) {
             messageBox(QString::fromUtf16(kDeviceListFailed));
+        }
         return;
     }
 
     int count = 0;
     for (const UsbDeviceEntry& device : devices) {
         if (device.strVid.isEmpty() || device.strPid.isEmpty()) {
-            if (messageBox)
+            if (messageBox) {
                 messageBox(QString::fromUtf16(kDeviceIdUnreadable));
+            }
             break;
         }
-        if (device.strFriendlyName.isEmpty())
+        if (device.strFriendlyName.isEmpty()) {
             continue;
+        }
         const QString vid = device.strVid.toUpper();
         const QString pid = device.strPid.toUpper();
         if (!IsUsbId(vid) || !IsUsbId(pid)) {
@@ -85,8 +88,9 @@ void SupportCheck::FindUsbDevices() {
 }
 
 bool SupportCheck::IsSupportedDevice(const CameraId& camera) const {
-    if (m_table.m_strCameraPid.isEmpty() || m_table.m_strCameraVid.isEmpty())
+    if (m_table.m_strCameraPid.isEmpty() || m_table.m_strCameraVid.isEmpty()) {
         return false;
+    }
     const int count = std::clamp(m_table.m_nUsbDeviceCount, 0, kMaxUsbDevices);
     for (int i = 0; i < count; ++i) {
         const UsbDeviceEntry& entry = m_table.m_UsbDevices[i];
@@ -128,17 +132,20 @@ int SupportCheck::FindSupportedCameras() {
 
     int found = 0;
     for (const CameraId& camera : listed) {
-        if (found == kMaxCameras)
+        if (found == kMaxCameras) {
             break;
-        if (!IsSupportedDevice(camera))
+        }
+        if (!IsSupportedDevice(camera)) {
             continue;
+        }
         m_table.m_strCameraName[found] = camera.cardName;
         m_cameras[found] = camera;
         ++found;
     }
     m_table.m_nCameraCount = found;
-    if (found < 1)
+    if (found < 1) {
         m_failureKey = QStringLiteral("NOSUPPORT");
+    }
 
     m_controller.ALC_UnInitialize();
     return m_table.m_nCameraCount;

@@ -58,8 +58,9 @@ bool UdevUsbDeviceSource::list(std::vector<UsbDeviceEntry>* out) {
         }
         // The scan matches the type already; a device read anew must still be one.
         const char* devtype = udev_device_get_devtype(device.get());
-        if (devtype == nullptr || std::strcmp(devtype, "usb_device") != 0)
+        if (devtype == nullptr || std::strcmp(devtype, "usb_device") != 0) {
             continue;
+        }
         if (udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device") ==
             nullptr) {
             continue;  // a root hub
@@ -67,8 +68,9 @@ bool UdevUsbDeviceSource::list(std::vector<UsbDeviceEntry>* out) {
         entry.strVid = UdevAttribute(device.get(), "idVendor").toUpper();
         entry.strPid = UdevAttribute(device.get(), "idProduct").toUpper();
         if (entry.strVid.isEmpty() || entry.strPid.isEmpty()) {
-            if (!StillPresent(syspath))
+            if (!StillPresent(syspath)) {
                 continue;
+            }
             qCWarning(lcDevice) << "USB device" << entry.strSysPath << "has no readable ids";
             entry.strVid.clear();
             entry.strPid.clear();

@@ -17,8 +17,7 @@
 #include "mainwnd/Icons.h"
 #include "mainwnd/WindowTexts.h"
 
-CommandBars::CommandBars(QMainWindow& window, bool factoryMode,
-                         std::function<void(int id)> trigger,
+CommandBars::CommandBars(QMainWindow& window, bool factoryMode, std::function<void(int id)> trigger,
                          std::function<QString(int id)> toolTip)
     : QObject(&window),
       m_bFactoryMode(factoryMode),
@@ -31,8 +30,7 @@ CommandBars::CommandBars(QMainWindow& window, bool factoryMode,
 
 CommandBars::~CommandBars() = default;
 
-QAction* CommandBars::AddAction(QMainWindow& window, int id, const QString& text,
-                                bool checkable) {
+QAction* CommandBars::AddAction(QMainWindow& window, int id, const QString& text, bool checkable) {
     auto* action = new QAction(text, &window);
     action->setData(id);
     action->setCheckable(checkable);
@@ -63,14 +61,29 @@ void CommandBars::BuildMenus(QMainWindow& window) {
         }
         QMenu* menu = nullptr;
         switch (row.menu) {
-            case MenuPlace::None: break;
-            case MenuPlace::File: menu = m_topMenus[0]; break;
-            case MenuPlace::Setting: menu = setting; break;
-            case MenuPlace::Frequency: menu = m_menuFrequency; break;
-            case MenuPlace::Control: menu = m_topMenus[2]; break;
-            case MenuPlace::Zoom: menu = m_topMenus[3]; break;
-            case MenuPlace::Mirror: menu = m_topMenus[4]; break;
-            case MenuPlace::About: menu = m_topMenus[5]; break;
+            case MenuPlace::None:
+                break;
+            case MenuPlace::File:
+                menu = m_topMenus[0];
+                break;
+            case MenuPlace::Setting:
+                menu = setting;
+                break;
+            case MenuPlace::Frequency:
+                menu = m_menuFrequency;
+                break;
+            case MenuPlace::Control:
+                menu = m_topMenus[2];
+                break;
+            case MenuPlace::Zoom:
+                menu = m_topMenus[3];
+                break;
+            case MenuPlace::Mirror:
+                menu = m_topMenus[4];
+                break;
+            case MenuPlace::About:
+                menu = m_topMenus[5];
+                break;
             case MenuPlace::Language:
                 if (!m_menuLanguage) {
                     m_menuLanguage = m_topMenus[5]->addMenu(QStringLiteral("Language"));
@@ -149,9 +162,9 @@ void CommandBars::BuildStatusBar(QMainWindow& window) {
 }
 
 void CommandBars::ApplyTexts(const WindowTexts& texts) {
-    const QString* titles[6] = {&texts.m_strMenuFile, &texts.m_strMenuSetting,
+    const QString* titles[6] = {&texts.m_strMenuFile,    &texts.m_strMenuSetting,
                                 &texts.m_strMenuControl, &texts.m_strMenuZoom,
-                                &texts.m_strMenuMirror, &texts.m_strMenuAbout};
+                                &texts.m_strMenuMirror,  &texts.m_strMenuAbout};
     for (size_t i = 0; i < m_topMenus.size(); ++i) {
         m_topMenus[i]->setTitle(*titles[i]);
     }

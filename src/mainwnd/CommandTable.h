@@ -31,10 +31,10 @@ struct CommandRow {
     int toolSlot;  // place on the toolbar (ToolSlot), -1 for none
     int toolIcon;  // the button's first picture (Icon)
     std::array<QKeyCombination, 2> keys;
-    bool checkable;     // the menu item shows a check mark
-    bool factoryOnly;   // the menu item exists in factory mode only (a toolbar button stays)
+    bool checkable;    // the menu item shows a check mark
+    bool factoryOnly;  // the menu item exists in factory mode only (a toolbar button stays)
     Guard guard;
-    bool built;         // false: the feature is not there yet, the command stays greyed
+    bool built;  // false: the feature is not there yet, the command stays greyed
     void (CTavrelDlg::*handler)();
 };
 

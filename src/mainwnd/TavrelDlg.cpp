@@ -297,7 +297,7 @@ void CTavrelDlg::On640x480() {
 void CTavrelDlg::CheckResolutionEntry() {
     if (m_camera->hasSource()) {
         m_bars->resolution().CheckCurrent(m_camera->currentFormat().isMjpg(),
-                                   m_camera->streamFormats().m_nResolutionIndex);
+                                          m_camera->streamFormats().m_nResolutionIndex);
     }
 }
 

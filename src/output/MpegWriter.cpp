@@ -47,8 +47,9 @@ void releaseWriter(MpegWriter& w) {
     w.pConvert = nullptr;
     av_packet_free(&w.pPacket);
     if (w.pFormatContext) {
-        if (w.pFormatContext->oformat && !(w.pFormatContext->oformat->flags & AVFMT_NOFILE))
+        if (w.pFormatContext->oformat && !(w.pFormatContext->oformat->flags & AVFMT_NOFILE)) {
             avio_closep(&w.pFormatContext->pb);
+        }
         avformat_free_context(w.pFormatContext);
         w.pFormatContext = nullptr;
     }
@@ -58,12 +59,13 @@ void releaseWriter(MpegWriter& w) {
 }
 
 bool failOpen(MpegWriter& w, const char* fileName, const char* step, int err = 0) {
-    if (err < 0)
+    if (err < 0) {
         qCWarning(lcMpegWriter) << "Cannot open" << fileName << "for recording:" << step
                                 << "failed:" << avError(err);
-    else
+    } else {
         qCWarning(lcMpegWriter) << "Cannot open" << fileName << "for recording:" << step
                                 << "failed";
+    }
     releaseWriter(w);
     return false;
 }
@@ -75,8 +77,9 @@ bool writeReadyPackets(MpegWriter& w, AVFormatContext* context, AVStream* stream
     bool ok = true;
     for (;;) {
         int ret = avcodec_receive_packet(w.pCodecContext, w.pPacket);
-        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
             break;
+        }
         if (ret < 0) {
             qCWarning(lcMpegWriter) << "avcodec_receive_packet failed:" << avError(ret);
             return false;
@@ -88,8 +91,9 @@ bool writeReadyPackets(MpegWriter& w, AVFormatContext* context, AVStream* stream
         ret = av_interleaved_write_frame(context, w.pPacket);
         av_packet_unref(w.pPacket);
         if (ret < 0) {
-            if (ok)
+            if (ok) {
                 qCWarning(lcMpegWriter) << "av_interleaved_write_frame failed:" << avError(ret);
+            }
             ok = false;
         }
     }
@@ -107,8 +111,9 @@ MpegWriter::MpegWriter(MpegWriter&& other) noexcept {
 }
 
 MpegWriter& MpegWriter::operator=(MpegWriter&& other) noexcept {
-    if (this == &other)
+    if (this == &other) {
         return *this;
+    }
     CloseMpegWriter(*this);
     nKind = other.nKind;
     nWidth = other.nWidth;
@@ -133,8 +138,9 @@ bool OpenMpegWriter(MpegWriter& w, const char* fileName) {
     CloseMpegWriter(w);
     w.nextPts = 0;
     w.lastPts = -1;
-    if (!fileName || !*fileName)
+    if (!fileName || !*fileName) {
         return failOpen(w, "(no name)", "file name");
+    }
 
     const AVOutputFormat* format = nullptr;
     switch (w.nKind) {
@@ -154,31 +160,38 @@ bool OpenMpegWriter(MpegWriter& w, const char* fileName) {
             format = av_guess_format(nullptr, fileName, nullptr);
             break;
     }
-    if (!format)
+    if (!format) {
         format = av_guess_format("mpeg", nullptr, nullptr);
-    if (!format)
+    }
+    if (!format) {
         return failOpen(w, fileName, "av_guess_format");
+    }
     w.pOutputFormat = format;
 
     int ret = avformat_alloc_output_context2(&w.pFormatContext, format, nullptr, fileName);
-    if (ret < 0 || !w.pFormatContext)
+    if (ret < 0 || !w.pFormatContext) {
         return failOpen(w, fileName, "avformat_alloc_output_context2", ret);
+    }
 
     // A container without video would give a file without the recording in it.
-    if (format->video_codec == AV_CODEC_ID_NONE)
+    if (format->video_codec == AV_CODEC_ID_NONE) {
         return failOpen(w, fileName, "video codec of the format");
+    }
     w.pVideoStream = AddVideoStream(format->video_codec, w, w.pFormatContext);
-    if (!w.pVideoStream)
+    if (!w.pVideoStream) {
         return failOpen(w, fileName, "AddVideoStream");
-    if (!OpenVideoEncoder(w.pVideoStream, w))
+    }
+    if (!OpenVideoEncoder(w.pVideoStream, w)) {
         return failOpen(w, fileName, "OpenVideoEncoder");
+    }
 
     if (!(format->flags & AVFMT_NOFILE)) {
         // The "file:" prefix keeps a colon in the name from being taken for a protocol.
         const std::string url = std::string("file:") + fileName;
         ret = avio_open(&w.pFormatContext->pb, url.c_str(), AVIO_FLAG_WRITE);
-        if (ret < 0)
+        if (ret < 0) {
             return failOpen(w, fileName, "avio_open", ret);
+        }
     }
     // Without its header the file is not usable, so a header that cannot be written fails the
     // open.
@@ -186,8 +199,9 @@ bool OpenMpegWriter(MpegWriter& w, const char* fileName) {
     if (ret < 0) {
         failOpen(w, fileName, "avformat_write_header", ret);
         // What was written of it is of no use to anyone.
-        if (!(format->flags & AVFMT_NOFILE))
+        if (!(format->flags & AVFMT_NOFILE)) {
             ::unlink(fileName);
+        }
         return false;
     }
     w.bOpen = true;
@@ -195,8 +209,9 @@ bool OpenMpegWriter(MpegWriter& w, const char* fileName) {
 }
 
 AVStream* AddVideoStream(AVCodecID codecId, MpegWriter& w, AVFormatContext* context) {
-    if (!context)
+    if (!context) {
         return nullptr;
+    }
     // Settings that cannot become a valid stream (and whose conversion to integers would not
     // even be defined for NaN or huge values).
     if (w.nWidth < 1 || w.nHeight < 1 || !(w.fFrameRate >= 1.0f && w.fFrameRate < 1.0e6f) ||
@@ -206,15 +221,17 @@ AVStream* AddVideoStream(AVCodecID codecId, MpegWriter& w, AVFormatContext* cont
         return nullptr;
     }
     AVStream* stream = avformat_new_stream(context, nullptr);
-    if (!stream)
+    if (!stream) {
         return nullptr;
+    }
     stream->id = 0;
 
     avcodec_free_context(&w.pCodecContext);
     // Allocated for the encoder (when there is one) so that its own defaults apply first.
     AVCodecContext* c = avcodec_alloc_context3(avcodec_find_encoder(codecId));
-    if (!c)
+    if (!c) {
         return nullptr;
+    }
     w.pCodecContext = c;
     c->codec_id = codecId;
     c->codec_type = AVMEDIA_TYPE_VIDEO;
@@ -225,13 +242,16 @@ AVStream* AddVideoStream(AVCodecID codecId, MpegWriter& w, AVFormatContext* cont
     c->framerate = AVRational{static_cast<int>(w.fFrameRate), 1};
     c->gop_size = kGopSize;
     c->pix_fmt = AV_PIX_FMT_YUV420P;
-    if (codecId == AV_CODEC_ID_MPEG2VIDEO)
+    if (codecId == AV_CODEC_ID_MPEG2VIDEO) {
         c->max_b_frames = 2;
-    if (codecId == AV_CODEC_ID_MPEG1VIDEO)
+    }
+    if (codecId == AV_CODEC_ID_MPEG1VIDEO) {
         c->mb_decision = FF_MB_DECISION_RD;
+    }
     const char* name = context->oformat ? context->oformat->name : "";
-    if (!std::strcmp(name, "mp4") || !std::strcmp(name, "mov") || !std::strcmp(name, "3gp"))
+    if (!std::strcmp(name, "mp4") || !std::strcmp(name, "mov") || !std::strcmp(name, "3gp")) {
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
     // Slices of the picture are encoded in parallel (both cores of a small machine); this
     // keeps a frame within the recording's frame interval at full HD.
     c->thread_count = 2;
@@ -241,8 +261,9 @@ AVStream* AddVideoStream(AVCodecID codecId, MpegWriter& w, AVFormatContext* cont
 
 bool OpenVideoEncoder(AVStream* stream, MpegWriter& w) {
     AVCodecContext* c = w.pCodecContext;
-    if (!stream || !c)
+    if (!stream || !c) {
         return false;
+    }
     const AVCodec* codec = avcodec_find_encoder(c->codec_id);
     if (!codec) {
         qCWarning(lcMpegWriter) << "No encoder for" << avcodec_get_name(c->codec_id);
@@ -264,14 +285,16 @@ bool OpenVideoEncoder(AVStream* stream, MpegWriter& w) {
     av_frame_free(&w.pYuvPicture);
     av_frame_free(&w.pRgbPicture);
     w.pYuvPicture = AllocPicture(c->pix_fmt, c->width, c->height);
-    if (!w.pYuvPicture)
+    if (!w.pYuvPicture) {
         return false;
+    }
     // The copied picture keeps the caller's size (an odd size included); the conversion takes
     // its even-sized top-left part.
     w.pRgbPicture = AllocPicture(AV_PIX_FMT_RGB24, std::max(w.nWidth, c->width),
                                  std::max(w.nHeight, c->height));
-    if (!w.pRgbPicture)
+    if (!w.pRgbPicture) {
         return false;
+    }
     sws_freeContext(w.pConvert);
     w.pConvert = sws_getContext(c->width, c->height, AV_PIX_FMT_RGB24, c->width, c->height,
                                 c->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
@@ -286,8 +309,9 @@ bool OpenVideoEncoder(AVStream* stream, MpegWriter& w) {
 
 AVFrame* AllocPicture(AVPixelFormat format, int width, int height) {
     AVFrame* picture = av_frame_alloc();
-    if (!picture)
+    if (!picture) {
         return nullptr;
+    }
     picture->format = format;
     picture->width = width;
     picture->height = height;
@@ -296,39 +320,46 @@ AVFrame* AllocPicture(AVPixelFormat format, int width, int height) {
         return nullptr;
     }
     ptrdiff_t linesizes[4];
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         linesizes[i] = picture->linesize[i];
+    }
     av_image_fill_black(picture->data, linesizes, format, AVCOL_RANGE_MPEG, width, height);
     return picture;
 }
 
 void CopyFrameToRgb(int bpp, AVFrame* picture, int width, int height, const uint8_t* bits) {
-    if (!bits || !picture || !picture->data[0] || width <= 0 || height <= 0)
+    if (!bits || !picture || !picture->data[0] || width <= 0 || height <= 0) {
         return;
-    if (bpp != 24 && bpp != 32)
+    }
+    if (bpp != 24 && bpp != 32) {
         return;
+    }
     // Three bytes per pixel in one plane, or the rows would not hold what is copied.
-    if (picture->format != AV_PIX_FMT_RGB24 && picture->format != AV_PIX_FMT_BGR24)
+    if (picture->format != AV_PIX_FMT_RGB24 && picture->format != AV_PIX_FMT_BGR24) {
         return;
+    }
     const int64_t stride = (int64_t{bpp} * width + 31) / 32 * 4;
     const int w = std::min(width, picture->width);
     const int h = std::min(height, picture->height);
-    if (w <= 0 || h <= 0 || stride > INT32_MAX)
+    if (w <= 0 || h <= 0 || stride > INT32_MAX) {
         return;
+    }
     // The last stored row is the picture's top; walking the rows backwards turns the bitmap
     // upright while the pixels change from blue-green-red to red-green-blue.
     const uint8_t* top = bits + (height - 1) * stride;
     const int srcStride = -static_cast<int>(stride);
-    if (bpp == 24)
+    if (bpp == 24) {
         libyuv::RAWToRGB24(top, srcStride, picture->data[0], picture->linesize[0], w, h);
-    else
+    } else {
         libyuv::ARGBToRAW(top, srcStride, picture->data[0], picture->linesize[0], w, h);
+    }
 }
 
 bool WriteVideoFrame(AVFormatContext* context, AVStream* stream, MpegWriter& w) {
     if (!context || !stream || !w.bOpen || !w.pCodecContext || !w.pConvert || !w.pRgbPicture ||
-        !w.pYuvPicture || !w.pPacket)
+        !w.pYuvPicture || !w.pPacket) {
         return false;
+    }
     AVCodecContext* c = w.pCodecContext;
     // The encoder may still hold the previous frame's buffer as a reference picture.
     int ret = av_frame_make_writable(w.pYuvPicture);
@@ -348,8 +379,9 @@ bool WriteVideoFrame(AVFormatContext* context, AVStream* stream, MpegWriter& w) 
                   w.pYuvPicture->data, w.pYuvPicture->linesize);
     }
 
-    if (w.nextPts <= w.lastPts)
+    if (w.nextPts <= w.lastPts) {
         w.nextPts = w.lastPts + 1;
+    }
     w.pYuvPicture->pts = w.nextPts;
     ret = avcodec_send_frame(c, w.pYuvPicture);
     if (ret < 0) {
@@ -365,18 +397,21 @@ void CloseMpegWriter(MpegWriter& w) {
         // The encoder may still hold frames (reordering, slice threads): drain them before the
         // trailer, so the file ends with the last frame written.
         int ret = avcodec_send_frame(w.pCodecContext, nullptr);
-        if (ret < 0)
+        if (ret < 0) {
             qCWarning(lcMpegWriter) << "Flushing the encoder failed:" << avError(ret);
-        else
+        } else {
             writeReadyPackets(w, w.pFormatContext, w.pVideoStream);
+        }
         ret = av_write_trailer(w.pFormatContext);
-        if (ret < 0)
+        if (ret < 0) {
             qCWarning(lcMpegWriter) << "av_write_trailer failed:" << avError(ret);
+        }
         AVIOContext* pb = w.pFormatContext->pb;
         if (pb && !(w.pFormatContext->oformat->flags & AVFMT_NOFILE)) {
             ret = avio_closep(&w.pFormatContext->pb);
-            if (ret < 0)
+            if (ret < 0) {
                 qCWarning(lcMpegWriter) << "Closing the recording failed:" << avError(ret);
+            }
         }
     }
     releaseWriter(w);

@@ -34,8 +34,9 @@ void Recorder::setCallbacks(Callbacks callbacks) {
 
 bool Recorder::Request(const QString& folder, const QDateTime& now) {
     std::lock_guard<std::mutex> lock(m_stateLock);
-    if (m_state != RecordState::Idle)
+    if (m_state != RecordState::Idle) {
         return false;
+    }
     // Unlike a snapshot, the recorder does not create the save folder: a missing folder makes
     // the open fail.
     m_strRecordFile = SnapshotBaseName(folder, now) + QStringLiteral(".mpeg");
@@ -59,30 +60,35 @@ void Recorder::Stop() {
         // Also the thread of a recording that ended by a failed write, if nobody joined it.
         encoder = std::move(m_encoder);
     }
-    if (encoder.joinable())
+    if (encoder.joinable()) {
         encoder.join();
+    }
 }
 
 void Recorder::StartPendingRecording(int width, int height) {
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0) {
         return;
+    }
     std::thread finished;
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
-        if (m_state != RecordState::Requested)
+        if (m_state != RecordState::Requested) {
             return;
+        }
         // A recording that ended by a failed write leaves its (finished) thread behind.
         finished = std::move(m_encoder);
     }
-    if (finished.joinable())
+    if (finished.joinable()) {
         finished.join();
+    }
 
     bool opened = false;
     Callbacks callbacks;
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
-        if (m_state != RecordState::Requested)
+        if (m_state != RecordState::Requested) {
             return;
+        }
         callbacks = m_callbacks;
         m_writer.nKind = kKind;
         m_writer.nWidth = width;
@@ -120,24 +126,28 @@ void Recorder::StartPendingRecording(int width, int height) {
     }
     if (opened) {
         qCInfo(lcRecorder) << "Recording" << width << "x" << height << "into" << fileName();
-        if (callbacks.started)
+        if (callbacks.started) {
             callbacks.started();
+        }
         return;
     }
     qCWarning(lcRecorder) << "Cannot create the recording" << fileName();
-    if (callbacks.openFailed)
+    if (callbacks.openFailed) {
         callbacks.openFailed();
+    }
 }
 
 bool Recorder::SampleFrame(const Image& composed) {
     const int64_t now = m_nowMs();
-    if (!composed.IsValid() || composed.GetBpp() != 24)
+    if (!composed.IsValid() || composed.GetBpp() != 24) {
         return false;
+    }
     int slot = -1;
     {
         std::lock_guard<std::mutex> lock(m_slotLock);
-        if (!m_accepting)
+        if (!m_accepting) {
             return false;
+        }
         if (m_free.empty()) {
             ++m_dropped;
             return false;
@@ -171,11 +181,13 @@ void Recorder::encoderLoop(uint64_t session) {
         {
             std::unique_lock<std::mutex> lock(m_slotLock);
             m_encoderBusy = false;
-            if (m_ready.empty())
+            if (m_ready.empty()) {
                 m_encoderIdle.notify_all();
+            }
             m_wakeEncoder.wait(lock, [this] { return !m_ready.empty() || m_stopRequested; });
-            if (m_ready.empty())
+            if (m_ready.empty()) {
                 break;  // stopped, and every sample taken before the stop is written
+            }
             slot = m_ready.front();
             m_ready.pop_front();
             m_encoderBusy = true;
@@ -209,21 +221,24 @@ void Recorder::encoderLoop(uint64_t session) {
         // Far behind: one frame with the time stamp of the end does it.
         const bool behind = m_nowMs() - stopMs > kMaxLagMs;
         for (int64_t pts = behind ? end - 1 : m_lastPts + 1; pts < end && !failed; ++pts) {
-            if (pts > m_lastPts)
+            if (pts > m_lastPts) {
                 failed = !writeFrameAt(pts);
+            }
         }
     }
-    if (failed)
+    if (failed) {
         qCWarning(lcRecorder) << "Writing the recording failed after" << m_written.load()
                               << "frames; it ends here";
+    }
     // Finishes the file with its trailer, or as far as a full disk allows.
     CloseMpegWriter(m_writer);
 
     Callbacks callbacks;
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
-        if (failed && session == m_session && m_state == RecordState::Running)
+        if (failed && session == m_session && m_state == RecordState::Running) {
             m_state = RecordState::Idle;
+        }
         callbacks = m_callbacks;
     }
     {
@@ -232,8 +247,9 @@ void Recorder::encoderLoop(uint64_t session) {
         m_encoderBusy = false;
         m_encoderIdle.notify_all();
     }
-    if (failed && callbacks.writeFailed)
+    if (failed && callbacks.writeFailed) {
         callbacks.writeFailed();
+    }
 }
 
 int64_t Recorder::frameAt(int64_t tMs) const {
@@ -243,14 +259,16 @@ int64_t Recorder::frameAt(int64_t tMs) const {
 
 bool Recorder::encodeSample(const Sample& sample) {
     const int64_t pts = frameAt(sample.tMs);
-    if (pts <= m_lastPts)
+    if (pts <= m_lastPts) {
         return true;  // the frame of this moment is written already
+    }
     if (m_lastPts < 0) {
         // The first picture also stands for the moments before it arrived.
         loadPicture(sample);
         for (int64_t p = 0; p <= pts; ++p) {
-            if (!writeFrameAt(p))
+            if (!writeFrameAt(p)) {
                 return false;
+            }
         }
         return true;
     }
@@ -263,8 +281,9 @@ bool Recorder::encodeSample(const Sample& sample) {
                               << "ms behind; pictures are held by time stamps, not repeated";
     }
     for (int64_t p = m_lastPts + 1; p < pts && !behind; ++p) {
-        if (!writeFrameAt(p))
+        if (!writeFrameAt(p)) {
             return false;
+        }
     }
     loadPicture(sample);
     return writeFrameAt(pts);
@@ -280,14 +299,16 @@ void Recorder::loadPicture(const Sample& s) {
     const int stride = Image::effWidth(m_width, 24);
     m_scaled.resize(size_t(stride) * m_height);
     if (m_scaler.scale(s.bits.data(), s.stride, s.width, s.height, m_scaled.data(), stride, m_width,
-                       m_height))
+                       m_height)) {
         CopyFrameToRgb(24, m_writer.pRgbPicture, m_width, m_height, m_scaled.data());
+    }
 }
 
 bool Recorder::writeFrameAt(int64_t pts) {
     m_writer.nextPts = pts;
-    if (!WriteVideoFrame(m_writer.pFormatContext, m_writer.pVideoStream, m_writer))
+    if (!WriteVideoFrame(m_writer.pFormatContext, m_writer.pVideoStream, m_writer)) {
         return false;
+    }
     m_lastPts = pts;
     ++m_written;
     return true;

@@ -23,8 +23,9 @@ QString SnapshotBaseName(const QString& folder, const QDateTime& localTime) {
 SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const FrameStore& frames) {
     SnapshotResult result;
     // One level only: a save folder whose parent is gone stays missing and the save fails.
-    if (!folder.isEmpty() && !QFileInfo(folder).isDir())
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
         QDir().mkdir(folder);
+    }
     const QString fileName = SnapshotBaseName(folder, now) + QStringLiteral(".jpg");
 
     Image picture;
@@ -35,7 +36,8 @@ SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const F
         return result;
     }
     result.written = picture.SaveJpeg(fileName, kSnapshotJpegQuality);
-    if (!result.written)
+    if (!result.written) {
         qCWarning(lcSnapshot) << "Snapshot could not be written to" << fileName;
+    }
     return result;
 }

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "app/CommandLine.h"
-#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
+#include "settings/ProfileFile.h"
 
 #include "support/TestFiles.h"
 

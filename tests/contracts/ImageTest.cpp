@@ -75,14 +75,16 @@ TEST(ImageGeometry, EmptyByDefaultAndCreateZeroes) {
     EXPECT_EQ(img.GetHeight(), 3);
     EXPECT_EQ(img.GetBpp(), 24);
     for (int y = 0; y < 3; ++y) {
-        for (int i = 0; i < img.GetEffWidth(); ++i)
+        for (int i = 0; i < img.GetEffWidth(); ++i) {
             EXPECT_EQ(img.GetBits(y)[i], 0);
+        }
     }
     EXPECT_EQ(img.GetBits(3), nullptr);
     img.Clear(255);
     for (int y = 0; y < 3; ++y) {
-        for (int i = 0; i < img.GetEffWidth(); ++i)
+        for (int i = 0; i < img.GetEffWidth(); ++i) {
             ASSERT_EQ(img.GetBits(y)[i], 255);
+        }
     }
 
     EXPECT_FALSE(img.Create(4, 4, 16));
@@ -110,15 +112,17 @@ TEST(ImageGeometry, RowsArePaddedToFourBytes) {
 TEST(ImageCreateFromArray, KeepsRowOrderAndCopiesTheBytes) {
     // 3 x 2 pixels, rows of 9 bytes (unpadded, as frame intake passes them).
     std::vector<uint8_t> src(18);
-    for (size_t i = 0; i < src.size(); ++i)
+    for (size_t i = 0; i < src.size(); ++i) {
         src[i] = uint8_t(i + 1);
+    }
     Image img;
     ASSERT_TRUE(img.CreateFromArray(src.data(), 3, 2, 24, 9, false));
     ASSERT_EQ(img.GetEffWidth(), 12);
     EXPECT_EQ(std::memcmp(img.GetBits(0), src.data(), 9), 0);
     EXPECT_EQ(std::memcmp(img.GetBits(1), src.data() + 9, 9), 0);
-    for (int i = 9; i < 12; ++i)
+    for (int i = 9; i < 12; ++i) {
         EXPECT_EQ(img.GetBits(0)[i], 0) << "padding byte " << i;
+    }
 
     // The image holds its own copy.
     std::fill(src.begin(), src.end(), uint8_t(0xAA));
@@ -126,8 +130,9 @@ TEST(ImageCreateFromArray, KeepsRowOrderAndCopiesTheBytes) {
     EXPECT_EQ(img.GetBits(1)[8], 18);
 
     // Same size again reuses the storage but takes the new content; flip reverses the rows.
-    for (size_t i = 0; i < src.size(); ++i)
+    for (size_t i = 0; i < src.size(); ++i) {
         src[i] = uint8_t(100 + i);
+    }
     ASSERT_TRUE(img.CreateFromArray(src.data(), 3, 2, 24, 9, true));
     EXPECT_EQ(std::memcmp(img.GetBits(0), src.data() + 9, 9), 0);
     EXPECT_EQ(std::memcmp(img.GetBits(1), src.data(), 9), 0);

@@ -6,10 +6,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "support/QStringPrinter.h"
 #include "capture/CameraSystem.h"
 #include "contracts/CameraController.h"
 #include "platform/HexId.h"
+#include "support/QStringPrinter.h"
 
 namespace {
 

@@ -176,8 +176,9 @@ TEST_F(SupportCheckTest, TablesKeepTheirLimits) {
     EXPECT_EQ(m_check->cameras()[0].devNode, "/dev/video0");
     EXPECT_EQ(m_check->cameras()[1].devNode, "/dev/video1");
     ASSERT_EQ(m_app.m_nUsbDeviceCount, 20);
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(m_app.m_UsbDevices[i].strFriendlyName, QStringLiteral("Scope %1").arg(i));
+    }
 
     // A camera is found only on a tabled device: the 20th yes, the 21st not.
     m_video = {m_video[20], m_video[19]};
@@ -228,8 +229,9 @@ TEST_F(SupportCheckTest, NoVideoDeviceReportsNoHardware) {
 TEST_F(SupportCheckTest, VirtualCameraPassesTheCheckLikeARealOne) {
     CameraSystem system(true);
     VirtualCameraDevice* device = system.virtualDevice();
-    if (device == nullptr)
+    if (device == nullptr) {
         GTEST_SKIP() << "the camera system offers no virtual camera yet";
+    }
     UdevUsbDeviceSource usb(&system);
     CameraDiscovery discovery(system);
     SupportCheck check(m_app, discovery, usb);

@@ -15,8 +15,9 @@ namespace {
 
 QString ReadAttribute(const QString& folder, const char* name) {
     QFile file(folder + u'/' + QString::fromLatin1(name));
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return QString();
+    }
     return QString::fromUtf8(file.readAll()).trimmed();
 }
 
@@ -26,8 +27,9 @@ std::map<QString, QString> UsbDevicesFromSysfs() {
     std::map<QString, QString> devices;
     const QDir bus(QStringLiteral("/sys/bus/usb/devices"));
     for (const QString& name : bus.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (name.contains(u':') || name.startsWith(QStringLiteral("usb")))
+        if (name.contains(u':') || name.startsWith(QStringLiteral("usb"))) {
             continue;
+        }
         const QString path = QFileInfo(bus.filePath(name)).canonicalFilePath();
         devices[path] = ReadAttribute(path, "idVendor").toUpper() + u':' +
                         ReadAttribute(path, "idProduct").toUpper() + u' ' +
@@ -47,8 +49,9 @@ std::map<QString, QString> ByPath(const std::vector<UsbDeviceEntry>& entries) {
 }
 
 TEST(UdevUsbDeviceSourceTest, ListsThisMachinesUsbDevicesAsSysfsShowsThem) {
-    if (!QFileInfo(QStringLiteral("/sys/bus/usb/devices")).isDir())
+    if (!QFileInfo(QStringLiteral("/sys/bus/usb/devices")).isDir()) {
         GTEST_SKIP() << "this machine has no USB bus in /sys (run it in the VM to test udev)";
+    }
     const std::map<QString, QString> expected = UsbDevicesFromSysfs();
 
     UdevUsbDeviceSource source;

@@ -8,11 +8,11 @@
 #include <QTest>
 #include <vector>
 
-#include "settings/TextTable.h"
 #include "capture/FrameStore.h"
 #include "display/MaskWnd.h"
 #include "display/Overlay.h"
 #include "display/PreviewWidget.h"
+#include "settings/TextTable.h"
 #include "settings/Texts.h"
 
 namespace {

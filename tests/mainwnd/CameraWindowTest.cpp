@@ -12,18 +12,18 @@
 #include <memory>
 
 #include "app/CommandLine.h"
-#include "settings/LanguageText.h"
-#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
 #include "capture/CameraSystem.h"
+#include "capture/CaptureController.h"
 #include "capture/virtual/VirtualCameraDevice.h"
 #include "contracts/Image.h"
+#include "display/DisplayWorker.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/CommandIds.h"
-#include "capture/CaptureController.h"
-#include "display/DisplayWorker.h"
 #include "mainwnd/TavrelDlg.h"
 #include "output/RecordingController.h"
+#include "settings/LanguageText.h"
+#include "settings/ProfileFile.h"
 
 class CameraWindowTest : public QObject {
     Q_OBJECT
@@ -187,7 +187,8 @@ private Q_SLOTS:
         dlg.OnCommand(40019);  // a resolution choice resets the trigger
         auto* device = dlg.cameraSystem().virtualDevice();
         device->pressSnapshotButton();
-        QVERIFY(QTest::qWaitFor([&] { return bool(dlg.camera().frameIntake().m_bStillArmed); }, 3000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return bool(dlg.camera().frameIntake().m_bStillArmed); }, 3000));
         QCOMPARE(snapshots.load(), 0);
         device->pressSnapshotButton();
         QVERIFY(QTest::qWaitFor([&] { return snapshots.load() == 1; }, 3000));
@@ -283,8 +284,8 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(dlg.statusText(2)));
         QTest::keyClick(&dlg, Qt::Key_R);
         QVERIFY(dlg.recording().recorder().state() != RecordState::Idle);
-        QVERIFY(
-            QTest::qWaitFor([&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
         QTest::qWait(300);
         QTest::keyClick(&dlg, Qt::Key_R);
         QVERIFY(dlg.recording().recorder().state() == RecordState::Idle);
@@ -313,8 +314,8 @@ private Q_SLOTS:
         dlg.OnCommand(Cmd::Record);
         QCOMPARE(dlg.toolbarImage(ToolSlot::Record), Icon::Recording);
         QVERIFY(dlg.menuAction(Cmd::Record)->isChecked());
-        QVERIFY(
-            QTest::qWaitFor([&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
         QTest::qWait(1500);
         QVERIFY(dlg.statusText(2).contains(dlg.recording().m_strTimeLen));  // the status timer runs
         dlg.OnCommand(Cmd::Record);
@@ -335,8 +336,7 @@ private Q_SLOTS:
         QVERIFY(waitForFrame(dlg));
         QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > 0; }, 5000));
         dlg.OnCommand(Cmd::Snap);
-        QVERIFY(dlg.statusText(2).endsWith(
-            m_app->m_texts.text("MainWnd", "SNAPFAILED")));
+        QVERIFY(dlg.statusText(2).endsWith(m_app->m_texts.text("MainWnd", "SNAPFAILED")));
     }
 };
 

@@ -15,14 +15,14 @@
 #include <memory>
 
 #include "app/CommandLine.h"
-#include "settings/LanguageText.h"
-#include "settings/ProfileFile.h"
 #include "app/TavrelApp.h"
+#include "capture/CaptureController.h"
 #include "mainwnd/AboutDlg.h"
 #include "mainwnd/CommandIds.h"
-#include "capture/CaptureController.h"
 #include "mainwnd/TavrelDlg.h"
 #include "output/RecordingController.h"
+#include "settings/LanguageText.h"
+#include "settings/ProfileFile.h"
 
 class MainWindowTest : public QObject {
     Q_OBJECT

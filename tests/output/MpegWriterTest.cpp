@@ -49,8 +49,9 @@ std::vector<uint8_t> bitmapFrame(int frame, int width, int height, int bpp = 24)
             p[0] = rgb[2];
             p[1] = rgb[1];
             p[2] = rgb[0];
-            if (bpp == 32)
+            if (bpp == 32) {
                 p[3] = 0x5A;
+            }
         }
     }
     return bits;
@@ -116,8 +117,9 @@ TEST(MpegWriterFile, FortyEightFramesGiveTwoSecondsOfMpeg1At24FpsWithGroupsOf18)
         recorderSettings(w, 640, 480);
         ASSERT_TRUE(OpenMpegWriter(w, path.toUtf8().constData()));
         EXPECT_STREQ(w.pOutputFormat->name, "mpeg");
-        for (int i = 0; i < 48; ++i)
+        for (int i = 0; i < 48; ++i) {
             ASSERT_TRUE(writeFrame(w, i, 640, 480)) << "frame " << i;
+        }
         CloseMpegWriter(w);
         expectClosed(w);
         CloseMpegWriter(w);  // a second close is harmless
@@ -134,8 +136,9 @@ TEST(MpegWriterFile, FortyEightFramesGiveTwoSecondsOfMpeg1At24FpsWithGroupsOf18)
     ASSERT_EQ(f.rgb.size(), 48u);
     EXPECT_EQ(f.keyFrames, (std::vector<int>{0, 18, 36}));
     EXPECT_NEAR(f.durationSeconds, 2.0, 1.0 / 24 + 1e-6);
-    for (int i = 0; i < 48; ++i)
+    for (int i = 0; i < 48; ++i) {
         EXPECT_GT(psnrAgainstPattern(f.rgb[i], i, 640, 480), 30.0) << "frame " << i;
+    }
 }
 
 TEST(MpegWriterFile, OddSizeIsRecordedAtTheEvenSizeBelow) {
@@ -145,8 +148,9 @@ TEST(MpegWriterFile, OddSizeIsRecordedAtTheEvenSizeBelow) {
         MpegWriter w;
         recorderSettings(w, 641, 481);
         ASSERT_TRUE(OpenMpegWriter(w, path.toUtf8().constData()));
-        for (int i = 0; i < 12; ++i)
+        for (int i = 0; i < 12; ++i) {
             EXPECT_TRUE(writeFrame(w, i, 641, 481));
+        }
         CloseMpegWriter(w);
     }
     const DecodedFile f = decodeFile(path);
@@ -155,8 +159,9 @@ TEST(MpegWriterFile, OddSizeIsRecordedAtTheEvenSizeBelow) {
     EXPECT_EQ(f.height, 480);
     ASSERT_EQ(f.rgb.size(), 12u);
     // The top-left 640 x 480 of the picture: the right column and the bottom row are left out.
-    for (int i = 0; i < 12; ++i)
+    for (int i = 0; i < 12; ++i) {
         EXPECT_GT(psnrAgainstPattern(f.rgb[i], i, 640, 480), 30.0) << "frame " << i;
+    }
 }
 
 TEST(MpegWriterFile, TinySizesStillGiveAPlayableFile) {
@@ -166,8 +171,9 @@ TEST(MpegWriterFile, TinySizesStillGiveAPlayableFile) {
         MpegWriter w;
         recorderSettings(w, 1, 3);
         ASSERT_TRUE(OpenMpegWriter(w, path.toUtf8().constData()));
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 5; ++i) {
             EXPECT_TRUE(writeFrame(w, i, 1, 3));
+        }
     }
     const DecodedFile f = decodeFile(path);
     ASSERT_TRUE(f.opened);
@@ -183,8 +189,9 @@ TEST(MpegWriterFile, UnknownExtensionFallsBackToMpegFormat) {
     recorderSettings(w, 320, 240);
     ASSERT_TRUE(OpenMpegWriter(w, path.toUtf8().constData()));
     EXPECT_STREQ(w.pOutputFormat->name, "mpeg");
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 6; ++i) {
         EXPECT_TRUE(writeFrame(w, i, 320, 240));
+    }
     CloseMpegWriter(w);
     const DecodedFile f = decodeFile(path);
     EXPECT_EQ(f.formatName, "mpeg");
@@ -218,8 +225,9 @@ TEST(MpegWriterFile, FramesHeldByTheEncoderAreWrittenAtClose) {
         recorderSettings(w, 480, 480);
         w.nKind = 2;
         ASSERT_TRUE(OpenMpegWriter(w, path.toUtf8().constData()));
-        for (int i = 0; i < 20; ++i)
+        for (int i = 0; i < 20; ++i) {
             EXPECT_TRUE(writeFrame(w, i, 480, 480));
+        }
         CloseMpegWriter(w);
     }
     const DecodedFile f = decodeFile(path);
@@ -235,8 +243,9 @@ TEST(MpegWriterFile, AWriterLeftOpenIsFinishedByItsOwner) {
         MpegWriter first;
         recorderSettings(first, 320, 240);
         ASSERT_TRUE(OpenMpegWriter(first, path.toUtf8().constData()));
-        for (int i = 0; i < 10; ++i)
+        for (int i = 0; i < 10; ++i) {
             EXPECT_TRUE(writeFrame(first, i, 320, 240));
+        }
         MpegWriter second(std::move(first));
         expectClosed(first);
         EXPECT_FALSE(WriteVideoFrame(second.pFormatContext, second.pVideoStream, first));
@@ -331,18 +340,22 @@ TEST(MpegWriterFailure, FullDiskFailsTheWriteAndLeavesAPlayableFile) {
         int result = 0;
         MpegWriter w;
         recorderSettings(w, 640, 480);
-        if (!OpenMpegWriter(w, name.constData()))
+        if (!OpenMpegWriter(w, name.constData())) {
             return 11;
+        }
         int frame = 0;
-        while (frame < 240 && writeFrame(w, frame, 640, 480))
+        while (frame < 240 && writeFrame(w, frame, 640, 480)) {
             ++frame;
-        if (frame == 240)
+        }
+        if (frame == 240) {
             result = 12;  // the limit was never hit
-        else if (frame == 0)
+        } else if (frame == 0) {
             result = 13;  // nothing written before the failure
+        }
         CloseMpegWriter(w);
-        if (w.bOpen || w.pFormatContext || w.pCodecContext || w.pRgbPicture)
+        if (w.bOpen || w.pFormatContext || w.pCodecContext || w.pRgbPicture) {
             result = 14;
+        }
         return result;
     });
     ASSERT_EQ(status, 0);
@@ -434,9 +447,11 @@ TEST(CopyFrameToRgb, NothingIsCopiedFromNullBitsOrUnknownDepths) {
     CopyFrameToRgb(24, pic.frame, 2, 2, nullptr);
     CopyFrameToRgb(16, pic.frame, 2, 2, bits.data());
     CopyFrameToRgb(24, nullptr, 2, 2, bits.data());
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 2; ++x)
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 2; ++x) {
             EXPECT_EQ(pic.at(x, y)[0] | pic.at(x, y)[1] | pic.at(x, y)[2], 0);
+        }
+    }
 
     // The encoder's picture has one byte per pixel in its first plane: nothing goes there.
     AVFrame* yuv = AllocPicture(AV_PIX_FMT_YUV420P, 2, 2);

@@ -80,9 +80,10 @@ const std::vector<uint8_t>& expectedRgb(int i, int width, int height, int shownW
     if (rgb.empty()) {
         rgb.resize(size_t(width) * height * 3);
         for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x)
+            for (int x = 0; x < width; ++x) {
                 shownRgb(i, (x + 0.5) / shownWidth, (y + 0.5) / shownHeight,
                          rgb.data() + (size_t(y) * width + x) * 3);
+            }
         }
     }
     return rgb;
@@ -93,8 +94,9 @@ const std::vector<uint8_t>& expectedRgb(int i, int width, int height, int shownW
 double psnr(const std::vector<uint8_t>& rgb, int width, int height, int i, int shownWidth,
             int shownHeight) {
     const std::vector<uint8_t>& want = expectedRgb(i, width, height, shownWidth, shownHeight);
-    if (rgb.size() != want.size())
+    if (rgb.size() != want.size()) {
         return 0;
+    }
     double sum = 0;
     for (size_t n = 0; n < want.size(); ++n) {
         const double d = double(rgb[n]) - want[n];
@@ -246,8 +248,9 @@ TEST(RecorderFile, TenSecondsOfTicksPlayForTenSeconds) {
     EXPECT_EQ(t.rec.writtenFrames(), int(f.rgb.size()));
     // A picture group of 18: an intra frame every 18 frames.
     ASSERT_GE(f.keyFrames.size(), 13u);
-    for (size_t g = 0; g < f.keyFrames.size(); ++g)
+    for (size_t g = 0; g < f.keyFrames.size(); ++g) {
         EXPECT_EQ(f.keyFrames[g], int(18 * g));
+    }
 
     // Frame k plays at k/24 s and shows what the window showed then (within one frame).
     for (size_t k = 0; k < f.rgb.size(); ++k) {
@@ -256,8 +259,9 @@ TEST(RecorderFile, TenSecondsOfTicksPlayForTenSeconds) {
         int bestSample = -1;
         for (int i = 0; i < 294; ++i) {
             const double sampleMs = 34.0 * (i + 1);
-            if (std::abs(sampleMs - frameMs) > 1000.0 / 24 + 34)
+            if (std::abs(sampleMs - frameMs) > 1000.0 / 24 + 34) {
                 continue;
+            }
             const double p = psnr(f.rgb[k], 320, 240, i, 320, 240);
             if (p > best) {
                 best = p;
@@ -299,8 +303,9 @@ TEST(RecorderFile, AnEncoderThatFallsBehindDropsSamplesButKeepsTheLength) {
     // Three seconds of ticks arrive without waiting for the encoder: the hand-off fills up,
     // samples are dropped, and the encoder soon works on samples taken long ago.
     std::vector<Image> frames;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 8; ++i) {
         frames.push_back(composedFrame(i * 11, 640, 480));
+    }
     int taken = 0;
     for (int i = 0; i < 90; ++i) {
         t.now = open + 34 * (i + 1);
@@ -320,8 +325,9 @@ TEST(RecorderFile, AnEncoderThatFallsBehindDropsSamplesButKeepsTheLength) {
     EXPECT_NEAR(f.stampedSeconds, 3.07, 2.0 / 24);
     for (size_t k = 0; k < f.rgb.size(); ++k) {
         double best = 0;
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < 8; ++i) {
             best = std::max(best, psnr(f.rgb[k], 640, 480, i * 11, 640, 480));
+        }
         EXPECT_GT(best, 30.0) << "frame " << k;
     }
 }
@@ -331,8 +337,9 @@ TEST(RecorderFile, FramesOfAnotherSizeAreScaledToTheRecording) {
     TestRecorder t;
     // The resolution changes to 640 x 480 and then to 160 x 120 while recording at 320 x 240.
     auto sizeOf = [](int i) {
-        if (i < 12)
+        if (i < 12) {
             return std::pair{320, 240};
+        }
         return i < 24 ? std::pair{640, 480} : std::pair{160, 120};
     };
     const QString path = record(t, dir.path() + "/", 320, 240, 36, 36 * 34 + 20, sizeOf);
@@ -395,11 +402,13 @@ TEST(RecorderFile, AFullDiskEndsTheRecordingWithAPlayableFile) {
     const int status = RunWithFileSizeLimit(kLimit, [&] {
         int result = 0;
         TestRecorder t;
-        if (!t.rec.Request(folder, at(9)))
+        if (!t.rec.Request(folder, at(9))) {
             return 11;
+        }
         t.rec.StartPendingRecording(640, 480);
-        if (t.rec.state() != RecordState::Running)
+        if (t.rec.state() != RecordState::Running) {
             return 12;
+        }
         const int64_t open = t.now;
         int i = 0;
         for (; i < 2000 && t.writeFailed == 0; ++i) {
@@ -407,18 +416,20 @@ TEST(RecorderFile, AFullDiskEndsTheRecordingWithAPlayableFile) {
             t.rec.SampleFrame(composedFrame(i, 640, 480));
             t.rec.waitIdle(10000);
         }
-        if (t.writeFailed != 1)
+        if (t.writeFailed != 1) {
             result = 13;  // the limit was never hit, or reported twice
-        else if (t.rec.state() != RecordState::Idle)
+        } else if (t.rec.state() != RecordState::Idle) {
             result = 14;
-        else if (t.rec.SampleFrame(composedFrame(0, 640, 480)))
+        } else if (t.rec.SampleFrame(composedFrame(0, 640, 480))) {
             result = 15;  // samples are still taken
-        else if (t.rec.writtenFrames() < 1)
+        } else if (t.rec.writtenFrames() < 1) {
             result = 16;
+        }
         t.rec.Stop();
         // A new recording can be asked for afterwards.
-        if (result == 0 && !t.rec.Request(folder, at(10)))
+        if (result == 0 && !t.rec.Request(folder, at(10))) {
             result = 17;
+        }
         t.rec.Stop();
         return result;
     });
@@ -487,8 +498,9 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
         // A camera frame: rows of width * 3 bytes, bottom-up, blue-green-red.
         const Image img = composedFrame(i, 320, 240);
         std::vector<uint8_t> rows;
-        for (int y = 0; y < 240; ++y)
+        for (int y = 0; y < 240; ++y) {
             rows.insert(rows.end(), img.GetBits(y), img.GetBits(y) + 320 * 3);
+        }
         std::thread capture([&] { frames.OnFrame(rows.data(), 320, 240, 24); });
         capture.join();
         ASSERT_TRUE(display.waitIdle(std::chrono::milliseconds(5000)));
@@ -532,8 +544,9 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
             }
         }
         double sum = 0;
-        for (size_t n = 0; n < want.size(); ++n)
+        for (size_t n = 0; n < want.size(); ++n) {
             sum += (double(f.rgb[k][n]) - want[n]) * (double(f.rgb[k][n]) - want[n]);
+        }
         EXPECT_GT(10 * std::log10(255.0 * 255.0 * double(want.size()) / sum), 30.0)
             << "frame " << k;
     }

@@ -30,8 +30,9 @@ Image shownPicture(int width, int height) {
     img.Create(width, height, 24);
     for (int y = 0; y < height; ++y) {
         uint8_t* row = img.GetBits(height - 1 - y);  // rows are stored bottom-up
-        for (int x = 0; x < width; ++x)
+        for (int x = 0; x < width; ++x) {
             shownPixel(x, y, row + 3 * x);
+        }
     }
     return img;
 }

@@ -6,9 +6,9 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
+#include "app/TavrelApp.h"
 #include "settings/LanguageText.h"
 #include "settings/ProfileFile.h"
-#include "app/TavrelApp.h"
 #include "settings/TextTable.h"
 #include "settings/Texts.h"
 

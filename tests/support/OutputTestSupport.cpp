@@ -18,16 +18,18 @@ extern "C" {
 DecodedFile decodeFile(const QString& path) {
     DecodedFile out;
     AVFormatContext* fmt = nullptr;
-    if (avformat_open_input(&fmt, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+    if (avformat_open_input(&fmt, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
         return out;
+    }
     AVCodecContext* dec = nullptr;
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     AVFrame* pic = av_frame_alloc();
     SwsContext* toRgb = nullptr;
     int index = -1;
-    if (avformat_find_stream_info(fmt, nullptr) >= 0)
+    if (avformat_find_stream_info(fmt, nullptr) >= 0) {
         index = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    }
     if (index >= 0) {
         AVStream* st = fmt->streams[index];
         out.opened = true;
@@ -36,16 +38,18 @@ DecodedFile decodeFile(const QString& path) {
         out.width = st->codecpar->width;
         out.height = st->codecpar->height;
         out.frameRate = st->r_frame_rate;
-        if (fmt->duration != AV_NOPTS_VALUE)
+        if (fmt->duration != AV_NOPTS_VALUE) {
             out.durationSeconds = fmt->duration / 1e6;
+        }
         const AVCodec* codec = avcodec_find_decoder(out.codec);
         dec = avcodec_alloc_context3(codec);
         avcodec_parameters_to_context(dec, st->codecpar);
         avcodec_open2(dec, codec, nullptr);
         auto receive = [&] {
             while (avcodec_receive_frame(dec, frame) >= 0) {
-                if (frame->pict_type == AV_PICTURE_TYPE_I)
+                if (frame->pict_type == AV_PICTURE_TYPE_I) {
                     out.keyFrames.push_back(int(out.rgb.size()));
+                }
                 toRgb = sws_getCachedContext(
                     toRgb, frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                     frame->height, AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr);
@@ -69,16 +73,19 @@ DecodedFile decodeFile(const QString& path) {
         int64_t lastPts = AV_NOPTS_VALUE;
         while (av_read_frame(fmt, pkt) >= 0) {
             if (pkt->stream_index == index && pkt->pts != AV_NOPTS_VALUE) {
-                if (firstPts == AV_NOPTS_VALUE)
+                if (firstPts == AV_NOPTS_VALUE) {
                     firstPts = pkt->pts;
+                }
                 lastPts = std::max(lastPts, pkt->pts);
             }
-            if (pkt->stream_index == index && avcodec_send_packet(dec, pkt) >= 0)
+            if (pkt->stream_index == index && avcodec_send_packet(dec, pkt) >= 0) {
                 receive();
+            }
             av_packet_unref(pkt);
         }
-        if (firstPts != AV_NOPTS_VALUE)
+        if (firstPts != AV_NOPTS_VALUE) {
             out.stampedSeconds = (lastPts - firstPts) * av_q2d(st->time_base) + 1.0 / 24;
+        }
         avcodec_send_packet(dec, nullptr);
         receive();
     }
