@@ -137,8 +137,8 @@ public:
     bool copyComposedImage(Image& out) const;
     // The display worker's delivery: `work` (the newly composed frame) becomes the composed
     // image and `work` receives the previous one, by exchanging them (no pixels are copied).
-    // Only the display worker calls it; nothing else writes the composed image, so the
-    // worker may rely on whatever it left in an image it gets back.
+    // In the program only the display worker calls it and nothing else writes the composed
+    // image, so the worker may rely on whatever it left in an image it gets back.
     void exchangeComposedImage(Image& work);
 
 private:
