@@ -1,6 +1,6 @@
-// The main window with the built-in virtual camera: discovery at start, frames through the
-// whole path, resolution menus in both layouts, Play/Stop, the power-line frequency and the
-// snapshot button's arming rule.
+// The main window with the built-in virtual camera, end to end: discovery at start, frames
+// through the whole path, resolution menus in both layouts, Play/Stop, the power-line
+// frequency, zoom and mirror, keys, snapshots and recordings.
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
@@ -134,21 +134,6 @@ private Q_SLOTS:
         QVERIFY(!dlg.menuAction(Cmd::Play)->isChecked());
     }
 
-    void aFormatChosenWhilePausedStartsWithPlay() {
-        start({});
-        CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
-        dlg.OnCommand(Cmd::Play);  // pause
-        dlg.OnCommand(40019);      // 800 X 600 while paused: no picture until it runs again
-        QVERIFY(!dlg.frameStore().hasCurrentImage());
-        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Built);
-        dlg.OnCommand(Cmd::Play);
-        QVERIFY(dlg.wantPreview());
-        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
-        QVERIFY(waitForFrame(dlg));
-        QCOMPARE(dlg.view().videoWidth(), 800);
-    }
-
     void playWithoutCameraFindsOnePluggedInMeanwhile() {
         start({});
         m_app->m_bVirtualCamera = true;
@@ -176,22 +161,6 @@ private Q_SLOTS:
         long value = 0;
         QVERIFY(dlg.camera().captureGraph().source()->getPowerLineFrequency(&value));
         QCOMPARE(value, 1L);
-    }
-
-    void stillButtonArmsAfterAFormatChange() {
-        start({QStringLiteral("-FACTORYMODE=1")});
-        CTavrelDlg dlg(*m_app, *m_app);
-        std::atomic<int> snapshots{0};
-        dlg.camera().frameIntake().takeSnapshot = [&] { ++snapshots; };
-        QVERIFY(waitForFrame(dlg));
-        dlg.OnCommand(40019);  // a resolution choice resets the trigger
-        auto* device = dlg.cameraSystem().virtualDevice();
-        device->pressSnapshotButton();
-        QVERIFY(
-            QTest::qWaitFor([&] { return bool(dlg.camera().frameIntake().m_bStillArmed); }, 3000));
-        QCOMPARE(snapshots.load(), 0);
-        device->pressSnapshotButton();
-        QVERIFY(QTest::qWaitFor([&] { return snapshots.load() == 1; }, 3000));
     }
 
     void zoomAndMirrorSequences() {

@@ -1,0 +1,89 @@
+// The camera controller with the built-in virtual camera: what it reports, Play after a format
+// chosen while paused, and the still trigger's reset by a format choice.
+#include <QSignalSpy>
+#include <QTest>
+#include <atomic>
+
+#include "capture/CameraSystem.h"
+#include "capture/CaptureController.h"
+#include "capture/FrameStore.h"
+#include "capture/virtual/VirtualCameraDevice.h"
+
+class CaptureControllerTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aCameraThatCannotOpenIsReportedAndNothingRuns() {
+        CameraSystem cameras(true);
+        FrameStore frames;
+        CaptureController camera(cameras, frames);
+        QSignalSpy failures(&camera, &CaptureController::failure);
+        const CameraId id = cameras.virtualDevice()->cameraId();
+        cameras.virtualDevice()->unplug();
+        camera.ChooseDevice(id);
+        QCOMPARE(failures.count(), 1);
+        QCOMPARE(failures.at(0).at(0).toString(), QStringLiteral("NOOPENSOURCE"));
+        QVERIFY(!camera.hasSource());
+        QCOMPARE(camera.captureGraph().state(), CaptureGraph::State::None);
+        QVERIFY(!camera.TogglePreview());  // Play has nothing to start
+    }
+
+    void theFirstFrameIsReportedOncePerRequest() {
+        CameraSystem cameras(true);
+        FrameStore frames;
+        CaptureController camera(cameras, frames);
+        QSignalSpy first(&camera, &CaptureController::firstFrame);
+        QSignalSpy sizes(&camera, &CaptureController::videoSizeChanged);
+        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
+        QCOMPARE(camera.captureGraph().state(), CaptureGraph::State::Running);
+        QVERIFY(!sizes.isEmpty());
+        QVERIFY(first.wait(5000));
+        QTest::qWait(300);  // more frames arrive: no more reports
+        QCOMPARE(first.count(), 1);
+        camera.RequestFrameNotice();
+        QVERIFY(first.wait(5000));
+        QCOMPARE(first.count(), 2);
+    }
+
+    void aFormatChosenWhilePausedStartsWithPlay() {
+        CameraSystem cameras(true);
+        FrameStore frames;
+        CaptureController camera(cameras, frames);
+        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
+        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        QSignalSpy sizes(&camera, &CaptureController::videoSizeChanged);
+        QVERIFY(camera.TogglePreview());  // pause
+        QVERIFY(camera.ChooseResolution(false, 1));
+        QVERIFY(!camera.hasPicture());  // no picture until it runs again
+        QCOMPARE(camera.captureGraph().state(), CaptureGraph::State::Built);
+        QCOMPARE(sizes.count(), 1);
+        QCOMPARE(sizes.at(0).at(0).toInt(), camera.currentFormat().width);
+        QVERIFY(camera.TogglePreview());
+        QVERIFY(camera.wantPreview());
+        QCOMPARE(camera.captureGraph().state(), CaptureGraph::State::Running);
+        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        QCOMPARE(camera.streamFormats().m_nResolutionIndex, 1);
+        QVERIFY(!camera.ChooseResolution(false, 99));  // past the list: nothing changes
+        QCOMPARE(camera.streamFormats().m_nResolutionIndex, 1);
+    }
+
+    void aFormatChoiceResetsTheStillTrigger() {
+        CameraSystem cameras(true);
+        FrameStore frames;
+        CaptureController camera(cameras, frames);
+        std::atomic<int> snapshots{0};
+        camera.frameIntake().takeSnapshot = [&] { ++snapshots; };
+        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
+        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        QVERIFY(camera.ChooseResolution(false, 1));
+        VirtualCameraDevice* device = cameras.virtualDevice();
+        device->pressSnapshotButton();  // only arms the trigger
+        QVERIFY(QTest::qWaitFor([&] { return bool(camera.frameIntake().m_bStillArmed); }, 3000));
+        QCOMPARE(snapshots.load(), 0);
+        device->pressSnapshotButton();
+        QVERIFY(QTest::qWaitFor([&] { return snapshots.load() == 1; }, 3000));
+    }
+};
+
+QTEST_MAIN(CaptureControllerTest)
+#include "CaptureControllerTest.moc"
