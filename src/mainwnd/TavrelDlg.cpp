@@ -79,13 +79,10 @@ CTavrelDlg::~CTavrelDlg() {
     DestroyWindow();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Building the window
-
 // What the controllers report becomes menu states, toolbar pictures and texts.
 void CTavrelDlg::ConnectControllers() {
     CaptureController* camera = m_camera.get();
-    connect(camera, &CaptureController::failure, this, &CTavrelDlg::NoteFailure);
+    connect(camera, &CaptureController::failure, this, &CTavrelDlg::NoteCameraFailure);
     connect(camera, &CaptureController::videoSizeChanged, this,
             [this](int width, int height) { m_view.SetVideoSize(width, height); });
     connect(camera, &CaptureController::formatsChanged, this, [this] {
@@ -130,53 +127,18 @@ void CTavrelDlg::ConnectControllers() {
             [this](const QString& text) { SetStatusText(2, text); });
 }
 
-// ---------------------------------------------------------------------------------------------
-// Small state setters
-
-QAction* CTavrelDlg::menuAction(int id) const {
-    return m_bars->menuAction(id);
-}
-
-QAction* CTavrelDlg::toolAction(int id) const {
-    return m_bars->toolAction(id);
-}
-
-int CTavrelDlg::toolbarImage(int slot) const {
-    return m_bars->toolbarImage(slot);
-}
-
-QMenu* CTavrelDlg::topMenu(int position) const {
-    return m_bars->topMenu(position);
-}
-
-QMenu* CTavrelDlg::resolutionMenu() const {
-    return m_bars->resolutionMenu();
-}
-
-QString CTavrelDlg::statusText(int pane) const {
-    return m_bars->statusText(pane);
-}
-
-void CTavrelDlg::SetMenuChecked(int id, bool checked) {
-    m_bars->SetMenuChecked(id, checked);
-}
-
-void CTavrelDlg::SetToolbarImage(int slot, int iconId) {
-    m_bars->SetToolbarImage(slot, iconId);
-}
-
-void CTavrelDlg::SetStatusText(int pane, const QString& text) {
-    m_bars->SetStatusText(pane, text);
-}
-
 void CTavrelDlg::NoteFailure(const QString& key) {
-    // The capture graph's "NOSUPPORT" (no stream format to choose from) has a default of its
-    // own; the text table holds device discovery's.
+    m_settings.m_texts.text(QStringLiteral("WndMessage"), key);
+}
+
+void CTavrelDlg::NoteCameraFailure(const QString& key) {
+    // The camera's "NOSUPPORT" (no stream format to choose from) has a default of its own; the
+    // text table holds the support check's.
     if (key == QLatin1String("NOSUPPORT")) {
         m_settings.m_texts.text(QStringLiteral("WndMessage"), key,
                                 QStringLiteral("没有找到VCapture:IAMStreamConfig接口"));
     } else {
-        m_settings.m_texts.text(QStringLiteral("WndMessage"), key);
+        NoteFailure(key);
     }
 }
 

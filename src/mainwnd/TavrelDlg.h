@@ -10,6 +10,7 @@
 #include "capture/FrameStore.h"
 #include "display/Overlay.h"
 #include "display/ViewTransform.h"
+#include "mainwnd/CommandBars.h"
 #include "mainwnd/CommandTable.h"
 #include "mainwnd/WindowTexts.h"
 
@@ -18,7 +19,6 @@ struct DeviceTable;
 class CameraDiscovery;
 class CameraSystem;
 class CaptureController;
-class CommandBars;
 class DisplayWorker;
 class PreviewWidget;
 class RecordingController;
@@ -49,14 +49,14 @@ public:
     void OnCommand(int id);
 
     // The menu item of a command, or null when the menu does not hold it.
-    QAction* menuAction(int id) const;
+    QAction* menuAction(int id) const { return m_bars->menuAction(id); }
     // The toolbar button of a command, or null when the toolbar has none.
-    QAction* toolAction(int id) const;
+    QAction* toolAction(int id) const { return m_bars->toolAction(id); }
     // The icon number shown by a toolbar slot (ToolSlot).
-    int toolbarImage(int slot) const;
-    QString statusText(int pane) const;
-    QMenu* topMenu(int position) const;
-    QMenu* resolutionMenu() const;
+    int toolbarImage(int slot) const { return m_bars->toolbarImage(slot); }
+    QString statusText(int pane) const { return m_bars->statusText(pane); }
+    QMenu* topMenu(int position) const { return m_bars->topMenu(position); }
+    QMenu* resolutionMenu() const { return m_bars->resolutionMenu(); }
     PreviewWidget* preview() const { return m_preview; }
 
     void ApplyLanguageTexts();
@@ -95,9 +95,9 @@ private:
     friend std::span<const CommandRow> MainCommands();
 
     void ConnectControllers();
-    void SetMenuChecked(int id, bool checked);
-    void SetToolbarImage(int slot, int iconId);
-    void SetStatusText(int pane, const QString& text);
+    void SetMenuChecked(int id, bool checked) { m_bars->SetMenuChecked(id, checked); }
+    void SetToolbarImage(int slot, int iconId) { m_bars->SetToolbarImage(slot, iconId); }
+    void SetStatusText(int pane, const QString& text) { m_bars->SetStatusText(pane, text); }
     bool GuardHolds(Guard guard) const;
     // Greys each command whose guard does not hold (and each whose feature is not built).
     void UpdateCommandEnables();
@@ -108,6 +108,7 @@ private:
     void CheckResolutionEntry();
     // Looks a failure text up so that its key lands in the language file; it is not shown.
     void NoteFailure(const QString& key);
+    void NoteCameraFailure(const QString& key);
 
     // Command handlers (the rows of MainCommands()).
     void OnChooseFolder();
