@@ -146,6 +146,11 @@ public:
     virtual bool setPowerLineFrequency(long value) = 0;
 
     virtual CameraStats stats() const = 0;
+
+    // The system error (errno) of the last device operation that failed: EBUSY when another
+    // program holds the camera, EACCES when the user may not open it. 0 when none failed or the
+    // backend has no such codes.
+    virtual int lastError() const = 0;
 };
 
 // Opens the backend that serves id (not yet open()ed). Null for an unknown backend.

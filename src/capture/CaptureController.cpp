@@ -1,7 +1,13 @@
 #include "capture/CaptureController.h"
 
+#include <QLoggingCategory>
+#include <QTimer>
+#include <cerrno>
+
 #include "capture/CameraSystem.h"
 #include "capture/FrameStore.h"
+
+Q_LOGGING_CATEGORY(lcCaptureController, "tavrel.capture.controller")
 
 CaptureController::CaptureController(CameraSystem& cameras, FrameStore& frames, QObject* parent)
     : QObject(parent), m_frames(frames), m_intake(frames), m_graph(cameras, m_intake, m_intake) {
@@ -16,11 +22,15 @@ CaptureController::CaptureController(CameraSystem& cameras, FrameStore& frames, 
     // Only the first frame after a request is told to the GUI thread: the commands' states
     // change with it, not with every frame.
     m_intake.frameStored = [this] {
+        m_framesStored.fetch_add(1, std::memory_order_relaxed);
         if (m_frameNoticeWanted.exchange(false)) {
             QMetaObject::invokeMethod(
                 this, [this] { emit firstFrame(); }, Qt::QueuedConnection);
         }
     };
+    m_watchdog = new QTimer(this);
+    m_watchdog->setInterval(250);
+    connect(m_watchdog, &QTimer::timeout, this, &CaptureController::OnWatchdog);
 }
 
 CaptureController::~CaptureController() {
@@ -45,6 +55,18 @@ void CaptureController::ChooseDevice(const CameraId& camera) {
         return;  // the camera already chosen: no stop, no rebuild
     }
     m_pVideoMoniker = camera;
+    OpenDevice();
+}
+
+void CaptureController::StartOver() {
+    if (m_pVideoMoniker.isValid()) {
+        OpenDevice();
+    }
+}
+
+void CaptureController::OpenDevice() {
+    SetProblem(PictureProblem::None);
+    m_restartedQuietStream = false;
     if (m_graph.state() == CaptureGraph::State::Running) {
         StopPreview();
     }
@@ -61,8 +83,10 @@ void CaptureController::ChooseDevice(const CameraId& camera) {
 
 bool CaptureController::BuildCaptureGraph() {
     if (!m_pVideoMoniker.isValid() || !m_graph.build(m_pVideoMoniker)) {
+        const PictureProblem problem = ProblemFromFailure(PictureProblem::NoCamera);
         emit failure(QStringLiteral("NOOPENSOURCE"));
         FreeCaptureFilters();
+        SetProblem(problem);
         return false;
     }
     // The camera's stored parameter block is read here once the flash parameters join the
@@ -71,6 +95,7 @@ bool CaptureController::BuildCaptureGraph() {
     if (m_formats.capabilities().empty()) {
         // No format to choose from: the build goes on without a stream choice.
         emit failure(QStringLiteral("NOSUPPORT"));
+        SetProblem(PictureProblem::NoFormat);
     } else {
         EnumerateResolutions();
     }
@@ -81,7 +106,10 @@ bool CaptureController::BuildCaptureGraph() {
 
 void CaptureController::EnumerateResolutions() {
     if (auto format = m_formats.selectedFormat()) {
-        m_graph.source()->setFormat(*format);
+        // Another program streaming from the camera refuses the format (EBUSY).
+        if (!m_graph.source()->setFormat(*format) && m_graph.source()->lastError() == EBUSY) {
+            SetProblem(PictureProblem::Busy);
+        }
     }
     VideoSizeFromCamera();
     emit formatsChanged();
@@ -101,6 +129,7 @@ bool CaptureController::RenderPreview() {
     if (!m_graph.render()) {
         if (!m_graph.failureKey().isEmpty()) {
             emit failure(m_graph.failureKey());
+            SetProblem(ProblemFromFailure(PictureProblem::NoFrames));
         }
         return false;
     }
@@ -117,8 +146,12 @@ bool CaptureController::StartPreview() {
     }
     if (!m_graph.run()) {
         emit failure(QStringLiteral("CONNOTPREVIEW"));
+        SetProblem(ProblemFromFailure(PictureProblem::NoFrames));
         return false;
     }
+    m_framesSeen = m_framesStored.load();
+    m_lastFrameAt = std::chrono::steady_clock::now();
+    m_watchdog->start();
     emit previewStarted();
     return true;
 }
@@ -127,6 +160,7 @@ bool CaptureController::StopPreview() {
     if (m_graph.state() != CaptureGraph::State::Running) {
         return false;
     }
+    m_watchdog->stop();
     m_graph.stop();
     emit previewStopped();
     return true;
@@ -137,6 +171,7 @@ void CaptureController::TearDownGraph() {
 }
 
 void CaptureController::FreeCaptureFilters() {
+    m_watchdog->stop();
     m_graph.free();
 }
 
@@ -193,8 +228,8 @@ bool CaptureController::ChooseResolution(bool mjpg, int index) {
 void CaptureController::Choose640x480() {
     m_intake.ResetStillTrigger();
     m_formats.m_bMjpgSelected = false;
-    if (auto format = m_formats.formatAt(false, 0)) {
-        ApplyFormat(*format);
+    if (!m_formats.capabilities().empty()) {
+        ApplyFormat(m_formats.capabilities().front());
     }
     m_intake.ResetStillTrigger();
     m_formats.m_nResolutionIndex = 0;
@@ -209,4 +244,55 @@ bool CaptureController::SetPowerLineFrequency(int value) {
     m_formats.m_nPowerLineFreq = value;
     emit powerLineFrequencyChanged();
     return true;
+}
+
+void CaptureController::SetProblem(PictureProblem problem) {
+    m_problem = problem;
+    emit problemChanged();
+}
+
+PictureProblem CaptureController::ProblemFromFailure(PictureProblem otherwise) const {
+    switch (m_graph.failureError()) {
+        case EBUSY:
+            return PictureProblem::Busy;
+        case EACCES:
+        case EPERM:
+            return PictureProblem::NoPermission;
+        default:
+            return otherwise;
+    }
+}
+
+void CaptureController::OnWatchdog() {
+    if (m_graph.state() != CaptureGraph::State::Running) {
+        m_watchdog->stop();
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t frames = m_framesStored.load();
+    if (frames != m_framesSeen) {
+        m_framesSeen = frames;
+        m_lastFrameAt = now;
+        m_restartedQuietStream = false;
+        if (m_problem != PictureProblem::None) {
+            SetProblem(PictureProblem::None);
+        }
+        return;
+    }
+    if (now - m_lastFrameAt < m_frameTimeout) {
+        return;
+    }
+    if (!m_restartedQuietStream) {
+        // A stream that went quiet is started over once, as a stuck camera often recovers
+        // from being opened again.
+        qCInfo(lcCaptureController) << "no frame from" << m_pVideoMoniker.devNode << "for"
+                                    << m_frameTimeout.count() << "ms: starting it over";
+        StartOver();
+        m_restartedQuietStream = true;
+        return;
+    }
+    if (m_problem != PictureProblem::NoFrames) {
+        qCWarning(lcCaptureController) << "still no frame from" << m_pVideoMoniker.devNode;
+        SetProblem(PictureProblem::NoFrames);
+    }
 }

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 
 #include "capture/CaptureGraph.h"
 #include "capture/FrameIntake.h"
@@ -11,14 +13,30 @@
 
 class CameraSystem;
 class FrameStore;
+class QTimer;
+
+// Why the window shows no live picture, as far as the camera layer can tell.
+enum class PictureProblem {
+    None,          // a picture comes, or is about to (or no camera was chosen yet)
+    NoCamera,      // the chosen camera cannot be opened (gone, or not a camera)
+    Busy,          // another program holds the camera (EBUSY)
+    NoPermission,  // the user may not open the device (EACCES, EPERM)
+    NoFormat,      // the camera offers no picture format the program can show
+    NoFrames,      // streaming, but no frame came for the frame timeout, even after a restart
+};
 
 // The open camera: choosing it, building, rendering, running, stopping and freeing its capture
 // graph, the stream formats and the format choice, the power-line frequency and the still
 // trigger. The main window owns one and routes the camera commands to it.
 //
 // It reports through signals and never shows text: a failure names the key of its text in the
-// language files' "WndMessage" section. Signals are emitted on the GUI thread; the two that
-// start on a camera thread (firstFrame, stillButtonPressed) are posted there by this class.
+// language files' "WndMessage" section, and problem() says why there is no picture. Signals are
+// emitted on the GUI thread; the two that start on a camera thread (firstFrame,
+// stillButtonPressed) are posted there by this class.
+//
+// A watchdog follows a running stream: when no frame arrives for frameTimeout() (5 s), the
+// camera is started over once by itself; when it still sends nothing, problem() becomes
+// NoFrames until a frame comes.
 //
 // GUI thread only. The camera system and the frame store are borrowed and must outlive it; the
 // destructor stops and frees the graph, so no camera thread runs afterwards.
@@ -31,6 +49,8 @@ public:
     // Opens `camera` and, while the preview is wanted, starts it. The camera already open stays
     // as it is (no stop, no rebuild).
     void ChooseDevice(const CameraId& camera);
+    // Closes the chosen camera and opens it again (Play on a camera that shows no picture).
+    void StartOver();
     // None -> Built: opens the chosen camera, reads its formats and applies the stored stream
     // choice and power-line frequency.
     bool BuildCaptureGraph();
@@ -48,7 +68,8 @@ public:
     // A resolution command: entry `index` of the MJPG or the uncompressed list. False when the
     // list has no such entry.
     bool ChooseResolution(bool mjpg, int index);
-    // The first uncompressed capability, whatever its size.
+    // The camera's first capability, whatever its size (and kind, on a camera without
+    // uncompressed formats).
     void Choose640x480();
     // 1 = 50 Hz, 2 = 60 Hz. Sent only once a frame has arrived and when the camera has the
     // control; false otherwise.
@@ -56,6 +77,10 @@ public:
 
     // Asks for firstFrame when the next frame arrives (the window has no picture to act on).
     void RequestFrameNotice() { m_frameNoticeWanted = true; }
+
+    PictureProblem problem() const { return m_problem; }
+    std::chrono::milliseconds frameTimeout() const { return m_frameTimeout; }
+    void setFrameTimeout(std::chrono::milliseconds timeout) { m_frameTimeout = timeout; }
 
     // Whether a camera is open (the graph's source exists).
     bool hasSource() const { return m_graph.source() != nullptr; }
@@ -92,11 +117,18 @@ signals:
     void firstFrame();
     // The camera's snapshot button took a shot, at `when` (the moment of the press).
     void stillButtonPressed(const QDateTime& when);
+    // problem() was set (also to the value it had).
+    void problemChanged();
 
 private:
+    void OpenDevice();
     void EnumerateResolutions();
     void ApplyFormat(const CameraFormat& format);
     void VideoSizeFromCamera();
+    void SetProblem(PictureProblem problem);
+    // The problem behind the graph's last failure; `otherwise` when its error says nothing.
+    PictureProblem ProblemFromFailure(PictureProblem otherwise) const;
+    void OnWatchdog();
 
     FrameStore& m_frames;
     FrameIntake m_intake;
@@ -104,6 +136,16 @@ private:
     StreamFormats m_formats;
     CameraId m_pVideoMoniker;
     bool m_bWantPreview = true;
+    PictureProblem m_problem = PictureProblem::None;
     // Set by the GUI thread, consumed by the capture thread's first frame after it.
     std::atomic<bool> m_frameNoticeWanted{true};
+    // Frames that reached the store (capture thread), read by the watchdog.
+    std::atomic<uint64_t> m_framesStored{0};
+
+    // The watchdog (GUI thread): runs while the stream runs.
+    QTimer* m_watchdog = nullptr;
+    std::chrono::milliseconds m_frameTimeout{5000};
+    uint64_t m_framesSeen = 0;
+    std::chrono::steady_clock::time_point m_lastFrameAt;
+    bool m_restartedQuietStream = false;  // the watchdog's one restart is spent
 };

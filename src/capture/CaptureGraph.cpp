@@ -15,12 +15,12 @@ CaptureGraph::~CaptureGraph() {
 
 bool CaptureGraph::build(const CameraId& camera) {
     free();
-    m_failureKey.clear();
+    ClearFailure();
     m_deviceName = camera.cardName.left(kMaxDeviceNameChars);
     m_source = m_cameras.create(camera);
     if (!m_source || !m_source->open()) {
         qCWarning(lcGraph) << "cannot open camera" << camera.devNode;
-        m_failureKey = QStringLiteral("NOOPENSOURCE");
+        Fail(QStringLiteral("NOOPENSOURCE"));
         free();
         return false;
     }
@@ -29,7 +29,7 @@ bool CaptureGraph::build(const CameraId& camera) {
 }
 
 bool CaptureGraph::render() {
-    m_failureKey.clear();
+    ClearFailure();
     if (m_state == State::Rendered) {
         return true;
     }
@@ -38,7 +38,7 @@ bool CaptureGraph::render() {
     }
     if (!m_source->prepare()) {
         qCWarning(lcGraph) << "cannot prepare streaming on" << m_source->id().devNode;
-        m_failureKey = QStringLiteral("NOPREVIEW");
+        Fail(QStringLiteral("NOPREVIEW"));
         return false;
     }
     // A camera without a snapshot button works without it; nothing to report.
@@ -48,7 +48,7 @@ bool CaptureGraph::render() {
 }
 
 bool CaptureGraph::run() {
-    m_failureKey.clear();
+    ClearFailure();
     if (m_state == State::Running) {
         return true;
     }
@@ -57,7 +57,7 @@ bool CaptureGraph::run() {
     }
     if (!m_source->start(&m_frameSink)) {
         qCWarning(lcGraph) << "cannot start streaming on" << m_source->id().devNode;
-        m_failureKey = QStringLiteral("CONNOTPREVIEW");
+        Fail(QStringLiteral("CONNOTPREVIEW"));
         return false;
     }
     m_state = State::Running;
@@ -65,7 +65,7 @@ bool CaptureGraph::run() {
 }
 
 bool CaptureGraph::stop() {
-    m_failureKey.clear();
+    ClearFailure();
     if (m_state != State::Running) {
         return false;
     }
@@ -92,4 +92,14 @@ void CaptureGraph::free() {
         m_source.reset();
     }
     m_state = State::None;
+}
+
+void CaptureGraph::Fail(const QString& key) {
+    m_failureKey = key;
+    m_failureError = m_source ? m_source->lastError() : 0;
+}
+
+void CaptureGraph::ClearFailure() {
+    m_failureKey.clear();
+    m_failureError = 0;
 }

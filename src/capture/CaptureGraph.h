@@ -39,6 +39,8 @@ public:
     const QString& deviceName() const { return m_deviceName; }
     // Key of the last failure, empty when the last operation succeeded.
     const QString& failureKey() const { return m_failureKey; }
+    // The camera's system error (errno) behind the last failure; 0 when unknown or none.
+    int failureError() const { return m_failureError; }
 
     // None -> Built. On failure ("NOOPENSOURCE") the graph is freed and stays None.
     bool build(const CameraId& camera);
@@ -56,11 +58,15 @@ public:
     static constexpr int kMaxDeviceNameChars = 119;
 
 private:
+    void Fail(const QString& key);
+    void ClearFailure();
+
     CameraSystem& m_cameras;
     FrameSink& m_frameSink;
     StillSink& m_stillSink;
     std::unique_ptr<Camera> m_source;
     QString m_deviceName;
     QString m_failureKey;
+    int m_failureError = 0;
     State m_state = State::None;
 };

@@ -27,7 +27,7 @@ void PreviewWidget::setPreferredSize(const QSize& size) {
 
 void PreviewWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (!m_image.isNull()) {
+    if (!m_image.isNull() && m_hint.isEmpty()) {
         // Stretched, without smoothing: the area has the video's size, so this is 1:1 normally.
         painter.drawImage(rect(), m_image);
         return;

@@ -6,8 +6,8 @@
 
 // The preview area of the main window. It paints the last picture handed to it, stretched to
 // its whole area (the window sizes the area to the video, so the picture keeps its aspect).
-// Before any picture exists it shows a short hint. GUI thread only; workers hand pictures over
-// through queued calls to setImage().
+// While a hint is set (why there is no picture), the hint is shown instead of the picture.
+// GUI thread only; workers hand pictures over through queued calls to setImage().
 class PreviewWidget : public QWidget {
     Q_OBJECT
 public:
@@ -15,7 +15,9 @@ public:
 
     void setImage(const QImage& image);
     const QImage& image() const { return m_image; }
+    // Empty: the picture is shown.
     void setHint(const QString& hint);
+    const QString& hint() const { return m_hint; }
 
     QSize sizeHint() const override { return m_preferredSize; }
     void setPreferredSize(const QSize& size);

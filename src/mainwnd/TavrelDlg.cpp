@@ -101,11 +101,9 @@ void CTavrelDlg::ConnectControllers() {
     });
     connect(camera, &CaptureController::previewStarting, this, [this] {
         FitWindowToVideo();
-        if (m_camera->captureGraph().state() == CaptureGraph::State::Rendered) {
-            // The overlay alone stands in for the picture until the first frame.
-            m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight());
-            m_display->showPlaceholder();
-        }
+        // The overlay alone stands in for the picture until the first frame.
+        m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight());
+        m_display->showPlaceholder();
     });
     connect(camera, &CaptureController::previewStarted, this, [this] {
         SetMenuChecked(Cmd::Play, !m_camera->wantPreview());
@@ -118,6 +116,7 @@ void CTavrelDlg::ConnectControllers() {
             [this] { SetToolbarImage(ToolSlot::Play, Icon::Paused); });
     connect(camera, &CaptureController::firstFrame, this, &CTavrelDlg::UpdateCommandEnables);
     connect(camera, &CaptureController::stillButtonPressed, this, &CTavrelDlg::OnSnapAt);
+    connect(camera, &CaptureController::problemChanged, this, &CTavrelDlg::ShowPictureProblem);
 
     connect(m_recording.get(), &RecordingController::recordingChanged, this, [this](bool on) {
         SetToolbarImage(ToolSlot::Record, on ? Icon::Recording : Icon::Record);
@@ -153,7 +152,35 @@ void CTavrelDlg::ApplyLanguageTexts() {
     if (m_camera->hasSource()) {
         SetMenuChecked(Cmd::Play, !m_camera->wantPreview());
     }
-    m_preview->setHint(m_texts.m_strNoCameraHint);
+    ShowPictureProblem();
+}
+
+void CTavrelDlg::ShowPictureProblem() {
+    const CameraId& camera = m_camera->camera();
+    const QString device = QStringLiteral("%1 (%2)").arg(camera.cardName.trimmed(), camera.devNode);
+    QString hint;
+    switch (m_camera->problem()) {
+        case PictureProblem::None:
+            // Without an open camera there is nothing to show but the hint.
+            hint = m_camera->hasSource() ? QString() : m_texts.m_strNoCameraHint;
+            break;
+        case PictureProblem::NoCamera:
+            hint = m_texts.m_strNoCameraHint;
+            break;
+        case PictureProblem::Busy:
+            hint = m_texts.m_strBusyHint.arg(device);
+            break;
+        case PictureProblem::NoPermission:
+            hint = m_texts.m_strNoPermissionHint.arg(device);
+            break;
+        case PictureProblem::NoFormat:
+            hint = m_texts.m_strNoFormatHint.arg(device);
+            break;
+        case PictureProblem::NoFrames:
+            hint = m_texts.m_strNoFramesHint.arg(device);
+            break;
+    }
+    m_preview->setHint(hint);
 }
 
 QString CTavrelDlg::OnToolTipText(int id) const {
@@ -238,10 +265,17 @@ void CTavrelDlg::OnPlay() {
         ApplyLanguageTexts();
         return;
     }
-    // No camera picture yet: look for a camera again (one may have been plugged in).
+    // No camera picture yet: look for a camera again (one may have been plugged in); the
+    // camera that is open but shows nothing is started over.
     if (FindSupportedCameras() > 0) {
-        m_camera->ChooseDevice(m_devices.m_pCameraMoniker[0]);
+        const CameraId& camera = m_devices.m_pCameraMoniker[0];
+        if (m_camera->hasSource() && m_camera->camera() == camera) {
+            m_camera->StartOver();
+        } else {
+            m_camera->ChooseDevice(camera);
+        }
     }
+    ShowPictureProblem();
 }
 
 void CTavrelDlg::OnResolutionCommand(int id) {

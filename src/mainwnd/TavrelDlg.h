@@ -106,6 +106,8 @@ private:
     void ShowZoomPercentage();
     void FitWindowToVideo();
     void CheckResolutionEntry();
+    // The preview's hint: why there is no picture, or none.
+    void ShowPictureProblem();
     // Looks a failure text up so that its key lands in the language file; it is not shown.
     void NoteFailure(const QString& key);
     void NoteCameraFailure(const QString& key);

@@ -46,4 +46,8 @@ void WindowTexts::Load(const Texts& texts) {
     m_strStoreInfo = main("STOREINFO");
     m_strRestoreInfo = main("RESTOREINFO");
     m_strNoCameraHint = main("NOCAMERAHINT");
+    m_strBusyHint = main("CAMERABUSYHINT");
+    m_strNoPermissionHint = main("NOPERMISSIONHINT");
+    m_strNoFormatHint = main("NOFORMATHINT");
+    m_strNoFramesHint = main("NOFRAMESHINT");
 }

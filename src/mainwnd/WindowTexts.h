@@ -9,7 +9,10 @@ class Texts;
 struct WindowTexts {
     void Load(const Texts& texts);
 
-    QString m_strCaption, m_strNoCameraHint;
+    QString m_strCaption;
+    // Why there is no picture (the preview's hint); %1 names the camera.
+    QString m_strNoCameraHint, m_strBusyHint, m_strNoPermissionHint, m_strNoFormatHint,
+        m_strNoFramesHint;
     QString m_strFilePath, m_strExit, m_strOpen, m_strPlay, m_strStop, m_strSnap, m_strRecord;
     QString m_strHMirror, m_strVMirror, m_strReMirror, m_strZoomIn, m_strZoomOut, m_strReZoom;
     QString m_strResolution, m_strFrequency, m_strProperty, m_strAutoExposure, m_strManualExposure,

@@ -1,5 +1,6 @@
-// The camera controller with the built-in virtual camera: what it reports, Play after a format
-// chosen while paused, and the still trigger's reset by a format choice.
+// The camera controller with the built-in virtual camera: what it reports, the watchdog of a
+// quiet stream, Play after a format chosen while paused, and the still trigger's reset by a
+// format choice.
 #include <QSignalSpy>
 #include <QTest>
 #include <atomic>
@@ -23,6 +24,7 @@ private Q_SLOTS:
         camera.ChooseDevice(id);
         QCOMPARE(failures.count(), 1);
         QCOMPARE(failures.at(0).at(0).toString(), QStringLiteral("NOOPENSOURCE"));
+        QCOMPARE(camera.problem(), PictureProblem::NoCamera);
         QVERIFY(!camera.hasSource());
         QCOMPARE(camera.captureGraph().state(), CaptureGraph::State::None);
         QVERIFY(!camera.TogglePreview());  // Play has nothing to start
@@ -43,6 +45,31 @@ private Q_SLOTS:
         camera.RequestFrameNotice();
         QVERIFY(first.wait(5000));
         QCOMPARE(first.count(), 2);
+    }
+
+    void aQuietStreamIsStartedOverOnceThenReported() {
+        CameraSystem cameras(true);
+        FrameStore frames;
+        CaptureController camera(cameras, frames);
+        camera.setFrameTimeout(std::chrono::milliseconds(400));
+        QSignalSpy starts(&camera, &CaptureController::previewStarted);
+        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
+        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        QCOMPARE(starts.count(), 1);
+
+        cameras.virtualDevice()->stall(true);
+        QVERIFY(
+            QTest::qWaitFor([&] { return camera.problem() == PictureProblem::NoFrames; }, 5000));
+        QCOMPARE(starts.count(), 2);  // one restart of its own, not more
+        QTest::qWait(1000);
+        QCOMPARE(starts.count(), 2);
+        QCOMPARE(camera.captureGraph().state(), CaptureGraph::State::Running);
+
+        cameras.virtualDevice()->stall(false);
+        QVERIFY(QTest::qWaitFor([&] { return camera.problem() == PictureProblem::None; }, 5000));
+        // Quiet again later: it gets its one restart again.
+        cameras.virtualDevice()->stall(true);
+        QVERIFY(QTest::qWaitFor([&] { return starts.count() == 3; }, 5000));
     }
 
     void aFormatChosenWhilePausedStartsWithPlay() {

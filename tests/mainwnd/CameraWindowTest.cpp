@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -132,6 +133,29 @@ private Q_SLOTS:
         QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
         QCOMPARE(dlg.toolbarImage(ToolSlot::Play), Icon::Playing);
         QVERIFY(!dlg.menuAction(Cmd::Play)->isChecked());
+    }
+
+    void aCameraThatSendsNothingSaysSoAndPlayStartsItOver() {
+        start({});
+        CTavrelDlg dlg(*m_app, *m_app);
+        QVERIFY(waitForFrame(dlg));
+        QVERIFY(dlg.preview()->hint().isEmpty());
+        dlg.camera().setFrameTimeout(std::chrono::milliseconds(300));
+        VirtualCameraDevice* device = dlg.cameraSystem().virtualDevice();
+        device->stall(true);
+        dlg.OnCommand(40019);  // the picture goes with the old format; the new one sends nothing
+        QVERIFY(!dlg.frameStore().hasCurrentImage());
+        const QString hint = dlg.texts().m_strNoFramesHint.arg(
+            QStringLiteral("Tavrel Virtual Microscope (virtual:0)"));
+        QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint() == hint; }, 5000));
+
+        QSignalSpy starts(&dlg.camera(), &CaptureController::previewStarted);
+        dlg.OnCommand(Cmd::Play);  // no picture: the camera is started over, not paused
+        QCOMPARE(starts.count(), 1);
+        QVERIFY(dlg.wantPreview());
+        device->stall(false);
+        QVERIFY(waitForFrame(dlg));
+        QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint().isEmpty(); }, 5000));
     }
 
     void playWithoutCameraFindsOnePluggedInMeanwhile() {

@@ -49,7 +49,10 @@ int V4L2Camera::xioctl(unsigned long request, void* arg) const {
     return V4L2Ioctl(m_fd.get(), request, arg);
 }
 
-void V4L2Camera::logOnce(const char* what, int error) const {
+void V4L2Camera::logOnce(const char* what, int error, bool record) const {
+    if (record) {
+        m_lastError = error;
+    }
     {
         std::lock_guard lock(m_logMutex);
         if (!m_loggedFailures.insert(std::string(what) + ':' + std::to_string(error)).second) {

@@ -74,6 +74,7 @@ public:
     bool setPowerLineFrequency(long value) override;
 
     CameraStats stats() const override;
+    int lastError() const override { return m_lastError.load(); }
 
 private:
     enum class State { Closed, Open, Prepared, Streaming };
@@ -88,7 +89,9 @@ private:
     };
 
     int xioctl(unsigned long request, void* arg) const;
-    void logOnce(const char* what, int error) const;
+    // Logs a failed call once per kind of failure; a device operation's failure (record) also
+    // becomes lastError().
+    void logOnce(const char* what, int error, bool record = true) const;
 
     void enumerateFormats();
     double chooseFrameRate(uint32_t pixelFormat, uint32_t width, uint32_t height) const;
@@ -108,7 +111,7 @@ private:
     UniqueFd m_fd;
     UniqueFd m_wakeFd;  // eventfd that wakes the capture thread for stop()
     std::vector<CameraFormat> m_formats;
-    V4L2Controls m_controls{[this](const char* what, int error) { logOnce(what, error); }};
+    V4L2Controls m_controls{[this](const char* what, int error) { logOnce(what, error, false); }};
 
     std::vector<MappedBuffer> m_buffers;  // index = V4L2 buffer index
     bool m_buffersQueued = false;         // all buffers handed to the driver (before STREAMON)
@@ -128,4 +131,6 @@ private:
     // Protects m_loggedFailures: failures already logged, "what:errno".
     mutable std::mutex m_logMutex;
     mutable std::set<std::string> m_loggedFailures;
+    // errno of the last failed device operation; written by the GUI and capture threads.
+    mutable std::atomic<int> m_lastError{0};
 };

@@ -185,6 +185,10 @@ void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
             m_lost.store(true);
             break;
         }
+        if (m_hardware->isStalled()) {
+            next += period;
+            continue;
+        }
         const uint64_t version = m_hardware->settingsVersion();
         if (version != settingsVersion) {
             settingsVersion = version;

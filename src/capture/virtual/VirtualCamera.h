@@ -68,6 +68,7 @@ public:
     bool setPowerLineFrequency(long value) override;
 
     CameraStats stats() const override;
+    int lastError() const override { return 0; }
 
 private:
     enum class State { Closed, Open, Prepared, Streaming };

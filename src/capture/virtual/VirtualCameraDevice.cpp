@@ -64,3 +64,7 @@ void VirtualCameraDevice::pressSnapshotButton() {
         m_hardware->pressButton();
     }
 }
+
+void VirtualCameraDevice::stall(bool stalled) {
+    m_hardware->setStalled(stalled);
+}

@@ -49,6 +49,8 @@ public:
     void plug();
     // One press of the snapshot button: delivered to the still sink of a streaming camera.
     void pressSnapshotButton();
+    // While stalled, a streaming camera stays open and streaming but sends no frames.
+    void stall(bool stalled);
 
     // Called on the calling thread after plug() and unplug() changed the state (arrival = true
     // for plug()); the window routes it to its hot-plug handling.

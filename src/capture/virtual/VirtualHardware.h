@@ -68,6 +68,11 @@ public:
     // it, so the slide goes on moving where it was across restarts and format changes.
     std::chrono::steady_clock::time_point poweredOnAt() const;
 
+    // A stalled sensor sends no frames while its camera streams (tests of a camera that goes
+    // quiet without disappearing).
+    bool isStalled() const { return m_stalled.load(); }
+    void setStalled(bool stalled) { m_stalled.store(stalled); }
+
     // The snapshot button: a press counter; each streaming camera delivers the presses made
     // since it started.
     void pressButton() { m_buttonPresses.fetch_add(1); }
@@ -75,6 +80,7 @@ public:
 
 private:
     std::atomic<bool> m_plugged{true};
+    std::atomic<bool> m_stalled{false};
     std::atomic<uint64_t> m_generation{1};
     std::atomic<uint64_t> m_buttonPresses{0};
     std::atomic<uint64_t> m_settingsVersion{1};
