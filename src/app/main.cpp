@@ -4,6 +4,7 @@
 
 #include "app/CommandLine.h"
 #include "app/TavrelApp.h"
+#include "app/TerminationSignals.h"
 #include "mainwnd/TavrelDlg.h"
 
 int main(int argc, char** argv) {
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Before QApplication starts any thread: they all inherit the blocked termination signals.
+    TerminationSignals::Block();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrel"));
     QApplication::setApplicationVersion(QStringLiteral(TAVREL_VERSION));
@@ -39,6 +42,8 @@ int main(int argc, char** argv) {
     // The main window runs until it is closed; then the process ends.
     CTavrelDlg window(app, app);
     window.show();
+    // SIGTERM, SIGINT and SIGHUP end the program like Exit: the window's teardown runs.
+    TerminationSignals termination(window);
     QApplication::exec();
     return 0;
 }

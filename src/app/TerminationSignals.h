@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+
+#include "platform/UniqueFd.h"
+
+class QSocketNotifier;
+class QWidget;
+
+// Ends the program through its normal teardown when it is asked to stop. SIGTERM, SIGINT and
+// SIGHUP do not kill the process: they wait in a signalfd that the GUI thread's event loop
+// reads, which then closes the main window like the Exit command (its teardown finishes a
+// running recording with its trailer) and ends the event loop.
+//
+// Block() must run in main() before any other thread exists: threads inherit the signal mask,
+// and a signal that one thread leaves unblocked would still kill the process. GUI thread only.
+class TerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    // Blocks the three signals in the calling thread (and so in every thread it starts later).
+    static bool Block();
+
+    // `window` must outlive this object.
+    explicit TerminationSignals(QWidget& window);
+    ~TerminationSignals() override;
+
+    // False when the signalfd could not be made (the signals then keep their default action).
+    bool isActive() const { return m_fd.isValid(); }
+
+private:
+    void ReadSignals();
+
+    QWidget& m_window;
+    UniqueFd m_fd;
+    QSocketNotifier* m_notifier = nullptr;
+};
