@@ -1,0 +1,130 @@
+// The main window with vivid, the kernel's virtual video driver, inside the QEMU guest that
+// tests/vm/run-in-vm boots: a camera that another program holds says so in the preview, and
+// Play brings the picture once that program has let go.
+
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+
+#include "app/CommandLine.h"
+#include "app/TavrelApp.h"
+#include "capture/CaptureController.h"
+#include "capture/FrameStore.h"
+#include "display/PreviewWidget.h"
+#include "mainwnd/CommandIds.h"
+#include "mainwnd/TavrelDlg.h"
+
+namespace {
+
+// The first vivid capture node.
+QString VividNode() {
+    for (int i = 0; i < 64; ++i) {
+        const QString node = QStringLiteral("/dev/video%1").arg(i);
+        const int fd = ::open(node.toLocal8Bit().constData(), O_RDWR);
+        if (fd < 0) {
+            continue;
+        }
+        v4l2_capability cap{};
+        const bool vivid = ::ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0 &&
+                           std::strcmp(reinterpret_cast<const char*>(cap.driver), "vivid") == 0 &&
+                           (cap.device_caps & V4L2_CAP_VIDEO_CAPTURE) != 0;
+        ::close(fd);
+        if (vivid) {
+            return node;
+        }
+    }
+    return {};
+}
+
+// A second program that streams from `node` until it is killed; returns its pid once it holds
+// the device, or -1.
+pid_t StreamInAnotherProcess(const QString& node) {
+    int ready[2];
+    if (::pipe(ready) != 0) {
+        return -1;
+    }
+    const QByteArray path = node.toLocal8Bit();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(ready[0]);
+        const int fd = ::open(path.constData(), O_RDWR);
+        v4l2_requestbuffers req{};
+        req.count = 2;
+        req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        req.memory = V4L2_MEMORY_MMAP;
+        int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        bool ok = fd >= 0 && ::ioctl(fd, VIDIOC_REQBUFS, &req) == 0;
+        for (unsigned i = 0; ok && i < req.count; ++i) {
+            v4l2_buffer buf{};
+            buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            buf.memory = V4L2_MEMORY_MMAP;
+            buf.index = i;
+            ok = ::ioctl(fd, VIDIOC_QBUF, &buf) == 0;
+        }
+        ok = ok && ::ioctl(fd, VIDIOC_STREAMON, &type) == 0;
+        const char answer = ok ? 'y' : 'n';
+        (void)!::write(ready[1], &answer, 1);
+        for (;;) {
+            ::pause();
+        }
+    }
+    ::close(ready[1]);
+    char answer = 'n';
+    const bool holding = pid > 0 && ::read(ready[0], &answer, 1) == 1 && answer == 'y';
+    ::close(ready[0]);
+    if (!holding && pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return pid;
+}
+
+}  // namespace
+
+class VividWindowTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aCameraHeldByAnotherProgramSaysSoAndPlayStartsItAfterwards() {
+        const QString node = VividNode();
+        if (node.isEmpty()) {
+            QSKIP("no vivid device: run this test through tests/vm/run-in-vm");
+        }
+        const pid_t other = StreamInAnotherProcess(node);
+        QVERIFY(other > 0);
+
+        QTemporaryDir dir;
+        AppLocations locations;
+        locations.configRoot = dir.filePath(QStringLiteral("config"));
+        locations.picturesFolder = dir.filePath(QStringLiteral("Pictures"));
+        locations.moduleFolder = dir.filePath(QStringLiteral("bin"));
+        CTavrelApp app;
+        app.InitSettings(locations, ParseCommandLine({}));
+        CTavrelDlg dlg(app, app);
+
+        QCOMPARE(dlg.camera().camera().devNode, node);
+        QCOMPARE(dlg.camera().problem(), PictureProblem::Busy);
+        const QString device =
+            QStringLiteral("%1 (%2)").arg(dlg.camera().camera().cardName.trimmed(), node);
+        QCOMPARE(dlg.preview()->hint(), dlg.texts().m_strBusyHint.arg(device));
+        QTest::qWait(500);
+        QVERIFY(!dlg.frameStore().hasCurrentImage());
+
+        ::kill(other, SIGKILL);
+        ::waitpid(other, nullptr, 0);
+        dlg.OnCommand(Cmd::Play);
+        QVERIFY(QTest::qWaitFor([&] { return dlg.frameStore().hasCurrentImage(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint().isEmpty(); }, 5000));
+    }
+};
+
+QTEST_MAIN(VividWindowTest)
+#include "VividWindowTest.moc"
