@@ -12,20 +12,34 @@
 // Which backend serves a camera.
 enum class CameraBackend { V4L2, Virtual };
 
+// Whether the port a camera's USB device is plugged into is one the user plugs into (the USB
+// device's sysfs attribute "removable": "removable", "fixed", anything else unknown). A laptop's
+// built-in webcam sits on a fixed port.
+enum class UsbPort { Unknown, Removable, Fixed };
+
 // A camera as found by discovery (the "moniker"): a value that names one device. Two values
-// are the same camera when their identity() is equal.
+// are the same camera now when their identity() is equal; identityKey() names the camera across
+// runs and device numbers.
 struct CameraId {
     CameraBackend backend = CameraBackend::V4L2;
     QString devNode;     // "/dev/video0", or "virtual:0" for the virtual camera
     QString cardName;    // V4L2 card name / friendly name
-    QString usbVid;      // four upper-case hex digits of the USB parent
-    QString usbPid;      // four upper-case hex digits of the USB parent
+    QString busInfo;     // V4L2 bus info, e.g. "usb-0000:00:14.0-2", "platform:vivid-000"
+    QString usbVid;      // four upper-case hex digits of the USB parent; empty without one
+    QString usbPid;      // four upper-case hex digits of the USB parent; empty without one
     QString usbSerial;   // serial number of the USB parent, may be empty
     QString usbSysPath;  // sysfs path of the USB parent device (empty for virtual)
+    UsbPort usbPort = UsbPort::Unknown;
 
     bool isValid() const { return !devNode.isEmpty(); }
-    QString identity() const;  // device node plus USB parent; equal identity = same camera
+    bool onUsb() const { return !usbVid.isEmpty(); }
+    // Device node, bus info and USB parent: equal identity = the same device now.
+    QString identity() const;
     bool operator==(const CameraId& other) const { return identity() == other.identity(); }
+    // The camera whatever node it has now, for keeping in Setting.ini: a USB camera by vendor,
+    // product and serial (its USB port path when it has no serial), a camera without a USB
+    // device by bus info and card name, the virtual camera by its node.
+    QString identityKey() const;
 };
 
 // Pixel formats the decoders understand (V4L2 fourcc values).

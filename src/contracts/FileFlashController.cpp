@@ -29,10 +29,11 @@ private:
 
 namespace {
 
-// Serial numbers come from the device; keep only characters that are safe in a file name.
-QString fileNameSafe(const QString& serial) {
+// Serial numbers, bus infos and card names come from the device; keep only characters that are
+// safe in a file name.
+QString fileNameSafe(const QString& text) {
     QString out;
-    for (const QChar c : serial.left(64)) {
+    for (const QChar c : text.left(64)) {
         const bool safe = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') ||
                           (c >= u'a' && c <= u'z') || c == u'-' || c == u'_' || c == u'.';
         out += safe ? c : QChar(u'_');
@@ -42,7 +43,7 @@ QString fileNameSafe(const QString& serial) {
 
 }  // namespace
 
-FileFlashController::FileFlashController(QString dataRoot, UsbCameraFinder finder)
+FileFlashController::FileFlashController(QString dataRoot, CameraFinder finder)
     : m_finder(std::move(finder)) {
     if (dataRoot.isEmpty()) {
         dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -56,7 +57,11 @@ FileFlashController::~FileFlashController() {
     }
 }
 
-QString FileFlashController::flashFilePath(const UsbCameraIdentity& camera) const {
+QString FileFlashController::flashFilePath(const CameraIdentity& camera) const {
+    if (!camera.onUsb) {
+        return QStringLiteral("%1/v4l2-%2-%3.bin")
+            .arg(m_flashFolder, fileNameSafe(camera.busInfo), fileNameSafe(camera.cardName));
+    }
     const QString serial =
         camera.serial.isEmpty() ? QStringLiteral("noserial") : fileNameSafe(camera.serial);
     return QStringLiteral("%1/%2-%3-%4.bin")
@@ -67,7 +72,7 @@ void FileFlashController::ALC_Initialize() {
     if (m_depth++ > 0) {
         return;
     }
-    std::optional<UsbCameraIdentity> found = m_finder ? m_finder() : std::nullopt;
+    std::optional<CameraIdentity> found = m_finder ? m_finder() : std::nullopt;
     // Writes whose save failed are tried again; the file needs no camera.
     if (m_dirty) {
         save();

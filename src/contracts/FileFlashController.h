@@ -5,14 +5,16 @@
 #include <optional>
 
 #include "contracts/CameraController.h"
+#include "contracts/CameraIdentity.h"
 #include "contracts/FlashImage.h"
-#include "contracts/UsbCameraFinder.h"
 
-// The camera controller for real USB video cameras, whose own flash the program cannot reach:
-// it answers for the camera its finder reports and keeps that camera's
-// flash image in a file, <dataRoot>/Orvane/flash/<VID>-<PID>-<serial>.bin (upper-case hex ids,
-// "noserial" for a camera without a serial number), so that each camera keeps its own
-// parameters between runs.
+// The camera controller for real video cameras, whose own flash the program cannot reach: it
+// answers for the camera its finder reports and keeps that camera's flash image in a file under
+// <dataRoot>/Orvane/flash/, so that each camera keeps its own parameters between runs:
+//  - a USB camera: <VID>-<PID>-<serial>.bin (upper-case hex ids, "noserial" for a camera without
+//    a serial number);
+//  - a camera without a USB device: v4l2-<bus info>-<card name>.bin.
+// Characters other than letters, digits, '-', '_' and '.' become '_' in the file name.
 //
 // The outermost ALC_Initialize finds the camera and loads its image (missing or damaged file:
 // erased flash); writes change the image in memory, and the outermost ALC_UnInitialize saves it
@@ -22,7 +24,7 @@
 class FileFlashController final : public CameraController {
 public:
     // dataRoot empty: the user's data folder ($XDG_DATA_HOME). An empty finder finds no camera.
-    FileFlashController(QString dataRoot, UsbCameraFinder finder);
+    FileFlashController(QString dataRoot, CameraFinder finder);
     // Saves writes still pending (a pair left open, or an earlier failed save).
     ~FileFlashController() override;
     FileFlashController(const FileFlashController&) = delete;
@@ -36,7 +38,7 @@ public:
     void ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) override;
 
     // The file that holds the flash image of camera.
-    QString flashFilePath(const UsbCameraIdentity& camera) const;
+    QString flashFilePath(const CameraIdentity& camera) const;
     // Number of open Initialize/UnInitialize pairs.
     int depth() const { return m_depth; }
 
@@ -45,9 +47,9 @@ private:
     void save();
 
     QString m_flashFolder;
-    UsbCameraFinder m_finder;
+    CameraFinder m_finder;
     int m_depth = 0;
-    std::optional<UsbCameraIdentity> m_camera;  // found by the outermost Initialize
-    FlashImage m_flash;                         // m_camera's flash
-    bool m_dirty = false;                       // m_flash holds writes not yet in the file
+    std::optional<CameraIdentity> m_camera;  // found by the outermost Initialize
+    FlashImage m_flash;                      // m_camera's flash
+    bool m_dirty = false;                    // m_flash holds writes not yet in the file
 };

@@ -10,9 +10,36 @@
 #include "capture/virtual/VirtualCameraDevice.h"
 #include "contracts/FileFlashController.h"
 #include "device/DeviceLog.h"
+#include "device/OpenCameraController.h"
 #include "platform/Udev.h"
 
 namespace {
+
+UsbPort PortOf(const QString& removable) {
+    if (removable == QLatin1String("removable")) {
+        return UsbPort::Removable;
+    }
+    if (removable == QLatin1String("fixed")) {
+        return UsbPort::Fixed;
+    }
+    return UsbPort::Unknown;
+}
+
+// What the file-backed controller reports for camera, and what names its flash file.
+std::optional<CameraIdentity> IdentityOf(const CameraId& camera) {
+    if (!camera.onUsb()) {
+        return CameraIdentity::withoutUsb(camera.busInfo, camera.cardName);
+    }
+    bool vidOk = false;
+    bool pidOk = false;
+    const uint16_t vid = camera.usbVid.toUShort(&vidOk, 16);
+    const uint16_t pid = camera.usbPid.toUShort(&pidOk, 16);
+    if (!vidOk || !pidOk) {
+        qCInfo(lcDevice) << "USB camera" << camera.devNode << "has no readable ids";
+        return std::nullopt;
+    }
+    return CameraIdentity::usb(vid, pid, camera.usbSerial);
+}
 
 // The "video4linux" devices that capture video and can stream, by device number. Radio, VBI,
 // sub-device and media-controller nodes are not cameras; a UVC camera's metadata node is not
@@ -50,12 +77,14 @@ std::vector<CameraId> ScanCaptureNodes() {
             continue;
         }
         id.cardName = cap->card;
+        id.busInfo = cap->busInfo;
         if (udev_device* usb =
                 udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device")) {
             id.usbVid = UdevAttribute(usb, "idVendor").toUpper();
             id.usbPid = UdevAttribute(usb, "idProduct").toUpper();
             id.usbSerial = UdevAttribute(usb, "serial");
             id.usbSysPath = QString::fromUtf8(udev_device_get_syspath(usb));
+            id.usbPort = PortOf(UdevAttribute(usb, "removable"));
         }
         const char* sysnum = udev_device_get_sysnum(device.get());
         const int number = sysnum != nullptr ? std::atoi(sysnum) : 0;
@@ -73,11 +102,21 @@ std::vector<CameraId> ScanCaptureNodes() {
 
 }  // namespace
 
-CameraDiscovery::CameraDiscovery(CameraSystem& cameras)
-    : CameraDiscovery(cameras, ScanCaptureNodes, QString()) {}
+CameraDiscovery::CameraDiscovery(CameraSystem& cameras, QString settingFile)
+    : CameraDiscovery(cameras, ScanCaptureNodes, QString(), std::move(settingFile)) {}
 
-CameraDiscovery::CameraDiscovery(CameraSystem& cameras, CaptureNodeScan scan, QString flashDataRoot)
-    : m_cameras(cameras), m_scan(std::move(scan)), m_flashDataRoot(std::move(flashDataRoot)) {}
+CameraDiscovery::CameraDiscovery(CameraSystem& cameras, CaptureNodeScan scan, QString flashDataRoot,
+                                 QString settingFile)
+    : m_cameras(cameras),
+      m_scan(std::move(scan)),
+      m_preference(std::move(settingFile)),
+      m_fileController(std::make_unique<FileFlashController>(
+          std::move(flashDataRoot),
+          [this]() -> std::optional<CameraIdentity> {
+              return m_answering ? IdentityOf(*m_answering) : std::nullopt;
+          })),
+      m_controller(std::make_unique<OpenCameraController>(
+          [this]() -> CameraController& { return chooseController(); })) {}
 
 CameraDiscovery::~CameraDiscovery() = default;
 
@@ -90,31 +129,32 @@ std::vector<CameraId> CameraDiscovery::enumerate() const {
     return cameras;
 }
 
-CameraController& CameraDiscovery::controller() {
-    if (VirtualCameraDevice* virtualDevice = m_cameras.virtualDevice()) {
-        return virtualDevice->controller();
+std::optional<CameraId> CameraDiscovery::answeringCamera() const {
+    const std::vector<CameraId> cameras = enumerate();
+    if (m_openCamera.isValid()) {
+        for (const CameraId& camera : cameras) {
+            if (camera == m_openCamera) {
+                return camera;
+            }
+        }
+        return std::nullopt;  // the open camera is gone; no other camera stands in for it
     }
-    if (!m_fileController) {
-        m_fileController = std::make_unique<FileFlashController>(
-            m_flashDataRoot, [this] { return firstUsbCamera(); });
+    const int index = m_preference.pick(cameras);
+    if (index < 0) {
+        return std::nullopt;
     }
-    return *m_fileController;
+    return cameras[size_t(index)];
 }
 
-std::optional<UsbCameraIdentity> CameraDiscovery::firstUsbCamera() const {
-    for (const CameraId& camera : enumerate()) {
-        if (camera.usbSysPath.isEmpty()) {
-            continue;  // not on a USB device
-        }
-        bool vidOk = false;
-        bool pidOk = false;
-        const uint16_t vid = camera.usbVid.toUShort(&vidOk, 16);
-        const uint16_t pid = camera.usbPid.toUShort(&pidOk, 16);
-        if (!vidOk || !pidOk) {
-            qCInfo(lcDevice) << "USB camera" << camera.devNode << "has no readable ids";
-            continue;
-        }
-        return UsbCameraIdentity{vid, pid, camera.usbSerial};
+CameraController& CameraDiscovery::controller() {
+    return *m_controller;
+}
+
+CameraController& CameraDiscovery::chooseController() {
+    m_answering = answeringCamera();
+    VirtualCameraDevice* virtualDevice = m_cameras.virtualDevice();
+    if (virtualDevice != nullptr && m_answering && m_answering->backend == CameraBackend::Virtual) {
+        return virtualDevice->controller();
     }
-    return std::nullopt;
+    return *m_fileController;
 }

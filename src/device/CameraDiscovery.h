@@ -7,19 +7,26 @@
 #include <vector>
 
 #include "capture/Camera.h"
-#include "contracts/UsbCameraFinder.h"
+#include "contracts/CameraIdentity.h"
+#include "device/CameraPreference.h"
 
 class CameraController;
 class CameraSystem;
+class FileFlashController;
+class OpenCameraController;
 
-// Which cameras are present, and which camera the camera-controller contract answers for; one
-// list decides both.
-//  - enumerate(): the V4L2 capture nodes that can stream, by device number (found through
-//    udev), then the virtual camera when it is enabled and plugged in.
-//  - controller(): the virtual camera's own controller when the virtual camera is enabled;
-//    otherwise a file-backed controller that answers for the first camera of enumerate() that
-//    sits on a USB device (its ids and serial name its flash file). That camera is looked up
-//    again at each outermost ALC_Initialize, so the controller follows cameras coming and going.
+// Which cameras are present, which one the program opens, and which camera the camera-controller
+// contract answers for; one list decides all three.
+//  - enumerate(): every V4L2 capture node that can stream, by device number (found through
+//    udev; USB cameras, capture cards, loopback devices alike), then the virtual camera when it
+//    is enabled and plugged in.
+//  - preference(): which of them is opened (CameraPreference), and the user's choice.
+//  - controller(): answers for the open camera (setOpenCamera), and before one is open for the
+//    camera that would be opened. While the open camera is unplugged it finds no camera, so a
+//    controller that still answers after a removal means the open camera is still there. The
+//    virtual camera's own controller answers for the virtual camera, a file-backed one for the
+//    others (their ids and identity name their flash file). The camera is looked up again at
+//    each outermost ALC_Initialize, so the controller follows cameras coming and going.
 //
 // GUI thread only. The camera system is borrowed and must outlive this object.
 class CameraDiscovery {
@@ -27,25 +34,43 @@ public:
     // Lists the V4L2 capture cameras, in device-number order.
     using CaptureNodeScan = std::function<std::vector<CameraId>()>;
 
-    // This machine's cameras through udev; flash files in the user's data folder.
-    explicit CameraDiscovery(CameraSystem& cameras);
+    // This machine's cameras through udev; flash files in the user's data folder; the user's
+    // choice kept in settingFile (Setting.ini; empty: none kept).
+    explicit CameraDiscovery(CameraSystem& cameras, QString settingFile = QString());
     // The V4L2 cameras scan lists (tests hand in their own); flash files under flashDataRoot
     // (empty: the user's data folder).
-    CameraDiscovery(CameraSystem& cameras, CaptureNodeScan scan, QString flashDataRoot);
+    CameraDiscovery(CameraSystem& cameras, CaptureNodeScan scan, QString flashDataRoot,
+                    QString settingFile);
     ~CameraDiscovery();
     CameraDiscovery(const CameraDiscovery&) = delete;
     CameraDiscovery& operator=(const CameraDiscovery&) = delete;
 
     std::vector<CameraId> enumerate() const;
 
+    CameraPreference& preference() { return m_preference; }
+    const CameraPreference& preference() const { return m_preference; }
+
+    // The camera the program has open; an invalid value when none is open.
+    void setOpenCamera(const CameraId& camera) { m_openCamera = camera; }
+    const CameraId& openCamera() const { return m_openCamera; }
+
+    // The camera the controller answers for now: the open camera while it is present (none while
+    // it is not), without an open camera the one preference() picks; nullopt for none.
+    std::optional<CameraId> answeringCamera() const;
+
     // The same object for the life of this one.
     CameraController& controller();
 
 private:
-    std::optional<UsbCameraIdentity> firstUsbCamera() const;
+    CameraController& chooseController();
 
     CameraSystem& m_cameras;
     CaptureNodeScan m_scan;
-    QString m_flashDataRoot;
-    std::unique_ptr<CameraController> m_fileController;  // made on first use
+    CameraPreference m_preference;
+    CameraId m_openCamera;
+    // The camera chosen at the controller's outermost ALC_Initialize; the file-backed controller's
+    // finder reports it, so that both see the same camera in one pair.
+    std::optional<CameraId> m_answering;
+    std::unique_ptr<FileFlashController> m_fileController;
+    std::unique_ptr<OpenCameraController> m_controller;
 };

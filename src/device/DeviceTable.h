@@ -5,8 +5,8 @@
 
 #include "capture/Camera.h"
 
-// One present USB device with a product name: the fields the support check compares, plus
-// where the device sits in the device tree so that video devices can be matched to it.
+// One present USB device with a product name: its ids and name, and where the device sits in
+// the device tree so that video devices can be matched to it.
 struct UsbDeviceEntry {
     QString strPid;           // four upper-case hex digits
     QString strVid;           // four upper-case hex digits
@@ -15,8 +15,8 @@ struct UsbDeviceEntry {
 };
 
 // What the last support check found: the present USB devices, the ids the camera controller
-// reported and the supported cameras. The application object holds one (the windows read it);
-// the support check fills it.
+// reported (0000:0000 for a camera without a USB device) and the supported cameras. The
+// application object holds one (the windows read it); the support check fills it.
 struct DeviceTable {
     static constexpr int kMaxUsbDevices = 20;
     static constexpr int kMaxCameras = 2;
@@ -26,7 +26,8 @@ struct DeviceTable {
     QString m_strCameraVid;  // four upper-case hex digits, or empty
     QString m_strCameraPid;  // four upper-case hex digits, or empty
     std::array<QString, kMaxCameras> m_strCameraName;
-    // The supported cameras; entry 0 is the one opened.
+    // The supported cameras; entry 0 is the one to open (at start, and by Play without a camera):
+    // the user's last choice, else the first on a removable USB port, else the first found.
     std::array<CameraId, kMaxCameras> m_pCameraMoniker;
     int m_nCameraCount = 0;
 };

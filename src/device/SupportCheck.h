@@ -12,17 +12,17 @@ class CameraController;
 class CameraDiscovery;
 class UsbDeviceSource;
 
-// The support check: which of the listed video capture devices are cameras this program
-// drives. The camera controller reports the vendor and product id of the camera it
-// reaches; a video device is supported when the USB device it sits on is present, has a
-// product name and carries exactly those ids. A video device is tied to its USB device through
-// the device tree (the USB device's sysfs path), never through names, so cameras with long or
-// identical names are found alike.
+// The support check: which video capture devices this program drives, and which of them it
+// opens. Every camera the camera list reports is supported (V4L2 capture nodes that stream, on
+// USB or not, and the virtual camera when enabled); the camera controller reports the ids of the
+// camera it answers for.
 //
-// The results go into the device table (USB devices, controller ids, camera names and count)
-// and into cameras(): entry 0 is the camera the program opens. At most 20 USB devices are
-// tabled (devices after the 20th are not looked at) and at most 2 cameras are stored (further
-// supported cameras are ignored); both limits are the sizes of the table. A check that finds no
+// The results go into the device table (USB devices, controller ids, camera names and count),
+// into cameras() and into found(): cameras() entry 0 is the camera the program opens (the one
+// `pick` chooses), the others follow in the camera list's order. At most 20 USB devices are
+// tabled and at most 2 cameras are stored, the sizes of the table; found() holds every camera.
+// The USB device a listed camera sits on (tied to it through the device tree, never through
+// names) always has its place in the table: other devices give way to it. A check that finds no
 // camera names why in failureKey() (the key of the text in the language files' "WndMessage"
 // section); the window looks it up.
 //
@@ -33,29 +33,34 @@ public:
     static constexpr int kMaxCameras = DeviceTable::kMaxCameras;
 
     using CameraList = std::function<std::vector<CameraId>()>;
+    // The place in the list of the camera to open (-1: none).
+    using CameraPick = std::function<int(const std::vector<CameraId>& cameras)>;
     using MessageBoxHook = std::function<void(const QString& text)>;
 
-    // The system's cameras and controller: CameraDiscovery::enumerate() and controller().
+    // The system's cameras, choice and controller: CameraDiscovery::enumerate(), preference()
+    // and controller().
     SupportCheck(DeviceTable& table, CameraDiscovery& discovery, UsbDeviceSource& usbDevices);
-    // Any camera list and controller (tests hand in fakes).
+    // Any camera list and controller (tests hand in fakes); without `pick` the first camera of
+    // the list is opened.
     SupportCheck(DeviceTable& table, UsbDeviceSource& usbDevices, CameraController& controller,
-                 CameraList cameraList);
+                 CameraList cameraList, CameraPick pick = {});
 
-    // Refills the table's USB devices. A device list that cannot be had, or a
-    // present device whose identification cannot be read, is reported in a message box (the
-    // table then stays empty, or ends before that device).
-    void FindUsbDevices();
+    // Refills the table's USB devices: those of the device list in its order, the devices the
+    // given cameras sit on among them; when more than 20 qualify, others give way to the
+    // cameras' devices. A device list that cannot be had, or a present device whose
+    // identification cannot be read, is reported in a message box (the table then stays empty,
+    // or ends before that device).
+    void FindUsbDevices(const std::vector<CameraId>& cameras = {});
 
-    // Whether camera sits on a tabled USB device whose ids are those the controller reported.
-    // False while the controller's ids are unknown.
-    bool IsSupportedDevice(const CameraId& camera) const;
-
-    // The whole check: USB table, controller ids, supported cameras in the camera list's
-    // order. Returns the number of cameras stored (0 to 2). Does not open any camera.
+    // The whole check: camera list, USB table, controller ids, the cameras to store. Returns the
+    // number of cameras stored (0 to 2). Does not open any camera.
     int FindSupportedCameras();
 
-    // The supported cameras found by the last check; entries from m_nCameraCount on are empty.
+    // The cameras stored by the last check, entry 0 the one to open; entries from m_nCameraCount
+    // on are empty.
     const std::array<CameraId, kMaxCameras>& cameras() const { return m_cameras; }
+    // Every camera the last check found, in the camera list's order.
+    const std::vector<CameraId>& found() const { return m_found; }
     // Why the last check found no camera: "NOHARDWARE" (no video device at all) or "NOSUPPORT"
     // (none is supported); empty when it found one.
     const QString& failureKey() const { return m_failureKey; }
@@ -69,6 +74,8 @@ private:
     UsbDeviceSource& m_usbDevices;
     CameraController& m_controller;
     CameraList m_cameraList;
+    CameraPick m_pick;
     std::array<CameraId, kMaxCameras> m_cameras;
+    std::vector<CameraId> m_found;
     QString m_failureKey;
 };

@@ -54,6 +54,7 @@ void CommandBars::BuildMenus(QMainWindow& window) {
     m_resolution = std::make_unique<ResolutionMenu>(setting->addMenu(QStringLiteral("Resolution")),
                                                     m_bFactoryMode, m_trigger);
     m_menuFrequency = setting->addMenu(QStringLiteral("Frequency"));
+    m_camera = std::make_unique<CameraMenu>(setting->addMenu(QStringLiteral("Camera")), m_trigger);
 
     for (const CommandRow& row : MainCommands()) {
         if (row.factoryOnly && !m_bFactoryMode) {
@@ -176,12 +177,16 @@ void CommandBars::ApplyTexts(const WindowTexts& texts) {
     }
     resolutionMenu()->setTitle(texts.m_strResolution);
     m_menuFrequency->setTitle(texts.m_strFrequency);
+    cameraMenu()->setTitle(texts.m_strCamera);
     m_menuLanguage->setTitle(texts.m_strMenuLanguage);
 }
 
 QAction* CommandBars::menuAction(int id) const {
     auto it = m_menuActions.find(id);
-    return it != m_menuActions.end() ? it->second : m_resolution->action(id);
+    if (it != m_menuActions.end()) {
+        return it->second;
+    }
+    return CameraMenu::isCameraCommand(id) ? m_camera->action(id) : m_resolution->action(id);
 }
 
 QAction* CommandBars::toolAction(int id) const {

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "mainwnd/CameraMenu.h"
 #include "mainwnd/ResolutionMenu.h"
 
 class QAction;
@@ -18,8 +19,8 @@ struct WindowTexts;
 
 // The main window's menu bar, toolbar and status bar, built from the command table: a menu item
 // where a row names a menu (factory-only items in factory mode alone), a toolbar button where it
-// names a slot, its shortcuts, and the Resolution, Frequency and Language submenus. A menu item
-// and the toolbar button of one command are separate actions, because their states differ (the
+// names a slot, its shortcuts, and the Resolution, Frequency, Camera and Language submenus. A menu
+// item and the toolbar button of one command are separate actions, because their states differ (the
 // toolbar shows pictures and pressed states, the menu shows check marks).
 //
 // Check marks and pressed states are set by the window alone: a click runs the command through
@@ -33,13 +34,16 @@ public:
                 std::function<QString(int id)> toolTip);
     ~CommandBars() override;
 
-    // The menu item of a command (resolution entries included), null when there is none.
+    // The menu item of a command (resolution and camera entries included), null when there is
+    // none.
     QAction* menuAction(int id) const;
     // The toolbar button of a command, null when there is none.
     QAction* toolAction(int id) const;
     QMenu* topMenu(int position) const;
     QMenu* resolutionMenu() const { return m_resolution->menu(); }
     ResolutionMenu& resolution() { return *m_resolution; }
+    QMenu* cameraMenu() const { return m_camera->menu(); }
+    CameraMenu& cameras() { return *m_camera; }
 
     // Menu texts, submenu titles and menu titles in the language of `texts`.
     void ApplyTexts(const WindowTexts& texts);
@@ -69,6 +73,7 @@ private:
     QMenu* m_menuFrequency = nullptr;
     QMenu* m_menuLanguage = nullptr;
     std::unique_ptr<ResolutionMenu> m_resolution;
+    std::unique_ptr<CameraMenu> m_camera;
     std::map<int, QAction*> m_menuActions;
     std::map<int, QAction*> m_toolActions;
     std::array<QAction*, 10> m_toolSlots{};

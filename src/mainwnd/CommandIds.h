@@ -33,6 +33,8 @@ inline constexpr int LangJapanese = 32826;
 // MjpgFirst + k; each range has room for the longest list a camera can have.
 inline constexpr int YuvFirst = 40018;
 inline constexpr int MjpgFirst = 40056;
+// Camera entries: entry k of the Camera menu is CameraFirst + k.
+inline constexpr int CameraFirst = 40100;
 }  // namespace Cmd
 
 // Pictures of the toolbar and the language menu, by the numbers the handlers use.

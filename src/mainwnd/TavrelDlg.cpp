@@ -33,7 +33,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
       m_bFactoryMode(settings.m_bFactoryMode),
       m_recording(std::make_unique<RecordingController>(m_frameStore, settings.m_texts)),
       m_cameras(std::make_unique<CameraSystem>(settings.m_bVirtualCamera)),
-      m_discovery(std::make_unique<CameraDiscovery>(*m_cameras)),
+      m_discovery(std::make_unique<CameraDiscovery>(*m_cameras, settings.m_strSettingFile)),
       m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
       m_support(std::make_unique<SupportCheck>(devices, *m_discovery, *m_usbSource)),
       m_camera(std::make_unique<CaptureController>(*m_cameras, m_frameStore)) {
@@ -58,7 +58,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     ConnectControllers();
 
     if (FindSupportedCameras() > 0) {
-        m_camera->ChooseDevice(m_devices.m_pCameraMoniker[0]);
+        OpenCamera(m_devices.m_pCameraMoniker[0]);
     }
     UpdateCommandStates();
     UpdateCommandEnables();
@@ -110,7 +110,7 @@ void CTavrelDlg::ConnectControllers() {
         UpdateZoomButtons();
         UpdateMirrorButtons();
         SetToolbarImage(ToolSlot::Play, Icon::Playing);
-        SetStatusText(2, m_devices.m_strCameraName[0]);
+        SetStatusText(2, m_camera->camera().cardName);
     });
     connect(camera, &CaptureController::previewStopped, this,
             [this] { SetToolbarImage(ToolSlot::Play, Icon::Paused); });
@@ -237,6 +237,8 @@ void CTavrelDlg::OnCommand(int id) {
         }
     } else if (ResolutionMenu::isResolutionCommand(id)) {
         OnResolutionCommand(id);
+    } else if (CameraMenu::isCameraCommand(id)) {
+        OnCameraCommand(id);
     }
     UpdateCommandEnables();
 }
@@ -245,12 +247,39 @@ void CTavrelDlg::OnCommand(int id) {
 // Camera
 
 int CTavrelDlg::FindSupportedCameras() {
+    if (!m_camera->hasSource()) {
+        m_discovery->setOpenCamera(CameraId());  // the controller answers for the camera to open
+    }
     const int count = m_support->FindSupportedCameras();
     m_devices.m_pCameraMoniker = m_support->cameras();
     if (!m_support->failureKey().isEmpty()) {
         NoteFailure(m_support->failureKey());
     }
+    m_bars->cameras().Rebuild(m_support->found());
+    m_bars->cameras().CheckCamera(m_discovery->openCamera());
     return count;
+}
+
+void CTavrelDlg::OpenCamera(const CameraId& camera) {
+    // Discovery learns the camera first, so that the controller answers for it while the graph
+    // is built.
+    m_discovery->setOpenCamera(camera);
+    m_camera->ChooseDevice(camera);
+    ShowPictureProblem();
+    if (!m_camera->hasSource()) {
+        m_discovery->setOpenCamera(CameraId());
+    }
+    m_bars->cameras().CheckCamera(m_discovery->openCamera());
+}
+
+void CTavrelDlg::OnCameraCommand(int id) {
+    const std::vector<CameraId>& found = m_support->found();
+    const int index = CameraMenu::indexOf(id);
+    if (index < 0 || index >= int(found.size())) {
+        return;
+    }
+    m_discovery->preference().remember(found[size_t(index)]);
+    OpenCamera(found[size_t(index)]);
 }
 
 bool CTavrelDlg::wantPreview() const {
@@ -272,7 +301,7 @@ void CTavrelDlg::OnPlay() {
         if (m_camera->hasSource() && m_camera->camera() == camera) {
             m_camera->StartOver();
         } else {
-            m_camera->ChooseDevice(camera);
+            OpenCamera(camera);
         }
     }
     ShowPictureProblem();

@@ -57,6 +57,7 @@ public:
     QString statusText(int pane) const { return m_bars->statusText(pane); }
     QMenu* topMenu(int position) const { return m_bars->topMenu(position); }
     QMenu* resolutionMenu() const { return m_bars->resolutionMenu(); }
+    QMenu* cameraMenu() const { return m_bars->cameraMenu(); }
     PreviewWidget* preview() const { return m_preview; }
 
     void ApplyLanguageTexts();
@@ -74,7 +75,7 @@ public:
 
     bool factoryMode() const { return m_bFactoryMode; }
     bool wantPreview() const;
-    // Support check; returns the number of supported cameras found.
+    // Support check; returns the number of supported cameras found. Refills the Camera menu.
     int FindSupportedCameras();
 
     CaptureController& camera() { return *m_camera; }
@@ -108,6 +109,8 @@ private:
     void CheckResolutionEntry();
     // The preview's hint: why there is no picture, or none.
     void ShowPictureProblem();
+    // ChooseDevice with camera; discovery's controller answers for it from now on.
+    void OpenCamera(const CameraId& camera);
     // Looks a failure text up so that its key lands in the language file; it is not shown.
     void NoteFailure(const QString& key);
     void NoteCameraFailure(const QString& key);
@@ -119,6 +122,8 @@ private:
     void OnFreq60Hz();
     void On640x480();
     void OnResolutionCommand(int id);
+    // An entry of the Camera menu: opens that camera and remembers it as the user's choice.
+    void OnCameraCommand(int id);
     void OnPlay();
     void OnSnap();
     void OnSnapAt(const QDateTime& when);

@@ -30,6 +30,7 @@ void WindowTexts::Load(const Texts& texts) {
     m_strReZoom = main("REZOOM");
     m_strResolution = main("RESOLUTION");
     m_strFrequency = main("FREQUENCY");
+    m_strCamera = main("CAMERA");
     m_strProperty = main("PERPROTY");
     m_strAutoExposure = main("AUTOEXPOSURE");
     m_strManualExposure = main("MANUALEXPOSURE");

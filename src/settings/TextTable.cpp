@@ -22,6 +22,7 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
     {"MainWnd", "REZOOM", "重置缩放"},
     {"MainWnd", "RESOLUTION", "分辨率"},
     {"MainWnd", "FREQUENCY", "电源频率"},
+    {"MainWnd", "CAMERA", "相机"},
     {"MainWnd", "PERPROTY", "相机属性"},
     {"MainWnd", "AUTOEXPOSURE", "自动曝光"},
     {"MainWnd", "MANUALEXPOSURE", "手动曝光"},

@@ -24,9 +24,9 @@ QStringList filesIn(const QString& folder) {
 
 // A camera the tests plug in and out, instead of udev.
 struct FakeUsb {
-    std::optional<UsbCameraIdentity> camera;
+    std::optional<CameraIdentity> camera;
     int lookups = 0;
-    UsbCameraFinder finder() {
+    CameraFinder finder() {
         return [this] {
             ++lookups;
             return camera;
@@ -103,7 +103,7 @@ class FileFlashControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(root.isValid());
-        usb.camera = UsbCameraIdentity{0x8086, 0xF00D, QStringLiteral("SN-42")};
+        usb.camera = CameraIdentity::usb(0x8086, 0xF00D, QStringLiteral("SN-42"));
     }
     QString flashFolder() const { return root.filePath(QStringLiteral("Orvane/flash")); }
     QString cameraFile() const { return flashFolder() + QStringLiteral("/8086-F00D-SN-42.bin"); }
@@ -121,10 +121,14 @@ TEST_F(FileFlashControllerTest, ReportsIdsOfThePresentCameraExactly) {
     EXPECT_EQ(vid, 0x8086);
     EXPECT_EQ(pid, 0xF00D);
     EXPECT_EQ(c.flashFilePath(*usb.camera), cameraFile());
-    EXPECT_EQ(c.flashFilePath({0x0c45, 0x6366, QString()}),
+    EXPECT_EQ(c.flashFilePath(CameraIdentity::usb(0x0c45, 0x6366, QString())),
               flashFolder() + QStringLiteral("/0C45-6366-noserial.bin"));
-    EXPECT_EQ(c.flashFilePath({1, 2, QStringLiteral("../a b")}),
+    EXPECT_EQ(c.flashFilePath(CameraIdentity::usb(1, 2, QStringLiteral("../a b"))),
               flashFolder() + QStringLiteral("/0001-0002-.._a_b.bin"));
+    // A camera without a USB device is named after where it sits and its name.
+    EXPECT_EQ(c.flashFilePath(CameraIdentity::withoutUsb(QStringLiteral("platform:vivid-000"),
+                                                         QStringLiteral("vivid"))),
+              flashFolder() + QStringLiteral("/v4l2-platform_vivid-000-vivid.bin"));
 }
 
 TEST_F(FileFlashControllerTest, NoCameraMeansNotFoundAndNoFlash) {
@@ -140,7 +144,7 @@ TEST_F(FileFlashControllerTest, NoCameraMeansNotFoundAndNoFlash) {
     EXPECT_FALSE(QFileInfo::exists(flashFolder()));
 
     // Plugged in later: the next pair finds it.
-    usb.camera = UsbCameraIdentity{0x1234, 0x5678, {}};
+    usb.camera = CameraIdentity::usb(0x1234, 0x5678, QString());
     EXPECT_TRUE(c.ALC_GetPIDVID(&vid, &pid));
     EXPECT_EQ(vid, 0x1234);
 }
@@ -202,7 +206,7 @@ TEST_F(FileFlashControllerTest, EachCameraKeepsItsOwnFlash) {
     ASSERT_TRUE(QFileInfo::exists(cameraFile()));
 
     const auto first = usb.camera;
-    usb.camera = UsbCameraIdentity{0x8086, 0xF00D, QStringLiteral("SN-43")};
+    usb.camera = CameraIdentity::usb(0x8086, 0xF00D, QStringLiteral("SN-43"));
     uint8_t b = 0;
     EXPECT_NE(readByte(c, 7, &b), 0);
     EXPECT_EQ(b, 0xFF);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <memory>
 
 #include "capture/CameraSystem.h"
@@ -8,6 +9,7 @@
 #include "device/CameraDiscovery.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
+#include "settings/ProfileFile.h"
 
 #include "support/QStringPrinter.h"
 
@@ -125,65 +127,115 @@ TEST_F(SupportCheckTest, LongNamesAreFoundAndKeptWhole) {
     ExpectQuietCheck();
 }
 
-TEST_F(SupportCheckTest, WithoutAControllerAnswerNoCameraIsSupported) {
-    m_controller.setAttached(false);
-    m_usb.devices = {Usb("1BCF", "2C99", QStringLiteral("Microscope"), "1-2")};
-    m_video = {Video(0, QStringLiteral("Microscope"), "1BCF", "2C99", "1-2")};
-
-    EXPECT_EQ(m_check->FindSupportedCameras(), 0);
-    EXPECT_EQ(m_app.m_nCameraCount, 0);
-    EXPECT_TRUE(m_app.m_strCameraVid.isEmpty());
-    EXPECT_TRUE(m_app.m_strCameraPid.isEmpty());
-    EXPECT_FALSE(m_check->cameras()[0].isValid());
-    EXPECT_EQ(m_app.m_nUsbDeviceCount, 1);
-    EXPECT_EQ(m_check->failureKey(), QStringLiteral("NOSUPPORT"));
-    EXPECT_TRUE(m_boxes.empty());
-    EXPECT_EQ(m_controller.depth(), 0);
-}
-
-TEST_F(SupportCheckTest, OnlyTheCamerasOwnUsbDeviceCounts) {
+TEST_F(SupportCheckTest, EveryListedCameraIsSupportedOnUsbOrNot) {
     const QString model = QStringLiteral("USB Microscope");
     m_usb.devices = {Usb("1BCF", "2C99", model, "1-2"),
                      Usb("0C45", "6366", QStringLiteral("Webcam"), "1-3"),
                      Usb("1BCF", "2C99", QString(), "1-4")};  // no product name: not tabled
-    m_video = {Video(0, QStringLiteral("Webcam"), "0C45", "6366", "1-3"),
+    m_video = {Video(0, QStringLiteral("Capture Card"), nullptr, nullptr, nullptr),
                Video(1, model, "1BCF", "2C99", "1-4"),
-               Video(2, model, "1BCF", "2C99", "1-5"),  // its USB device is not listed at all
-               Video(3, model, nullptr, nullptr, nullptr)};
+               Video(2, model, "1BCF", "2C99", "1-5")};  // its USB device is not listed at all
+    // The controller's silence leaves its ids empty and keeps no camera out.
+    m_controller.setAttached(false);
 
-    EXPECT_EQ(m_check->FindSupportedCameras(), 0);
+    EXPECT_EQ(m_check->FindSupportedCameras(), 2);
+    EXPECT_EQ(m_check->found(), m_video);
+    EXPECT_EQ(m_check->cameras()[0].devNode, "/dev/video0");
+    EXPECT_EQ(m_check->cameras()[1].devNode, "/dev/video1");
+    EXPECT_EQ(m_app.m_strCameraName[0], "Capture Card");
+    EXPECT_TRUE(m_app.m_strCameraVid.isEmpty());
+    EXPECT_TRUE(m_app.m_strCameraPid.isEmpty());
     EXPECT_EQ(m_app.m_nUsbDeviceCount, 2);
-    EXPECT_EQ(m_check->failureKey(), QStringLiteral("NOSUPPORT"));
-
-    // The camera on the supported device is found whatever its name.
-    m_video.push_back(Video(4, QStringLiteral("UVC Camera (1bcf:2c99)"), "1BCF", "2C99", "1-2"));
-    EXPECT_EQ(m_check->FindSupportedCameras(), 1);
-    EXPECT_EQ(m_check->cameras()[0].devNode, "/dev/video4");
-    EXPECT_EQ(m_app.m_strCameraName[0], "UVC Camera (1bcf:2c99)");
+    ExpectQuietCheck();
 }
 
-TEST_F(SupportCheckTest, TablesKeepTheirLimits) {
+// A laptop's built-in webcam (a USB device on a fixed port, /dev/video0) and the microscope
+// plugged in (/dev/video2), through camera discovery as the window uses it.
+TEST_F(SupportCheckTest, TheMicroscopeOpensRatherThanTheBuiltInWebcamUnlessTheUserChoseIt) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString settings = dir.filePath(QStringLiteral("Setting.ini"));
+    CameraId webcam = Video(0, QStringLiteral("Integrated Camera"), "04F2", "B6D9", "1-5");
+    webcam.usbPort = UsbPort::Fixed;
+    CameraId microscope = Video(2, QStringLiteral("USB Microscope"), "1BCF", "2C99", "1-2");
+    microscope.usbPort = UsbPort::Removable;
+    microscope.usbSerial = QStringLiteral("M-01");
+    const CameraId card = Video(4, QStringLiteral("Capture Card"), nullptr, nullptr, nullptr);
+    m_usb.devices = {Usb("1BCF", "2C99", QStringLiteral("USB Microscope"), "1-2"),
+                     Usb("04F2", "B6D9", QStringLiteral("Integrated Camera"), "1-5")};
+    m_video = {webcam, microscope};
+    CameraSystem system(false);
+    CameraDiscovery discovery(
+        system, [this] { return m_video; }, dir.path(), settings);
+    SupportCheck check(m_app, discovery, m_usb);
+    check.messageBox = [this](const QString& text) { m_boxes.push_back(text); };
+
+    ASSERT_EQ(check.FindSupportedCameras(), 2);
+    EXPECT_EQ(check.cameras()[0], microscope);
+    EXPECT_EQ(check.cameras()[1], webcam);
+    EXPECT_EQ(m_app.m_strCameraName[0], "USB Microscope");
+    EXPECT_EQ(check.found(), m_video);  // the list keeps its order
+    EXPECT_EQ(m_app.m_strCameraVid + ":" + m_app.m_strCameraPid, "1BCF:2C99");
+
+    // The user's choice wins, and is found again at another device number.
+    discovery.preference().remember(webcam);
+    EXPECT_EQ(ProfileFile(settings).readString(QStringLiteral("Camera"), QStringLiteral("Choice"),
+                                               QString()),
+              "usb:04F2:B6D9:port:1-5");
+    webcam.devNode = QStringLiteral("/dev/video6");
+    m_video = {microscope, webcam};
+    ASSERT_EQ(check.FindSupportedCameras(), 2);
+    EXPECT_EQ(check.cameras()[0], webcam);
+    EXPECT_EQ(m_app.m_strCameraName[0], "Integrated Camera");
+    EXPECT_EQ(m_app.m_strCameraVid + ":" + m_app.m_strCameraPid, "04F2:B6D9");
+
+    // The chosen camera is not there: the rule holds again.
+    m_video = {card, microscope};
+    ASSERT_EQ(check.FindSupportedCameras(), 2);
+    EXPECT_EQ(check.cameras()[0], microscope);
+    EXPECT_EQ(check.cameras()[1], card);
+
+    // No camera on a removable port: the first found.
+    microscope.usbPort = UsbPort::Unknown;
+    m_video = {card, microscope};
+    ASSERT_EQ(check.FindSupportedCameras(), 2);
+    EXPECT_EQ(check.cameras()[0], card);
+    EXPECT_EQ(m_app.m_strCameraVid + ":" + m_app.m_strCameraPid, "0000:0000");
+    ExpectQuietCheck();
+}
+
+TEST_F(SupportCheckTest, TablesKeepTheirLimitsButNeverCutACamerasDevice) {
     for (int i = 0; i < 25; ++i) {
         const QByteArray port = "3-" + QByteArray::number(i + 1);
         m_usb.devices.push_back(
-            Usb("1BCF", "2C99", QStringLiteral("Scope %1").arg(i), port.constData()));
-        m_video.push_back(
-            Video(i, QStringLiteral("Scope %1").arg(i), "1BCF", "2C99", port.constData()));
+            Usb("046D", "C52B", QStringLiteral("Receiver %1").arg(i), port.constData()));
     }
     m_usb.devices.insert(m_usb.devices.begin() + 3, Usb("1BCF", "2C99", QString(), "3-99"));
+    m_usb.devices.insert(m_usb.devices.begin() + 1,
+                         Usb("0C45", "6366", QStringLiteral("Webcam"), "1-1"));
+    m_usb.devices.push_back(Usb("1BCF", "2C99", QStringLiteral("Scope A"), "4-1"));
+    m_usb.devices.push_back(Usb("1BCF", "2C99", QStringLiteral("Scope B"), "4-2"));
+    m_video = {Video(0, QStringLiteral("Webcam"), "0C45", "6366", "1-1"),
+               Video(2, QStringLiteral("Scope A"), "1BCF", "2C99", "4-1"),
+               Video(4, QStringLiteral("Scope B"), "1BCF", "2C99", "4-2")};
 
+    // Two cameras stored; the third is still found.
     EXPECT_EQ(m_check->FindSupportedCameras(), 2);
     EXPECT_EQ(m_check->cameras()[0].devNode, "/dev/video0");
-    EXPECT_EQ(m_check->cameras()[1].devNode, "/dev/video1");
-    ASSERT_EQ(m_app.m_nUsbDeviceCount, 20);
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(m_app.m_UsbDevices[i].strFriendlyName, QStringLiteral("Scope %1").arg(i));
-    }
+    EXPECT_EQ(m_check->cameras()[1].devNode, "/dev/video2");
+    ASSERT_EQ(m_check->found().size(), 3u);
+    EXPECT_EQ(m_check->found()[2].devNode, "/dev/video4");
 
-    // A camera is found only on a tabled device: the 20th yes, the 21st not.
-    m_video = {m_video[20], m_video[19]};
-    EXPECT_EQ(m_check->FindSupportedCameras(), 1);
-    EXPECT_EQ(m_check->cameras()[0].devNode, "/dev/video19");
+    // Twenty devices in the list's order: the cameras' three and the first 17 others.
+    ASSERT_EQ(m_app.m_nUsbDeviceCount, 20);
+    QStringList names;
+    for (int i = 0; i < 20; ++i) {
+        names << m_app.m_UsbDevices[i].strFriendlyName;
+    }
+    EXPECT_EQ(names.first(), "Receiver 0");
+    EXPECT_EQ(names[1], "Webcam");
+    EXPECT_EQ(names[17], "Receiver 16");
+    EXPECT_EQ(names.mid(18), QStringList({"Scope A", "Scope B"}));
     ExpectQuietCheck();
 }
 
@@ -193,14 +245,17 @@ TEST_F(SupportCheckTest, AnUnavailableDeviceListIsReportedAndEmptiesTheTables) {
     ASSERT_EQ(m_check->FindSupportedCameras(), 1);
 
     m_usb.available = false;
-    EXPECT_EQ(m_check->FindSupportedCameras(), 0);
-    EXPECT_EQ(m_boxes, std::vector<QString>{kListFailed});
+    m_video.push_back(Video(1, QStringLiteral("Second"), "1BCF", "2C99", "1-3"));
+    ASSERT_EQ(m_check->FindSupportedCameras(), 2);
+    m_video.pop_back();
+    EXPECT_EQ(m_check->FindSupportedCameras(), 1);  // the cameras do not need the table
+    EXPECT_EQ(m_boxes, std::vector<QString>(2, kListFailed));
     EXPECT_EQ(m_app.m_nUsbDeviceCount, 0);
     EXPECT_TRUE(m_app.m_UsbDevices[0].strFriendlyName.isEmpty());
-    EXPECT_EQ(m_app.m_nCameraCount, 0);
-    EXPECT_TRUE(m_app.m_strCameraName[0].isEmpty());
-    EXPECT_FALSE(m_check->cameras()[0].isValid());
-    EXPECT_EQ(m_check->failureKey(), QStringLiteral("NOSUPPORT"));
+    EXPECT_EQ(m_app.m_nCameraCount, 1);
+    EXPECT_TRUE(m_app.m_strCameraName[1].isEmpty());
+    EXPECT_FALSE(m_check->cameras()[1].isValid());
+    EXPECT_TRUE(m_check->failureKey().isEmpty());
     EXPECT_EQ(m_controller.depth(), 0);
 }
 
@@ -211,10 +266,11 @@ TEST_F(SupportCheckTest, AnUnreadableDeviceEndsTheTable) {
     m_video = {Video(0, QStringLiteral("B"), "1BCF", "2C99", "1-4"),
                Video(1, QStringLiteral("A"), "1BCF", "2C99", "1-2")};
 
-    EXPECT_EQ(m_check->FindSupportedCameras(), 1);
+    EXPECT_EQ(m_check->FindSupportedCameras(), 2);
     EXPECT_EQ(m_boxes, std::vector<QString>{kIdUnreadable});
     EXPECT_EQ(m_app.m_nUsbDeviceCount, 1);
-    EXPECT_EQ(m_app.m_strCameraName[0], "A");
+    EXPECT_EQ(m_app.m_UsbDevices[0].strFriendlyName, "Microscope A");
+    EXPECT_EQ(m_app.m_strCameraName[0], "B");
 }
 
 TEST_F(SupportCheckTest, NoVideoDeviceReportsNoHardware) {

@@ -1,6 +1,6 @@
 // The main window with the built-in virtual camera, end to end: discovery at start, frames
 // through the whole path, resolution menus in both layouts, Play/Stop, the power-line
-// frequency, zoom and mirror, keys, snapshots and recordings.
+// frequency, the Camera menu, zoom and mirror, keys, snapshots and recordings.
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
@@ -235,6 +235,44 @@ private Q_SLOTS:
             QVERIFY2(!dlg.menuAction(id)->isEnabled(), qPrintable(QString::number(id)));
         }
         QVERIFY(dlg.menuAction(Cmd::Play)->isEnabled());  // Play looks for a camera
+        QVERIFY(dlg.cameraMenu()->actions().isEmpty());
+        QVERIFY(!dlg.cameraMenu()->menuAction()->isEnabled());
+    }
+
+    void cameraMenuOpensTheChosenCameraAndRemembersIt() {
+        start({});
+        CTavrelDlg dlg(*m_app, *m_app);
+        QCOMPARE(dlg.cameraMenu()->title(), m_app->m_texts.text("MainWnd", "CAMERA"));
+        QCOMPARE(texts(dlg.cameraMenu()), QStringList({"Tavrel Virtual Microscope"}));
+        QAction* entry = dlg.menuAction(Cmd::CameraFirst);
+        QVERIFY(entry && entry->isChecked());
+        QCOMPARE(m_app->m_strCameraVid + ":" + m_app->m_strCameraPid, QStringLiteral("1209:0001"));
+        QVERIFY(waitForFrame(dlg));
+
+        // Choosing the open camera keeps its stream and remembers the choice.
+        entry->trigger();
+        QVERIFY(entry->isChecked());
+        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
+        QVERIFY(dlg.frameStore().hasCurrentImage());
+        QCOMPARE(ProfileFile(m_app->m_strSettingFile)
+                     .readString(QStringLiteral("Camera"), QStringLiteral("Choice"), QString()),
+                 QStringLiteral("virtual:virtual:0"));
+
+        // Gone: the next check empties the menu. Back: listed, but not open until Play.
+        dlg.cameraSystem().virtualDevice()->unplug();
+        dlg.camera().FreeCaptureFilters();
+        dlg.frameStore().DeleteCurrentImage();
+        QCOMPARE(dlg.FindSupportedCameras(), 0);
+        QVERIFY(dlg.cameraMenu()->actions().isEmpty());
+        QVERIFY(!dlg.cameraMenu()->menuAction()->isEnabled());
+        dlg.cameraSystem().virtualDevice()->plug();
+        QCOMPARE(dlg.FindSupportedCameras(), 1);
+        QCOMPARE(texts(dlg.cameraMenu()), QStringList({"Tavrel Virtual Microscope"}));
+        QVERIFY(!dlg.menuAction(Cmd::CameraFirst)->isChecked());
+        dlg.OnCommand(Cmd::Play);
+        QVERIFY(dlg.cameraMenu()->menuAction()->isEnabled());
+        QVERIFY(dlg.menuAction(Cmd::CameraFirst)->isChecked());
+        QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
     }
 
     void keysRunTheSameHandlersAsTheToolbar() {

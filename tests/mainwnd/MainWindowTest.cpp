@@ -67,10 +67,10 @@ private Q_SLOTS:
         m_dir.reset();
     }
 
-    void normalModeKeepsOnlyResolutionAndFrequency() {
+    void normalModeKeepsOnlyResolutionFrequencyAndCamera() {
         start();
         CTavrelDlg dlg(*m_app, *m_app);
-        QCOMPARE(settingMenuTexts(dlg), QStringList({"menu", "menu"}));
+        QCOMPARE(settingMenuTexts(dlg), QStringList({"menu", "menu", "menu"}));
         QVERIFY(!dlg.menuAction(Cmd::Property));
         QVERIFY(!dlg.menuAction(Cmd::SaveParameters));
         QVERIFY(!dlg.menuAction(Cmd::Resolution640x480));
@@ -82,11 +82,12 @@ private Q_SLOTS:
     void factoryModeKeepsEveryEntry() {
         start({QStringLiteral("-FACTORYMODE=1")});
         CTavrelDlg dlg(*m_app, *m_app);
-        QCOMPARE(settingMenuTexts(dlg), QStringList({"menu", "menu", QString::number(Cmd::Property),
-                                                     QString::number(Cmd::PanZoomWindow),
-                                                     QString::number(Cmd::SaveParameters),
-                                                     QString::number(Cmd::RestoreParameters),
-                                                     QString::number(Cmd::Resolution640x480)}));
+        QCOMPARE(
+            settingMenuTexts(dlg),
+            QStringList({"menu", "menu", "menu", QString::number(Cmd::Property),
+                         QString::number(Cmd::PanZoomWindow), QString::number(Cmd::SaveParameters),
+                         QString::number(Cmd::RestoreParameters),
+                         QString::number(Cmd::Resolution640x480)}));
     }
 
     void firstStartWritesJapaneseTexts() {
@@ -110,6 +111,7 @@ private Q_SLOTS:
         const QString japaneseFile = dlg.topMenu(0)->title();
         dlg.OnCommand(Cmd::LangEnglish);
         QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("File"));
+        QCOMPARE(dlg.cameraMenu()->title(), QStringLiteral("Camera"));
         QVERIFY(dlg.topMenu(0)->title() != japaneseFile);
         QCOMPARE(settingsValue("LANGUAGESET", "LANGUAGE"), QStringLiteral("English"));
         QCOMPARE(settingsValue("LANGUAGESET", "INDEX"), QStringLiteral("1"));

@@ -1,6 +1,6 @@
 // The V4L2 backend against a real kernel driver: vivid, the kernel's virtual video device,
-// inside the QEMU guest that tests/vm/run-in-vm boots. Discovery, formats, streaming into the
-// frame store, a picture property and the device vanishing while it streams.
+// inside the QEMU guest that tests/vm/run-in-vm boots. Discovery and the support check, formats,
+// streaming into the frame store, a picture property and the device vanishing while it streams.
 //
 // vivid's first input is a webcam that draws 75% colour bars (white, yellow, cyan, green,
 // magenta, red, blue, black from left to right) with a text overlay at the top left. The
@@ -36,6 +36,9 @@
 #include "contracts/CameraController.h"
 #include "contracts/Image.h"
 #include "device/CameraDiscovery.h"
+#include "device/DeviceTable.h"
+#include "device/SupportCheck.h"
+#include "device/UsbDeviceSource.h"
 
 namespace {
 
@@ -303,11 +306,23 @@ TEST_F(VividTest, DiscoveryFindsOnlyTheCaptureNode) {
     CameraSystem another(false);
     EXPECT_EQ(findVivid(system), findVivid(another));
 
-    // The controller answers for the first camera of the same list that sits on a USB device:
-    // none here.
-    uint16_t vid = 0;
-    uint16_t pid = 0;
-    EXPECT_FALSE(discovery.controller().ALC_GetPIDVID(&vid, &pid));
+    // vivid is a supported camera, the one opened (the only one), and identified by where it
+    // sits and its name; the controller answers for it with no USB ids.
+    EXPECT_TRUE(vivid.busInfo.startsWith(QStringLiteral("platform:vivid")))
+        << vivid.busInfo.toStdString();
+    UdevUsbDeviceSource usb;
+    DeviceTable table;
+    SupportCheck check(table, discovery, usb);
+    check.messageBox = [](const QString& text) { ADD_FAILURE() << text.toStdString(); };
+    ASSERT_EQ(check.FindSupportedCameras(), 1);
+    EXPECT_EQ(check.cameras()[0], vivid);
+    EXPECT_EQ(table.m_strCameraName[0], vivid.cardName);
+    EXPECT_EQ(table.m_strCameraVid + u':' + table.m_strCameraPid, QStringLiteral("0000:0000"));
+    uint16_t vid = 1;
+    uint16_t pid = 1;
+    EXPECT_TRUE(discovery.controller().ALC_GetPIDVID(&vid, &pid));
+    EXPECT_EQ(vid, 0);
+    EXPECT_EQ(pid, 0);
 }
 
 TEST_F(VividTest, FormatsListYuyvSizesOnce) {

@@ -22,6 +22,9 @@ CameraId VirtualCameraDevice::cameraId() const {
     id.usbVid = HexId(kVendorId);
     id.usbPid = HexId(kProductId);
     id.usbSerial = QString::fromLatin1(kSerial);
+    // It is plugged in and out like a camera in a USB socket, so it is preferred to a built-in
+    // webcam as a plugged-in microscope is.
+    id.usbPort = UsbPort::Removable;
     return id;
 }
 
