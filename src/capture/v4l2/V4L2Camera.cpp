@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <string_view>
 
 #include "capture/v4l2/V4L2Capability.h"
 #include "capture/v4l2/V4L2Ioctl.h"
@@ -39,7 +40,7 @@ bool isLossErrno(int error) {
 
 }  // namespace
 
-V4L2Camera::V4L2Camera(CameraId id) : m_id(std::move(id)) {}
+V4L2Camera::V4L2Camera(CameraId id) : m_id(std::move(id)), m_framesDropped(m_id.devNode) {}
 
 V4L2Camera::~V4L2Camera() {
     close();
@@ -110,6 +111,8 @@ bool V4L2Camera::open() {
     return true;
 }
 
+// One entry per (format, size), in the camera's order; of the uncompressed formats at one size
+// only the best is kept, in the place where the camera first listed that size.
 void V4L2Camera::enumerateFormats() {
     std::vector<CameraFormat> uncompressed;
     std::vector<CameraFormat> mjpg;
@@ -123,19 +126,24 @@ void V4L2Camera::enumerateFormats() {
         if (!FrameDecoder::supports(desc.pixelformat)) {
             continue;
         }
-        std::vector<CameraFormat>& list =
-            desc.pixelformat == PixelFormat::MJPG ? mjpg : uncompressed;
+        const bool isMjpg = desc.pixelformat == PixelFormat::MJPG;
+        std::vector<CameraFormat>& list = isMjpg ? mjpg : uncompressed;
         auto add = [&](uint32_t width, uint32_t height) {
             CameraFormat f;
             f.pixelFormat = desc.pixelformat;
             f.width = int(width);
             f.height = int(height);
-            const bool known = std::any_of(list.begin(), list.end(), [&](const CameraFormat& o) {
-                return o.pixelFormat == f.pixelFormat && o.width == f.width && o.height == f.height;
+            const auto known = std::find_if(list.begin(), list.end(), [&](const CameraFormat& o) {
+                return (isMjpg || o.pixelFormat == f.pixelFormat) && o.width == f.width &&
+                       o.height == f.height;
             });
-            if (!known) {
+            if (known == list.end()) {
                 f.fps = chooseFrameRate(desc.pixelformat, width, height);
                 list.push_back(f);
+            } else if (!isMjpg && FrameDecoder::uncompressedRank(f.pixelFormat) <
+                                      FrameDecoder::uncompressedRank(known->pixelFormat)) {
+                f.fps = chooseFrameRate(desc.pixelformat, width, height);
+                *known = f;
             }
         };
 
@@ -409,6 +417,7 @@ bool V4L2Camera::start(FrameSink* sink) {
         logOnce("VIDIOC_STREAMON", errno);
         return false;
     }
+    m_framesDropped.streamStarting();
     m_stopRequested = false;
     m_thread = std::thread(&V4L2Camera::captureLoop, this, sink);
     m_state = State::Streaming;
@@ -461,7 +470,7 @@ void V4L2Camera::setStillSink(StillSink* sink) {
 CameraStats V4L2Camera::stats() const {
     CameraStats s;
     s.framesDelivered = m_framesDelivered;
-    s.framesDropped = m_framesDropped;
+    s.framesDropped = m_framesDropped.count();
     return s;
 }
 
@@ -538,11 +547,19 @@ bool V4L2Camera::handleBuffer(FrameDecoder& decoder, FrameSink* sink) {
     }
 
     bool decoded = false;
-    if (buf.index < m_buffers.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR) && buf.bytesused > 0) {
+    std::string_view dropReason;
+    if (buf.index >= m_buffers.size()) {
+        dropReason = "the driver returned an unknown buffer";
+    } else if (buf.flags & V4L2_BUF_FLAG_ERROR) {
+        dropReason = "the driver flagged the buffer as damaged";
+    } else if (buf.bytesused == 0) {
+        dropReason = "the buffer is empty";
+    } else {
         const MappedBuffer& mapping = m_buffers[buf.index];
         const size_t size = std::min<size_t>(buf.bytesused, mapping.length());
         decoded = decoder.decode(m_stream.pixelFormat, m_stream.width, m_stream.height,
                                  mapping.data(), size, m_stream.bytesPerLine);
+        dropReason = decoder.failure();
     }
     // The decoder holds its own copy: the driver gets the buffer back before delivery.
     if (xioctl(VIDIOC_QBUF, &buf) < 0) {
@@ -554,7 +571,7 @@ bool V4L2Camera::handleBuffer(FrameDecoder& decoder, FrameSink* sink) {
         return false;
     }
     if (!decoded) {
-        ++m_framesDropped;
+        m_framesDropped.add(dropReason);
         return true;
     }
     sink->OnFrame(decoder.pixels(), decoder.width(), decoder.height(), 24);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/Camera.h"
+#include "capture/DroppedFrames.h"
 #include "capture/FrameDecoder.h"
 #include "capture/v4l2/MappedBuffer.h"
 #include "capture/v4l2/SnapshotButtonInput.h"
@@ -119,7 +120,7 @@ private:
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_lost{false};
     std::atomic<uint64_t> m_framesDelivered{0};
-    std::atomic<uint64_t> m_framesDropped{0};
+    DroppedFrames m_framesDropped;
 
     // Protects m_stillSink; held by the capture thread for the whole OnStillButton call.
     std::mutex m_stillMutex;
