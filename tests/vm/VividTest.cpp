@@ -510,11 +510,10 @@ TEST_F(VividTest, OtherUncompressedFormatsStreamTheBars) {
         const std::array<Rgb, kBars> bars = sink.frames().back().bars;
         for (int bar = 0; bar < kBars; ++bar) {
             const auto& want = kBarColours[bar];
-            const Rgb expected =
-                pixelFormat == PixelFormat::GREY
-                    ? Rgb{luma({want[0], want[1], want[2]}), luma({want[0], want[1], want[2]}),
-                          luma({want[0], want[1], want[2]})}
-                    : Rgb{want[0], want[1], want[2]};
+            // vivid makes its grey from Rec. 709 luma, over the full range.
+            const double grey = 0.2126 * want[0] + 0.7152 * want[1] + 0.0722 * want[2];
+            const Rgb expected = pixelFormat == PixelFormat::GREY ? Rgb{grey, grey, grey}
+                                                                  : Rgb{want[0], want[1], want[2]};
             EXPECT_NEAR(bars[bar].r, expected.r, kTolerance) << kBarNames[bar];
             EXPECT_NEAR(bars[bar].g, expected.g, kTolerance) << kBarNames[bar];
             EXPECT_NEAR(bars[bar].b, expected.b, kTolerance) << kBarNames[bar];

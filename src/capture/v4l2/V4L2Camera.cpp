@@ -133,9 +133,9 @@ void V4L2Camera::enumerateFormats() {
             f.pixelFormat = desc.pixelformat;
             f.width = int(width);
             f.height = int(height);
+            // The MJPG list holds one format; in the other, any format at this size is one.
             const auto known = std::find_if(list.begin(), list.end(), [&](const CameraFormat& o) {
-                return (isMjpg || o.pixelFormat == f.pixelFormat) && o.width == f.width &&
-                       o.height == f.height;
+                return o.width == f.width && o.height == f.height;
             });
             if (known == list.end()) {
                 f.fps = chooseFrameRate(desc.pixelformat, width, height);
