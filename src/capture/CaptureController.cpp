@@ -4,7 +4,10 @@
 #include "capture/FrameStore.h"
 
 CaptureController::CaptureController(CameraSystem& cameras, FrameStore& frames, QObject* parent)
-    : QObject(parent), m_frames(frames), m_intake(frames), m_graph(cameras, m_intake, m_intake) {
+    : QObject(parent),
+      m_frames(frames),
+      m_intake(frames),
+      m_graph(cameras, m_intake, m_intake.cameraButton()) {
     m_intake.hasSource = [this] { return hasSource(); };
     // The camera's button arrives on a camera thread; the snapshot itself runs on the GUI
     // thread (it shows its file name), stamped with the moment of the press.
@@ -119,6 +122,7 @@ bool CaptureController::StartPreview() {
         emit failure(QStringLiteral("CONNOTPREVIEW"));
         return false;
     }
+    m_intake.setPreviewRunning(true);
     emit previewStarted();
     return true;
 }
@@ -127,6 +131,7 @@ bool CaptureController::StopPreview() {
     if (m_graph.state() != CaptureGraph::State::Running) {
         return false;
     }
+    m_intake.setPreviewRunning(false);
     m_graph.stop();
     emit previewStopped();
     return true;

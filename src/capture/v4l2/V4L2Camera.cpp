@@ -359,6 +359,11 @@ bool V4L2Camera::prepare() {
         // through the window's key events.
         logOnce("open snapshot button", buttonErrno);
     }
+    if (m_button.isOpen() && m_button.grabErrno() != 0) {
+        // Another program holds the device: the desktop may then deliver the press as a key
+        // as well, which frame intake counts once.
+        logOnce("EVIOCGRAB snapshot button", m_button.grabErrno());
+    }
     m_state = State::Prepared;
     return true;
 }
@@ -416,6 +421,11 @@ bool V4L2Camera::start(FrameSink* sink) {
     if (xioctl(VIDIOC_STREAMON, &type) < 0) {
         logOnce("VIDIOC_STREAMON", errno);
         return false;
+    }
+    // Presses made while the stream was stopped waited in the input device; they belong to
+    // no picture and are dropped.
+    if (m_button.isOpen() && m_button.readPresses() < 0) {
+        m_button.close();
     }
     m_framesDropped.streamStarting();
     m_stopRequested = false;

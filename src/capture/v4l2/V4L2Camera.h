@@ -25,6 +25,7 @@
 // States (all transitions on the GUI thread):
 //   Closed   --open()-->      Open      formats and controls known
 //   Open     --prepare()-->   Prepared  buffers requested, mapped and queued; button open
+//                                       and grabbed
 //   Prepared --start()-->     Streaming capture thread running (start() prepares if needed)
 //   Streaming --stop()-->     Prepared  thread joined, stream off
 //   Prepared --unprepare()--> Open      buffers unmapped and released
@@ -62,7 +63,8 @@ public:
     bool isLost() const override { return m_lost; }
 
     // Once this returns, the previous sink is no longer called: the capture thread holds a lock
-    // for the whole OnStillButton call, so the sink must not wait for the GUI thread.
+    // for the whole OnStillButton call, so the sink must not wait for the GUI thread. Presses
+    // are delivered only while streaming; those made while the stream is stopped are dropped.
     void setStillSink(StillSink* sink) override;
 
     bool hasProperty(CameraProperty property) const override;
