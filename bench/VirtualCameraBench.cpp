@@ -99,7 +99,7 @@ RunResult StreamVirtualCamera(std::chrono::seconds duration) {
         }
     };
 
-    CaptureGraph graph(cameras, sink, intake);
+    CaptureGraph graph(cameras, sink, intake.cameraButton());
     const auto found = CameraDiscovery(cameras).enumerate();
     if (found.empty() || !graph.build(found[0]) ||
         !graph.source()->setFormat(CameraFormat{PixelFormat::MJPG, 1920, 1080, 30.0}) ||

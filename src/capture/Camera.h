@@ -54,10 +54,17 @@ inline constexpr uint32_t NV12 = fourcc('N', 'V', '1', '2');
 inline constexpr uint32_t YU12 = fourcc('Y', 'U', '1', '2');  // I420
 inline constexpr uint32_t RGB3 = fourcc('R', 'G', 'B', '3');  // RGB24
 inline constexpr uint32_t BGR3 = fourcc('B', 'G', 'R', '3');  // BGR24
+inline constexpr uint32_t UYVY = fourcc('U', 'Y', 'V', 'Y');
+inline constexpr uint32_t NV21 = fourcc('N', 'V', '2', '1');
+inline constexpr uint32_t YV12 = fourcc('Y', 'V', '1', '2');  // I420 with V before U
+inline constexpr uint32_t RGBP = fourcc('R', 'G', 'B', 'P');  // RGB565, little-endian
+inline constexpr uint32_t GREY = fourcc('G', 'R', 'E', 'Y');  // 8-bit monochrome
 }  // namespace PixelFormat
 
 // One capability: a pixel format at one frame size. Cameras list uncompressed formats first,
-// then MJPG, sizes in the camera's own order, each (format, size) once.
+// then MJPG, sizes in the camera's own order, each (format, size) once; of the uncompressed
+// formats a camera offers at one size only the best one is listed
+// (FrameDecoder::uncompressedRank).
 struct CameraFormat {
     uint32_t pixelFormat = 0;
     int width = 0;
@@ -112,7 +119,7 @@ public:
 // Frame counters of a running stream, for diagnostics and tests.
 struct CameraStats {
     uint64_t framesDelivered = 0;
-    uint64_t framesDropped = 0;  // corrupt MJPG, error-flagged buffers
+    uint64_t framesDropped = 0;  // undecodable or cut-short frames, error-flagged buffers
 };
 
 // A camera device. All methods are called from the GUI thread unless noted. Life cycle:

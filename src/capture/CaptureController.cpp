@@ -10,7 +10,10 @@
 Q_LOGGING_CATEGORY(lcCaptureController, "tavrel.capture.controller")
 
 CaptureController::CaptureController(CameraSystem& cameras, FrameStore& frames, QObject* parent)
-    : QObject(parent), m_frames(frames), m_intake(frames), m_graph(cameras, m_intake, m_intake) {
+    : QObject(parent),
+      m_frames(frames),
+      m_intake(frames),
+      m_graph(cameras, m_intake, m_intake.cameraButton()) {
     m_intake.hasSource = [this] { return hasSource(); };
     // The camera's button arrives on a camera thread; the snapshot itself runs on the GUI
     // thread (it shows its file name), stamped with the moment of the press.
@@ -152,6 +155,7 @@ bool CaptureController::StartPreview() {
     m_framesSeen = m_framesStored.load();
     m_lastFrameAt = std::chrono::steady_clock::now();
     m_watchdog->start();
+    m_intake.setPreviewRunning(true);
     emit previewStarted();
     return true;
 }
@@ -161,6 +165,7 @@ bool CaptureController::StopPreview() {
         return false;
     }
     m_watchdog->stop();
+    m_intake.setPreviewRunning(false);
     m_graph.stop();
     emit previewStopped();
     return true;

@@ -1,9 +1,10 @@
 // The camera controller with the built-in virtual camera: what it reports, the watchdog of a
-// quiet stream, Play after a format chosen while paused, and the still trigger's reset by a
-// format choice.
+// quiet stream, Play after a format chosen while paused, the still trigger's reset by a format
+// choice, and which snapshot-button presses reach it.
 #include <QSignalSpy>
 #include <QTest>
 #include <atomic>
+#include <thread>
 
 #include "capture/CameraSystem.h"
 #include "capture/CaptureController.h"
@@ -108,6 +109,69 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return bool(camera.frameIntake().m_bStillArmed); }, 3000));
         QCOMPARE(snapshots.load(), 0);
         device->pressSnapshotButton();
+        QVERIFY(QTest::qWaitFor([&] { return snapshots.load() == 1; }, 3000));
+    }
+
+    // The camera's input device could not be grabbed: the desktop delivers the press to the
+    // window as a key as well. Either report may come first; the pair takes one snapshot.
+    void aPressReportedByTheCameraAndAsAKeyTakesOneSnapshot() {
+        CameraSystem cameras(true);
+        FrameStore frames;
+        CaptureController camera(cameras, frames);
+        std::atomic<int> snapshots{0};
+        FrameIntake& intake = camera.frameIntake();
+        intake.takeSnapshot = [&] { ++snapshots; };
+        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
+        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        cameras.virtualDevice()->pressSnapshotButton();  // through the camera: only arms
+        QVERIFY(QTest::qWaitFor([&] { return bool(intake.m_bStillArmed); }, 3000));
+        QTest::qWait(int(FrameIntake::kSamePress.count()) + 50);
+
+        auto cameraReport = [&] {
+            std::thread([&] { intake.cameraButton().OnStillButton(); }).join();
+        };
+        cameraReport();
+        intake.OnStillButton();
+        QCOMPARE(snapshots.load(), 1);
+        intake.OnStillButton();  // the key first this time
+        cameraReport();
+        QCOMPARE(snapshots.load(), 2);
+        // Presses in quick succession from one source are separate presses.
+        cameraReport();
+        cameraReport();
+        QCOMPARE(snapshots.load(), 4);
+        // A report from the other source long after the last press is a press of its own.
+        QTest::qWait(int(FrameIntake::kSamePress.count()) + 50);
+        intake.OnStillButton();
+        QCOMPARE(snapshots.load(), 5);
+    }
+
+    void pressesWhilePausedTakeNoSnapshotAfterResuming() {
+        CameraSystem cameras(true);
+        FrameStore frames;
+        CaptureController camera(cameras, frames);
+        std::atomic<int> snapshots{0};
+        FrameIntake& intake = camera.frameIntake();
+        intake.takeSnapshot = [&] { ++snapshots; };
+        VirtualCameraDevice* device = cameras.virtualDevice();
+        camera.ChooseDevice(device->cameraId());
+        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        device->pressSnapshotButton();
+        QVERIFY(QTest::qWaitFor([&] { return bool(intake.m_bStillArmed); }, 3000));
+
+        QVERIFY(camera.TogglePreview());  // pause
+        device->pressSnapshotButton();
+        intake.OnStillButton();
+        intake.cameraButton().OnStillButton();
+        QSignalSpy first(&camera, &CaptureController::firstFrame);
+        camera.RequestFrameNotice();
+        QVERIFY(camera.TogglePreview());  // resume
+        QVERIFY(first.wait(5000));
+        QTest::qWait(300);  // several frames: a press left over would have arrived by now
+        QCOMPARE(snapshots.load(), 0);
+        QVERIFY(intake.m_bStillArmed);
+
+        device->pressSnapshotButton();  // running again: this one counts
         QVERIFY(QTest::qWaitFor([&] { return snapshots.load() == 1; }, 3000));
     }
 };

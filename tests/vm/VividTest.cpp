@@ -1,6 +1,7 @@
 // The V4L2 backend against a real kernel driver: vivid, the kernel's virtual video device,
 // inside the QEMU guest that tests/vm/run-in-vm boots. Discovery and the support check, formats,
-// streaming into the frame store, a picture property and the device vanishing while it streams.
+// streaming into the frame store, the other uncompressed formats, a picture property and the
+// device vanishing while it streams.
 //
 // vivid's first input is a webcam that draws 75% colour bars (white, yellow, cyan, green,
 // magenta, red, blue, black from left to right) with a text overlay at the top left. The
@@ -360,6 +361,19 @@ TEST_F(VividTest, FormatsListYuyvSizesOnce) {
             EXPECT_FALSE(formats[i - 1].isMjpg() && !formats[i].isMjpg());
         }
     }
+    // vivid offers every uncompressed format at every size: each size is listed once, in the
+    // best of them.
+    for (size_t i = 0; i < formats.size(); ++i) {
+        if (formats[i].isMjpg()) {
+            continue;
+        }
+        EXPECT_EQ(formats[i].pixelFormat, PixelFormat::YUYV) << "entry " << i;
+        for (size_t j = i + 1; j < formats.size(); ++j) {
+            EXPECT_FALSE(!formats[j].isMjpg() && formats[i].width == formats[j].width &&
+                         formats[i].height == formats[j].height)
+                << "size of entry " << i << " listed again as entry " << j;
+        }
+    }
 
     // The chosen format is what the device then reports.
     CameraFormat yuyv;
@@ -486,6 +500,40 @@ TEST_F(VividTest, StreamsColourBarsIntoTheFrameStore) {
     EXPECT_GT(luma(cropBars[3]), 60);
     EXPECT_NEAR(luma(cropBars[0]), 0, 1);
     EXPECT_NEAR(luma(cropBars[7]), 0, 1);
+}
+
+// The formats cameras offer besides YUYV, as the driver lays them out: the bars come out in
+// their colours, and grey for the monochrome format.
+TEST_F(VividTest, OtherUncompressedFormatsStreamTheBars) {
+    CameraSystem system(false);
+    CameraFormat yuyv;
+    std::unique_ptr<Camera> camera = openYuyv640x360(system, &yuyv);
+    ASSERT_TRUE(camera);
+    const std::pair<uint32_t, const char*> formats[] = {
+        {PixelFormat::UYVY, "UYVY"}, {PixelFormat::NV21, "NV21"}, {PixelFormat::YV12, "YV12"},
+        {PixelFormat::RGBP, "RGBP"}, {PixelFormat::GREY, "GREY"},
+    };
+    for (const auto& [pixelFormat, name] : formats) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(camera->setFormat({pixelFormat, kWidth, kHeight, yuyv.fps}));
+        RecordingSink sink;
+        ASSERT_TRUE(camera->start(&sink));
+        const bool arrived = sink.waitForFrames(2, 30s);
+        camera->stop();
+        ASSERT_TRUE(arrived);
+        EXPECT_EQ(camera->stats().framesDropped, 0u);
+        const std::array<Rgb, kBars> bars = sink.frames().back().bars;
+        for (int bar = 0; bar < kBars; ++bar) {
+            const auto& want = kBarColours[bar];
+            // vivid makes its grey from Rec. 709 luma, over the full range.
+            const double grey = 0.2126 * want[0] + 0.7152 * want[1] + 0.0722 * want[2];
+            const Rgb expected = pixelFormat == PixelFormat::GREY ? Rgb{grey, grey, grey}
+                                                                  : Rgb{want[0], want[1], want[2]};
+            EXPECT_NEAR(bars[bar].r, expected.r, kTolerance) << kBarNames[bar];
+            EXPECT_NEAR(bars[bar].g, expected.g, kTolerance) << kBarNames[bar];
+            EXPECT_NEAR(bars[bar].b, expected.b, kTolerance) << kBarNames[bar];
+        }
+    }
 }
 
 TEST_F(VividTest, BrightnessReadsBackAndBrightensThePicture) {

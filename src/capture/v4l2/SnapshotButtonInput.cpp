@@ -30,9 +30,25 @@ bool reportsCameraKey(int fd) {
 
 }  // namespace
 
+SnapshotButtonInput::SnapshotButtonInput(UniqueFd fd) : m_fd(std::move(fd)) {
+    grab();
+}
+
+void SnapshotButtonInput::grab() {
+    m_grabErrno = 0;
+    if (m_fd.isValid() && ::ioctl(m_fd.get(), EVIOCGRAB, 1) < 0) {
+        m_grabErrno = errno;
+    }
+}
+
+void SnapshotButtonInput::close() {
+    m_fd.reset();
+    m_grabErrno = 0;
+}
+
 bool SnapshotButtonInput::open(const QString& videoNode, const QString& usbSysPath,
                                int* openErrno) {
-    m_fd.reset();
+    close();
     if (openErrno) {
         *openErrno = 0;
     }
@@ -83,6 +99,7 @@ bool SnapshotButtonInput::open(const QString& videoNode, const QString& usbSysPa
         }
         if (reportsCameraKey(fd.get())) {
             m_fd = std::move(fd);
+            grab();
             return true;
         }
     }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <string_view>
 
 #include "capture/v4l2/V4L2Capability.h"
 #include "capture/v4l2/V4L2Ioctl.h"
@@ -39,7 +40,7 @@ bool isLossErrno(int error) {
 
 }  // namespace
 
-V4L2Camera::V4L2Camera(CameraId id) : m_id(std::move(id)) {}
+V4L2Camera::V4L2Camera(CameraId id) : m_id(std::move(id)), m_framesDropped(m_id.devNode) {}
 
 V4L2Camera::~V4L2Camera() {
     close();
@@ -113,6 +114,8 @@ bool V4L2Camera::open() {
     return true;
 }
 
+// One entry per (format, size), in the camera's order; of the uncompressed formats at one size
+// only the best is kept, in the place where the camera first listed that size.
 void V4L2Camera::enumerateFormats() {
     std::vector<CameraFormat> uncompressed;
     std::vector<CameraFormat> mjpg;
@@ -126,19 +129,24 @@ void V4L2Camera::enumerateFormats() {
         if (!FrameDecoder::supports(desc.pixelformat)) {
             continue;
         }
-        std::vector<CameraFormat>& list =
-            desc.pixelformat == PixelFormat::MJPG ? mjpg : uncompressed;
+        const bool isMjpg = desc.pixelformat == PixelFormat::MJPG;
+        std::vector<CameraFormat>& list = isMjpg ? mjpg : uncompressed;
         auto add = [&](uint32_t width, uint32_t height) {
             CameraFormat f;
             f.pixelFormat = desc.pixelformat;
             f.width = int(width);
             f.height = int(height);
-            const bool known = std::any_of(list.begin(), list.end(), [&](const CameraFormat& o) {
-                return o.pixelFormat == f.pixelFormat && o.width == f.width && o.height == f.height;
+            // The MJPG list holds one format; in the other, any format at this size is one.
+            const auto known = std::find_if(list.begin(), list.end(), [&](const CameraFormat& o) {
+                return o.width == f.width && o.height == f.height;
             });
-            if (!known) {
+            if (known == list.end()) {
                 f.fps = chooseFrameRate(desc.pixelformat, width, height);
                 list.push_back(f);
+            } else if (!isMjpg && FrameDecoder::uncompressedRank(f.pixelFormat) <
+                                      FrameDecoder::uncompressedRank(known->pixelFormat)) {
+                f.fps = chooseFrameRate(desc.pixelformat, width, height);
+                *known = f;
             }
         };
 
@@ -354,6 +362,11 @@ bool V4L2Camera::prepare() {
         // through the window's key events.
         logOnce("open snapshot button", buttonErrno);
     }
+    if (m_button.isOpen() && m_button.grabErrno() != 0) {
+        // Another program holds the device: the desktop may then deliver the press as a key
+        // as well, which frame intake counts once.
+        logOnce("EVIOCGRAB snapshot button", m_button.grabErrno());
+    }
     m_state = State::Prepared;
     return true;
 }
@@ -412,6 +425,12 @@ bool V4L2Camera::start(FrameSink* sink) {
         logOnce("VIDIOC_STREAMON", errno);
         return false;
     }
+    // Presses made while the stream was stopped waited in the input device; they belong to
+    // no picture and are dropped.
+    if (m_button.isOpen() && m_button.readPresses() < 0) {
+        m_button.close();
+    }
+    m_framesDropped.streamStarting();
     m_stopRequested = false;
     m_thread = std::thread(&V4L2Camera::captureLoop, this, sink);
     m_state = State::Streaming;
@@ -464,7 +483,7 @@ void V4L2Camera::setStillSink(StillSink* sink) {
 CameraStats V4L2Camera::stats() const {
     CameraStats s;
     s.framesDelivered = m_framesDelivered;
-    s.framesDropped = m_framesDropped;
+    s.framesDropped = m_framesDropped.count();
     return s;
 }
 
@@ -541,11 +560,19 @@ bool V4L2Camera::handleBuffer(FrameDecoder& decoder, FrameSink* sink) {
     }
 
     bool decoded = false;
-    if (buf.index < m_buffers.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR) && buf.bytesused > 0) {
+    std::string_view dropReason;
+    if (buf.index >= m_buffers.size()) {
+        dropReason = "the driver returned an unknown buffer";
+    } else if (buf.flags & V4L2_BUF_FLAG_ERROR) {
+        dropReason = "the driver flagged the buffer as damaged";
+    } else if (buf.bytesused == 0) {
+        dropReason = "the buffer is empty";
+    } else {
         const MappedBuffer& mapping = m_buffers[buf.index];
         const size_t size = std::min<size_t>(buf.bytesused, mapping.length());
         decoded = decoder.decode(m_stream.pixelFormat, m_stream.width, m_stream.height,
                                  mapping.data(), size, m_stream.bytesPerLine);
+        dropReason = decoder.failure();
     }
     // The decoder holds its own copy: the driver gets the buffer back before delivery.
     if (xioctl(VIDIOC_QBUF, &buf) < 0) {
@@ -557,7 +584,7 @@ bool V4L2Camera::handleBuffer(FrameDecoder& decoder, FrameSink* sink) {
         return false;
     }
     if (!decoded) {
-        ++m_framesDropped;
+        m_framesDropped.add(dropReason);
         return true;
     }
     sink->OnFrame(decoder.pixels(), decoder.width(), decoder.height(), 24);

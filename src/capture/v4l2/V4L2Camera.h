@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/Camera.h"
+#include "capture/DroppedFrames.h"
 #include "capture/FrameDecoder.h"
 #include "capture/v4l2/MappedBuffer.h"
 #include "capture/v4l2/SnapshotButtonInput.h"
@@ -24,6 +25,7 @@
 // States (all transitions on the GUI thread):
 //   Closed   --open()-->      Open      formats and controls known
 //   Open     --prepare()-->   Prepared  buffers requested, mapped and queued; button open
+//                                       and grabbed
 //   Prepared --start()-->     Streaming capture thread running (start() prepares if needed)
 //   Streaming --stop()-->     Prepared  thread joined, stream off
 //   Prepared --unprepare()--> Open      buffers unmapped and released
@@ -61,7 +63,8 @@ public:
     bool isLost() const override { return m_lost; }
 
     // Once this returns, the previous sink is no longer called: the capture thread holds a lock
-    // for the whole OnStillButton call, so the sink must not wait for the GUI thread.
+    // for the whole OnStillButton call, so the sink must not wait for the GUI thread. Presses
+    // are delivered only while streaming; those made while the stream is stopped are dropped.
     void setStillSink(StillSink* sink) override;
 
     bool hasProperty(CameraProperty property) const override;
@@ -122,7 +125,7 @@ private:
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_lost{false};
     std::atomic<uint64_t> m_framesDelivered{0};
-    std::atomic<uint64_t> m_framesDropped{0};
+    DroppedFrames m_framesDropped;
 
     // Protects m_stillSink; held by the capture thread for the whole OnStillButton call.
     std::mutex m_stillMutex;
