@@ -140,14 +140,14 @@ private Q_SLOTS:
         CTavrelDlg dlg(*m_app, *m_app);
         QVERIFY(waitForFrame(dlg));
         QVERIFY(dlg.preview()->hint().isEmpty());
-        dlg.camera().setFrameTimeout(std::chrono::milliseconds(300));
+        dlg.camera().setFrameTimeout(std::chrono::milliseconds(1500));
         VirtualCameraDevice* device = dlg.cameraSystem().virtualDevice();
         device->stall(true);
         dlg.OnCommand(40019);  // the picture goes with the old format; the new one sends nothing
         QVERIFY(!dlg.frameStore().hasCurrentImage());
         const QString hint = dlg.texts().m_strNoFramesHint.arg(
             QStringLiteral("Tavrel Virtual Microscope (virtual:0)"));
-        QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint() == hint; }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint() == hint; }, 10000));
 
         QSignalSpy starts(&dlg.camera(), &CaptureController::previewStarted);
         dlg.OnCommand(Cmd::Play);  // no picture: the camera is started over, not paused
