@@ -68,7 +68,8 @@ void CaptureController::StartOver() {
 }
 
 void CaptureController::OpenDevice() {
-    SetProblem(PictureProblem::None);
+    // Told once the camera is open (or has failed), not in between, when no camera is open.
+    m_problem = PictureProblem::None;
     m_restartedQuietStream = false;
     if (m_graph.state() == CaptureGraph::State::Running) {
         StopPreview();
@@ -82,6 +83,7 @@ void CaptureController::OpenDevice() {
         RenderPreview();
         StartPreview();
     }
+    emit problemChanged();
 }
 
 bool CaptureController::BuildCaptureGraph() {

@@ -67,8 +67,10 @@ private Q_SLOTS:
         QCOMPARE(starts.count(), 2);
         QCOMPARE(camera.captureGraph().state(), CaptureGraph::State::Running);
 
+        QSignalSpy told(&camera, &CaptureController::problemChanged);
         cameras.virtualDevice()->stall(false);
         QVERIFY(QTest::qWaitFor([&] { return camera.problem() == PictureProblem::None; }, 10000));
+        QVERIFY(!told.isEmpty());
         // Quiet again later: it gets its one restart again.
         cameras.virtualDevice()->stall(true);
         QVERIFY(QTest::qWaitFor([&] { return starts.count() == 3; }, 10000));
