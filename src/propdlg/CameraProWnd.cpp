@@ -44,7 +44,7 @@ constexpr int kLabelX = 19, kLabelWidth = 43, kLabelHeight = 8;
 constexpr int kSliderX = 63, kSliderWidth = 100, kSliderHeight = 9;
 constexpr int kValueX = 169, kValueWidth = 23, kValueHeight = 14;
 constexpr int kAutoX = 205, kAutoWidth = 16, kAutoHeight = 10;
-constexpr int kHeadingY = 12, kHeadingWidth = 17;
+constexpr int kHeadingX = 203, kHeadingY = 12, kHeadingWidth = 17;
 constexpr int kButtonY = 180, kButtonWidth = 50, kButtonHeight = 14;
 // Default, OK, Cancel and Apply, left to right.
 constexpr int kButtonX[4] = {19, 75, 133, 193};
@@ -253,14 +253,13 @@ void CCameraProWnd::LayOut() {
                                box.width(), box.height());
         bottom = std::max(bottom, centre + valueHeight / 2);
     }
+    // The heading starts just left of the automatic boxes, as wide as its text.
     const int headingWidth =
         std::max(px(kHeadingWidth), fm.horizontalAdvance(m_autoHeading->text()) + 2);
-    const int autoColumn = px(kAutoX) + shift + valueShift;
-    const int boxWidth = m_rows[Gain].autoBox->width();
-    m_autoHeading->setGeometry(autoColumn + boxWidth / 2 - headingWidth / 2,
-                               py(kHeadingY) - (fm.height() - py(kLabelHeight)) / 2, headingWidth,
-                               std::max(py(kLabelHeight), fm.height()));
-    m_autoHeading->setAlignment(Qt::AlignCenter);
+    const int headingHeight = std::max(py(kLabelHeight), fm.height());
+    m_autoHeading->setGeometry(px(kHeadingX) + shift + valueShift,
+                               py(kHeadingY) + py(kLabelHeight) / 2 - headingHeight / 2,
+                               headingWidth, headingHeight);
 
     // The buttons keep their places and gaps, each as wide as its text needs.
     QPushButton* buttons[4] = {m_default, m_ok, m_cancel, m_apply};
