@@ -106,6 +106,10 @@ bool CaptureController::BuildCaptureGraph() {
     }
     SetPowerLineFrequency(m_formats.m_nPowerLineFreq == 1 ? 1 : 2);
     emit powerLineFrequencyChanged();
+    // Most cameras start in automatic exposure; the toolbar shows the mode the camera is in.
+    if (m_parameters.ReadExposure(*m_graph.source())) {
+        emit exposureModeChanged();
+    }
     return true;
 }
 
@@ -250,6 +254,15 @@ bool CaptureController::SetPowerLineFrequency(int value) {
     camera->setPowerLineFrequency(value);
     m_formats.m_nPowerLineFreq = value;
     emit powerLineFrequencyChanged();
+    return true;
+}
+
+bool CaptureController::ToggleExposureAuto() {
+    Camera* camera = m_graph.source();
+    if (!camera || !m_parameters.ToggleExposureAuto(*camera)) {
+        return false;
+    }
+    emit exposureModeChanged();
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "capture/CameraParameters.h"
 #include "capture/CaptureGraph.h"
 #include "capture/FrameIntake.h"
 #include "capture/StreamFormats.h"
@@ -26,8 +27,9 @@ enum class PictureProblem {
 };
 
 // The open camera: choosing it, building, rendering, running, stopping and freeing its capture
-// graph, the stream formats and the format choice, the power-line frequency and the still
-// trigger. The main window owns one and routes the camera commands to it.
+// graph, the stream formats and the format choice, the power-line frequency, the camera
+// parameter set and the still trigger. The main window owns one and routes the camera commands
+// to it.
 //
 // It reports through signals and never shows text: a failure names the key of its text in the
 // language files' "WndMessage" section, and problem() says why there is no picture. Signals are
@@ -75,6 +77,14 @@ public:
     // control; false otherwise.
     bool SetPowerLineFrequency(int value);
 
+    // The camera parameter set. Building the graph reads the camera's exposure into it; the
+    // property dialog fills, applies and reverts it through the open camera.
+    CameraParameters& parameters() { return m_parameters; }
+    const CameraParameters& parameters() const { return m_parameters; }
+    // Switches the open camera between automatic and manual exposure (gain follows). False,
+    // changing nothing, without an open camera or when it has no exposure control.
+    bool ToggleExposureAuto();
+
     // Asks for firstFrame when the next frame arrives (the window has no picture to act on).
     void RequestFrameNotice() { m_frameNoticeWanted = true; }
 
@@ -107,6 +117,8 @@ signals:
     void pictureCleared();
     // The power-line frequency setting changed or was read (streamFormats().m_nPowerLineFreq).
     void powerLineFrequencyChanged();
+    // The exposure mode in parameters() was read from the camera or switched.
+    void exposureModeChanged();
     // StartPreview was called: before anything else, and whatever it then does.
     void previewStarting();
     // The stream runs now (it was not running before).
@@ -134,6 +146,7 @@ private:
     FrameIntake m_intake;
     CaptureGraph m_graph;
     StreamFormats m_formats;
+    CameraParameters m_parameters;
     CameraId m_pVideoMoniker;
     bool m_bWantPreview = true;
     PictureProblem m_problem = PictureProblem::None;

@@ -19,7 +19,7 @@ std::span<const CommandRow> MainCommands() {
         {Cmd::Exit,               M::File,      &W::m_strExit,         "Exit",     -1,                    0,                        {Qt::CTRL | Qt::Key_Q},                false, false, any,   true,  &D::OnExit},
         {Cmd::Freq50Hz,           M::Frequency, nullptr,               "50HZ",     -1,                    0,                        none,                                  true,  false, any,   true,  &D::OnFreq50Hz},
         {Cmd::Freq60Hz,           M::Frequency, nullptr,               "60HZ",     -1,                    0,                        none,                                  true,  false, any,   true,  &D::OnFreq60Hz},
-        {Cmd::Property,           M::Setting,   &W::m_strProperty,     "Property", ToolSlot::Property,    Icon::ExposureManual,     none,                                  false, true,  pic,   false, nullptr},
+        {Cmd::Property,           M::Setting,   &W::m_strProperty,     "Property", ToolSlot::Property,    Icon::ExposureManual,     none,                                  false, true,  pic,   true,  &D::OnProperty},
         {Cmd::PanZoomWindow,      M::Setting,   &W::m_strMove,         "Move",     -1,                    0,                        none,                                  false, true,  pic,   false, nullptr},
         {Cmd::SaveParameters,     M::Setting,   &W::m_strSaveParam,    "Save",     -1,                    0,                        none,                                  false, true,  pic,   false, nullptr},
         {Cmd::RestoreParameters,  M::Setting,   &W::m_strRestore,      "Restore",  -1,                    0,                        none,                                  false, true,  pic,   false, nullptr},

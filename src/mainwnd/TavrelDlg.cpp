@@ -22,6 +22,7 @@
 #include "mainwnd/Icons.h"
 #include "mainwnd/SaveFolder.h"
 #include "output/RecordingController.h"
+#include "propdlg/CameraProWnd.h"
 #include "settings/AppSettings.h"
 #include "settings/LanguageText.h"
 #include "settings/ProfileFile.h"
@@ -99,6 +100,7 @@ void CTavrelDlg::ConnectControllers() {
         SetMenuChecked(Cmd::Freq50Hz, is50);
         SetMenuChecked(Cmd::Freq60Hz, !is50);
     });
+    connect(camera, &CaptureController::exposureModeChanged, this, &CTavrelDlg::ShowExposureMode);
     connect(camera, &CaptureController::previewStarting, this, [this] {
         FitWindowToVideo();
         // The overlay alone stands in for the picture until the first frame.
@@ -195,17 +197,15 @@ QString CTavrelDlg::OnToolTipText(int id) const {
         return m_camera->wantPreview() ? m_texts.m_strStop : m_texts.m_strPlay;
     }
     if (id == Cmd::Property && !m_bFactoryMode) {
-        return m_bExposureAuto ? m_texts.m_strManualExposure : m_texts.m_strAutoExposure;
+        return m_camera->parameters().m_bExposureAuto ? m_texts.m_strManualExposure
+                                                      : m_texts.m_strAutoExposure;
     }
     return m_texts.*row->text;
 }
 
 void CTavrelDlg::UpdateCommandStates() {
     UpdateMirrorButtons();
-    if (!m_bFactoryMode) {
-        SetToolbarImage(ToolSlot::Property,
-                        m_bExposureAuto ? Icon::ExposureAuto : Icon::ExposureManual);
-    }
+    ShowExposureMode();
     ApplyLanguageTexts();
 }
 
@@ -332,6 +332,25 @@ void CTavrelDlg::OnFreq50Hz() {
 
 void CTavrelDlg::OnFreq60Hz() {
     m_camera->SetPowerLineFrequency(2);
+}
+
+void CTavrelDlg::OnProperty() {
+    if (m_bFactoryMode) {
+        CCameraProWnd::EditCameraProperties(
+            m_settings.m_texts, [this] { return m_camera->captureGraph().source(); },
+            m_camera->parameters(), this);
+    } else {
+        m_camera->ToggleExposureAuto();  // the picture follows through exposureModeChanged
+    }
+    ApplyLanguageTexts();
+}
+
+void CTavrelDlg::ShowExposureMode() {
+    if (!m_bFactoryMode) {
+        SetToolbarImage(ToolSlot::Property, m_camera->parameters().m_bExposureAuto
+                                                ? Icon::ExposureAuto
+                                                : Icon::ExposureManual);
+    }
 }
 
 void CTavrelDlg::FitWindowToVideo() {

@@ -120,6 +120,10 @@ private:
     void OnExit();
     void OnFreq50Hz();
     void OnFreq60Hz();
+    // Factory mode: the camera property dialog. Otherwise: automatic or manual exposure.
+    void OnProperty();
+    // The Property button's picture after the camera's exposure mode (normal mode).
+    void ShowExposureMode();
     void On640x480();
     void OnResolutionCommand(int id);
     // An entry of the Camera menu: opens that camera and remembers it as the user's choice.
@@ -167,8 +171,5 @@ private:
 
     QString m_strSaveFolder;
     bool m_destroyed = false;
-    // The camera's exposure mode shown by the toolbar in normal mode; read from the camera once
-    // the picture properties are built.
-    bool m_bExposureAuto = false;
     FolderPicker m_folderPicker;
 };

@@ -1,6 +1,7 @@
 // The main window with the built-in virtual camera, end to end: discovery at start, frames
 // through the whole path, resolution menus in both layouts, Play/Stop, the power-line
-// frequency, the Camera menu, zoom and mirror, keys, snapshots and recordings.
+// frequency, the Camera menu, zoom and mirror, the exposure button, keys, snapshots and
+// recordings.
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
@@ -17,6 +18,7 @@
 #include "capture/CameraSystem.h"
 #include "capture/CaptureController.h"
 #include "capture/virtual/VirtualCameraDevice.h"
+#include "capture/virtual/VirtualHardware.h"
 #include "contracts/Image.h"
 #include "display/DisplayWorker.h"
 #include "display/PreviewWidget.h"
@@ -234,9 +236,54 @@ private Q_SLOTS:
                        Cmd::MirrorReset, Cmd::ChooseFolder}) {
             QVERIFY2(!dlg.menuAction(id)->isEnabled(), qPrintable(QString::number(id)));
         }
+        QVERIFY(!dlg.toolAction(Cmd::Property)->isEnabled());
         QVERIFY(dlg.menuAction(Cmd::Play)->isEnabled());  // Play looks for a camera
         QVERIFY(dlg.cameraMenu()->actions().isEmpty());
         QVERIFY(!dlg.cameraMenu()->menuAction()->isEnabled());
+    }
+
+    void propertyButtonSwitchesExposureAndBackInNormalMode() {
+        start({});
+        CTavrelDlg dlg(*m_app, *m_app);
+        QVERIFY(waitForFrame(dlg));
+        const auto hardware = dlg.cameraSystem().virtualDevice()->hardware();
+        // The camera starts in automatic exposure, and the button says so.
+        QVERIFY(hardware->settings().exposureAuto);
+        QCOMPARE(dlg.toolbarImage(ToolSlot::Property), Icon::ExposureAuto);
+        QCOMPARE(dlg.OnToolTipText(Cmd::Property), dlg.texts().m_strManualExposure);
+        const VirtualPictureSettings before = hardware->settings();
+
+        dlg.OnCommand(Cmd::Property);
+        QVERIFY(!hardware->settings().exposureAuto);
+        QCOMPARE(hardware->settings().exposure, before.exposure);
+        QCOMPARE(hardware->settings().gain, before.gain);
+        QCOMPARE(dlg.toolbarImage(ToolSlot::Property), Icon::ExposureManual);
+        QCOMPARE(dlg.OnToolTipText(Cmd::Property), dlg.texts().m_strAutoExposure);
+
+        dlg.OnCommand(Cmd::Property);
+        QCOMPARE(hardware->settings(), before);
+        QCOMPARE(dlg.toolbarImage(ToolSlot::Property), Icon::ExposureAuto);
+        QCOMPARE(dlg.OnToolTipText(Cmd::Property), dlg.texts().m_strManualExposure);
+    }
+
+    void aCameraWithoutExposureControlKeepsItsButton() {
+        start({});
+        CTavrelDlg dlg(*m_app, *m_app);
+        QVERIFY(waitForFrame(dlg));
+        const auto hardware = dlg.cameraSystem().virtualDevice()->hardware();
+        hardware->setOffered(CameraProperty::Exposure, false);
+        const VirtualPictureSettings before = hardware->settings();
+        QVERIFY(dlg.toolAction(Cmd::Property)->isEnabled());
+        // Only the texts change: they are read again from the language file.
+        ProfileFile(m_app->m_strLanguageFile)
+            .writeString(QStringLiteral("MainWnd"), QStringLiteral("MANUALEXPOSURE"),
+                         QStringLiteral("Hands on"));
+        dlg.OnCommand(Cmd::Property);
+        QCOMPARE(hardware->settings(), before);
+        QVERIFY(dlg.camera().parameters().m_bExposureAuto);
+        QVERIFY(dlg.camera().parameters().m_bGainAuto);
+        QCOMPARE(dlg.toolbarImage(ToolSlot::Property), Icon::ExposureAuto);
+        QCOMPARE(dlg.OnToolTipText(Cmd::Property), QStringLiteral("Hands on"));
     }
 
     void cameraMenuOpensTheChosenCameraAndRemembersIt() {

@@ -224,7 +224,7 @@ void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
 }
 
 bool VirtualCamera::hasProperty(CameraProperty property) const {
-    return VirtualHardware::range(property, nullptr);
+    return m_hardware ? m_hardware->offers(property) : VirtualHardware::range(property, nullptr);
 }
 
 bool VirtualCamera::getProperty(CameraProperty property, long* value, long* flags) const {
@@ -242,7 +242,7 @@ bool VirtualCamera::setProperty(CameraProperty property, long value, long flags)
 }
 
 bool VirtualCamera::getPropertyRange(CameraProperty property, PropertyRange* range) const {
-    if (!isOpen() || !deviceReachable()) {
+    if (!isOpen() || !deviceReachable() || !m_hardware->offers(property)) {
         return false;
     }
     return VirtualHardware::range(property, range);

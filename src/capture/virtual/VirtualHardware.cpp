@@ -34,6 +34,10 @@ const PropertyInfo* findProperty(CameraProperty property) {
     return nullptr;
 }
 
+uint32_t propertyBit(const PropertyInfo* info) {
+    return uint32_t(1) << (info - kPropertyTable.data());
+}
+
 bool* autoFlag(VirtualPictureSettings& settings, CameraProperty property) {
     switch (property) {
         case CameraProperty::WhiteBalance:
@@ -69,6 +73,21 @@ bool VirtualHardware::hasAuto(CameraProperty property) {
     return info != nullptr && info->hasAuto;
 }
 
+bool VirtualHardware::offers(CameraProperty property) const {
+    const PropertyInfo* info = findProperty(property);
+    return info != nullptr && (m_withdrawn.load() & propertyBit(info)) == 0;
+}
+
+void VirtualHardware::setOffered(CameraProperty property, bool offered) {
+    if (const PropertyInfo* info = findProperty(property)) {
+        if (offered) {
+            m_withdrawn.fetch_and(~propertyBit(info));
+        } else {
+            m_withdrawn.fetch_or(propertyBit(info));
+        }
+    }
+}
+
 void VirtualHardware::setPlugged(bool plugged) {
     if (plugged == m_plugged.load()) {
         return;
@@ -86,7 +105,7 @@ void VirtualHardware::setPlugged(bool plugged) {
 
 bool VirtualHardware::get(CameraProperty property, long* value, long* flags) const {
     const PropertyInfo* info = findProperty(property);
-    if (info == nullptr) {
+    if (info == nullptr || !offers(property)) {
         return false;
     }
     std::lock_guard lock(m_mutex);
@@ -103,7 +122,7 @@ bool VirtualHardware::get(CameraProperty property, long* value, long* flags) con
 
 bool VirtualHardware::set(CameraProperty property, long value, long flags) {
     const PropertyInfo* info = findProperty(property);
-    if (info == nullptr) {
+    if (info == nullptr || !offers(property)) {
         return false;
     }
     // Like a V4L2 driver: values are clamped into the range and snapped to the step, and the

@@ -41,6 +41,12 @@ public:
     static bool range(CameraProperty property, PropertyRange* out);
     static bool hasAuto(CameraProperty property);
 
+    // Whether the sensor has a property now. Tests take properties away to stand for cameras
+    // with fewer controls (one without exposure control, say); a property taken away cannot be
+    // read, written or ranged until it is put back. Plugging in again does not bring it back.
+    bool offers(CameraProperty property) const;
+    void setOffered(CameraProperty property, bool offered);
+
     // Plug state. Every plug-in starts a new "generation": a camera opened before an unplug
     // stays lost even when the device comes back, like a vanished device node.
     bool isPlugged() const { return m_plugged.load(); }
@@ -84,6 +90,7 @@ private:
     std::atomic<uint64_t> m_generation{1};
     std::atomic<uint64_t> m_buttonPresses{0};
     std::atomic<uint64_t> m_settingsVersion{1};
+    std::atomic<uint32_t> m_withdrawn{0};  // bit i: property i of the sensor's table is gone
 
     mutable std::mutex m_mutex;  // guards m_settings and m_poweredOn
     VirtualPictureSettings m_settings;
