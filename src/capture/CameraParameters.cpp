@@ -107,10 +107,6 @@ void CameraParameters::ReadBack(const Camera& camera) {
     }
 }
 
-bool CameraParameters::ReadExposure(const Camera& camera) {
-    return Read(camera, CameraProperty::Exposure, true);
-}
-
 long CameraParameters::ClampToRange(const Camera& camera, CameraProperty property, long v) {
     PropertyRange range;
     if (!camera.getPropertyRange(property, &range) || range.min > range.max) {

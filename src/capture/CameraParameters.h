@@ -45,9 +45,6 @@ public:
     // The property dialog's Apply: gamma, gain with its flag, sharpness, white balance with its
     // flag, exposure with its flag, then brightness, contrast, saturation and hue.
     void ReadBack(const Camera& camera);
-    // Only the exposure value and mode (when the capture graph is built, so the toolbar shows
-    // the camera's real mode). False when the camera has no exposure control.
-    bool ReadExposure(const Camera& camera);
 
     // Puts the camera back to the set (the property dialog's Cancel): brightness, contrast,
     // saturation, hue, sharpness, gamma, gain, white balance, exposure. A value outside the

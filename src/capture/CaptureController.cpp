@@ -106,10 +106,11 @@ bool CaptureController::BuildCaptureGraph() {
     }
     SetPowerLineFrequency(m_formats.m_nPowerLineFreq == 1 ? 1 : 2);
     emit powerLineFrequencyChanged();
-    // Most cameras start in automatic exposure; the toolbar shows the mode the camera is in.
-    if (m_parameters.ReadExposure(*m_graph.source())) {
-        emit exposureModeChanged();
-    }
+    // The set starts as the camera is (until a stored parameter block is read here), so the
+    // toolbar shows the camera's exposure mode (most start automatic) and a Cancel in the
+    // property dialog puts back what the camera had, sharpness included.
+    m_parameters.ReadBack(*m_graph.source());
+    emit exposureModeChanged();
     return true;
 }
 
