@@ -18,6 +18,7 @@
 #include "settings/ProfileFile.h"
 
 #include "support/OutputTestSupport.h"
+#include "support/TestApp.h"
 
 class TerminationTest : public QObject {
     Q_OBJECT
@@ -27,12 +28,9 @@ private Q_SLOTS:
         // Before the window starts its threads, as main() does.
         QVERIFY(TerminationSignals::Block());
         QTemporaryDir dir;
-        AppLocations locations;
-        locations.configRoot = dir.filePath(QStringLiteral("config"));
-        locations.picturesFolder = dir.filePath(QStringLiteral("Pictures"));
-        locations.moduleFolder = dir.filePath(QStringLiteral("bin"));
-        CTavrelApp app;
-        app.InitSettings(locations, ParseCommandLine({QStringLiteral("--virtual-camera")}));
+        const std::unique_ptr<CTavrelApp> started =
+            StartTestApp(dir, {QStringLiteral("--virtual-camera")});
+        CTavrelApp& app = *started;
         const QString folder = dir.filePath(QStringLiteral("shots")) + QLatin1Char('/');
         QVERIFY(QDir().mkpath(folder));
         ProfileFile(app.m_strSettingFile)

@@ -28,6 +28,8 @@
 #include "settings/LanguageText.h"
 #include "settings/ProfileFile.h"
 
+#include "support/TestApp.h"
+
 class CameraWindowTest : public QObject {
     Q_OBJECT
 
@@ -37,13 +39,8 @@ private:
 
     void start(QStringList args) {
         m_dir = std::make_unique<QTemporaryDir>();
-        AppLocations loc;
-        loc.configRoot = m_dir->filePath(QStringLiteral("config"));
-        loc.picturesFolder = m_dir->filePath(QStringLiteral("Pictures"));
-        loc.moduleFolder = m_dir->filePath(QStringLiteral("bin"));
         args << QStringLiteral("--virtual-camera");
-        m_app = std::make_unique<CTavrelApp>();
-        m_app->InitSettings(loc, ParseCommandLine(args));
+        m_app = StartTestApp(*m_dir, args);
     }
 
     // A frame has arrived and the window has taken note (the commands that need a picture

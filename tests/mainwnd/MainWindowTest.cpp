@@ -24,6 +24,8 @@
 #include "settings/LanguageText.h"
 #include "settings/ProfileFile.h"
 
+#include "support/TestApp.h"
+
 class MainWindowTest : public QObject {
     Q_OBJECT
 
@@ -31,18 +33,9 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<CTavrelApp> m_app;
 
-    AppLocations locations() const {
-        AppLocations loc;
-        loc.configRoot = m_dir->filePath(QStringLiteral("config"));
-        loc.picturesFolder = m_dir->filePath(QStringLiteral("Pictures"));
-        loc.moduleFolder = m_dir->filePath(QStringLiteral("bin"));
-        return loc;
-    }
+    AppLocations locations() const { return TestLocations(*m_dir); }
 
-    void start(const QStringList& args = {}) {
-        m_app = std::make_unique<CTavrelApp>();
-        m_app->InitSettings(locations(), ParseCommandLine(args));
-    }
+    void start(const QStringList& args = {}) { m_app = StartTestApp(*m_dir, args); }
 
     QString settingsValue(const char* section, const char* key) const {
         return ProfileFile(m_app->m_strSettingFile)

@@ -23,6 +23,8 @@
 #include "mainwnd/TavrelDlg.h"
 #include "propdlg/CameraProWnd.h"
 
+#include "support/TestApp.h"
+
 class CameraProWndTest : public QObject {
     Q_OBJECT
 
@@ -34,13 +36,8 @@ private:
     // The main window in factory mode with the virtual camera, a frame arrived.
     CTavrelDlg& start() {
         m_dir = std::make_unique<QTemporaryDir>();
-        AppLocations loc;
-        loc.configRoot = m_dir->filePath(QStringLiteral("config"));
-        loc.picturesFolder = m_dir->filePath(QStringLiteral("Pictures"));
-        loc.moduleFolder = m_dir->filePath(QStringLiteral("bin"));
-        m_app = std::make_unique<CTavrelApp>();
-        m_app->InitSettings(loc, ParseCommandLine({QStringLiteral("--virtual-camera"),
-                                                   QStringLiteral("-FACTORYMODE=1")}));
+        m_app = StartTestApp(
+            *m_dir, {QStringLiteral("--virtual-camera"), QStringLiteral("-FACTORYMODE=1")});
         m_dlg = std::make_unique<CTavrelDlg>(*m_app, *m_app);
         const bool framed =
             QTest::qWaitFor([&] { return m_dlg->menuAction(Cmd::Property)->isEnabled(); }, 5000);

@@ -21,6 +21,8 @@
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/TavrelDlg.h"
 
+#include "support/TestApp.h"
+
 namespace {
 
 // The first vivid capture node.
@@ -102,12 +104,8 @@ private Q_SLOTS:
         QVERIFY(other > 0);
 
         QTemporaryDir dir;
-        AppLocations locations;
-        locations.configRoot = dir.filePath(QStringLiteral("config"));
-        locations.picturesFolder = dir.filePath(QStringLiteral("Pictures"));
-        locations.moduleFolder = dir.filePath(QStringLiteral("bin"));
-        CTavrelApp app;
-        app.InitSettings(locations, ParseCommandLine({}));
+        const std::unique_ptr<CTavrelApp> started = StartTestApp(dir);
+        CTavrelApp& app = *started;
         CTavrelDlg dlg(app, app);
 
         QCOMPARE(dlg.camera().camera().devNode, node);

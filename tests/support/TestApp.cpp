@@ -1,0 +1,17 @@
+#include "support/TestApp.h"
+
+#include "app/CommandLine.h"
+
+AppLocations TestLocations(const QTemporaryDir& dir) {
+    AppLocations locations;
+    locations.configRoot = dir.filePath(QStringLiteral("config"));
+    locations.picturesFolder = dir.filePath(QStringLiteral("Pictures"));
+    locations.moduleFolder = dir.filePath(QStringLiteral("bin"));
+    return locations;
+}
+
+std::unique_ptr<CTavrelApp> StartTestApp(const QTemporaryDir& dir, const QStringList& args) {
+    auto app = std::make_unique<CTavrelApp>();
+    app->InitSettings(TestLocations(dir), ParseCommandLine(args));
+    return app;
+}
