@@ -155,7 +155,17 @@ public:
     // The snapshot button; sink is called on a camera thread. Null detaches.
     virtual void setStillSink(StillSink* sink) = 0;
 
-    // Picture properties. get/set return false when the camera lacks the property.
+    // Picture properties. get/set return false when the camera lacks the property or the
+    // device refuses the call (V4L2 logs each refusal once per control and error).
+    // - set() clamps the value into the range and snaps it to the step. Auto switches the
+    //   camera's automatic mode on where its range has the Auto flag; the camera's own loop then
+    //   runs the value, so the value passed is not applied, and the later set() with Manual
+    //   brings the value that counts. Elsewhere Auto is ignored and the value applied.
+    // - Exposure and gain have automatic modes of their own; keeping them together is the
+    //   caller's rule. A V4L2 camera without automatic gain remembers gain's flag and reports
+    //   it back from get(), switching nothing; its gain range has only the Manual flag.
+    // - Exposure's range (log2 seconds) holds only values inside the camera's own range, and
+    //   get() reports the camera's exposure within it.
     virtual bool hasProperty(CameraProperty property) const = 0;
     virtual bool getProperty(CameraProperty property, long* value, long* flags) const = 0;
     virtual bool setProperty(CameraProperty property, long value, long flags) = 0;

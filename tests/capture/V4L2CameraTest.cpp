@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "capture/v4l2/SnapshotButtonInput.h"
-#include "capture/v4l2/V4L2Controls.h"
 #include "platform/UniqueFd.h"
 
 namespace {
@@ -65,39 +64,6 @@ void writeEvent(int fd, uint16_t type, uint16_t code, int32_t value) {
 }
 
 }  // namespace
-
-TEST(V4L2Exposure, Log2SecondsToHundredMicroseconds) {
-    const long wide = 1'000'000;
-    EXPECT_EQ(ExposureLog2ToV4L2(-7, 1, wide), 78);  // 1/128 s
-    EXPECT_EQ(ExposureLog2ToV4L2(-6, 1, wide), 156);
-    EXPECT_EQ(ExposureLog2ToV4L2(0, 1, wide), 10000);  // 1 s
-    EXPECT_EQ(ExposureLog2ToV4L2(-13, 1, wide), 1);
-    EXPECT_EQ(ExposureLog2ToV4L2(3, 1, wide), 80000);
-
-    EXPECT_EQ(ExposureV4L2ToLog2(78), -7);
-    EXPECT_EQ(ExposureV4L2ToLog2(156), -6);
-    EXPECT_EQ(ExposureV4L2ToLog2(10000), 0);
-    EXPECT_EQ(ExposureV4L2ToLog2(312), -5);
-    // Values between two steps go to the nearer one.
-    EXPECT_EQ(ExposureV4L2ToLog2(100), -7);  // 1/100 s is closest to 1/128 s
-    EXPECT_EQ(ExposureV4L2ToLog2(333), -5);  // 1/30 s
-}
-
-TEST(V4L2Exposure, ConversionClampsToTheControlRange) {
-    // A typical UVC range: 3 .. 2047 units (0.3 ms .. 0.2 s).
-    EXPECT_EQ(ExposureLog2ToV4L2(-13, 3, 2047), 3);
-    EXPECT_EQ(ExposureLog2ToV4L2(0, 3, 2047), 2047);
-    EXPECT_EQ(ExposureLog2ToV4L2(-40, 3, 2047), 3);
-    EXPECT_EQ(ExposureLog2ToV4L2(30, 3, 2047), 2047);
-    EXPECT_EQ(ExposureLog2ToV4L2(-7, 3, 2047), 78);
-    // Zero or negative camera values count as the shortest exposure, never NaN or overflow.
-    EXPECT_EQ(ExposureV4L2ToLog2(0), ExposureV4L2ToLog2(1));
-    EXPECT_EQ(ExposureV4L2ToLog2(-5), ExposureV4L2ToLog2(1));
-    // Every step of a wide range survives the round trip.
-    for (long e = -13; e <= 3; ++e) {
-        EXPECT_EQ(ExposureV4L2ToLog2(ExposureLog2ToV4L2(e, 1, 100000)), e) << e;
-    }
-}
 
 TEST(V4L2CameraOpen, MissingNodeFailsCleanly) {
     V4L2Camera camera(v4l2Id(QStringLiteral("/dev/video-tavrel-does-not-exist")));

@@ -265,22 +265,29 @@ TEST(VirtualCameraProperties, RangesFlagsAndVisibleEffect) {
     EXPECT_EQ(range.max, -2);
     EXPECT_EQ(range.def, -6);
 
-    // Exposure and gain share one automatic mode.
+    // Exposure and gain each have their own automatic mode, as on a V4L2 camera (keeping them
+    // together is the parameter set's rule).
     long value = 0, flags = 0;
     ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, -7, kPropertyFlagsManual));
     ASSERT_TRUE(camera->getProperty(CameraProperty::Gain, &value, &flags));
-    EXPECT_EQ(flags, kPropertyFlagsManual);
-    ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, 20, kPropertyFlagsAuto));
+    EXPECT_EQ(flags, kPropertyFlagsAuto);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, 20, kPropertyFlagsManual));
     ASSERT_TRUE(camera->getProperty(CameraProperty::Exposure, &value, &flags));
     EXPECT_EQ(value, -7);
+    EXPECT_EQ(flags, kPropertyFlagsManual);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, 30, kPropertyFlagsAuto));
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Exposure, &value, &flags));
+    EXPECT_EQ(flags, kPropertyFlagsManual);
+    // Out-of-range values are clamped as V4L2 drivers do; a value set together with automatic
+    // is not applied (the gain above stays 20), as V4L2 does not write an inactive control.
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Gain, &value, &flags));
+    EXPECT_EQ(value, 20);
     EXPECT_EQ(flags, kPropertyFlagsAuto);
-    // Out-of-range values are clamped as V4L2 drivers do; switching to automatic with a stray
-    // value (the window's exposure member may still be 0) keeps the manual value.
     ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, 0, kPropertyFlagsManual));
     ASSERT_TRUE(camera->getProperty(CameraProperty::Exposure, &value, &flags));
     EXPECT_EQ(value, -2);
     ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, -7, kPropertyFlagsManual));
-    ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, 0, kPropertyFlagsAuto));
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Exposure, -4, kPropertyFlagsAuto));
     ASSERT_TRUE(camera->getProperty(CameraProperty::Exposure, &value, &flags));
     EXPECT_EQ(value, -7);
     EXPECT_EQ(flags, kPropertyFlagsAuto);
@@ -533,6 +540,7 @@ TEST(VirtualScene, EveryPictureSettingChangesThePicture) {
         {"gain",
          [](VirtualPictureSettings& s) {
              s.exposureAuto = false;
+             s.gainAuto = false;
              s.gain = 60;
          }},
         {"exposure",

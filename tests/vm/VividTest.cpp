@@ -1,7 +1,7 @@
 // The V4L2 backend against a real kernel driver: vivid, the kernel's virtual video device,
 // inside the QEMU guest that tests/vm/run-in-vm boots. Discovery and the support check, formats,
-// streaming into the frame store, the other uncompressed formats, a picture property and the
-// device vanishing while it streams.
+// streaming into the frame store, the other uncompressed formats, the picture properties over
+// vivid's controls and the device vanishing while it streams.
 //
 // vivid's first input is a webcam that draws 75% colour bars (white, yellow, cyan, green,
 // magenta, red, blue, black from left to right) with a text overlay at the top left. The
@@ -40,6 +40,7 @@
 #include "device/DeviceTable.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -581,6 +582,99 @@ TEST_F(VividTest, BrightnessReadsBackAndBrightensThePicture) {
     ASSERT_TRUE(camera->setProperty(CameraProperty::Brightness, range.def, kPropertyFlagsManual));
     ASSERT_TRUE(camera->getProperty(CameraProperty::Brightness, &value, &flags));
     EXPECT_EQ(value, range.def);
+}
+
+// The device's controls as the driver holds them, read through a file descriptor of its own,
+// as another program would see them.
+class DriverControls {
+public:
+    explicit DriverControls(const QString& node)
+        : m_fd(::open(node.toUtf8().constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC)) {}
+
+    bool isOpen() const { return m_fd.isValid(); }
+    long get(uint32_t id) const {
+        v4l2_control ctrl{};
+        ctrl.id = id;
+        return ::ioctl(m_fd.get(), VIDIOC_G_CTRL, &ctrl) == 0 ? ctrl.value : -9999;
+    }
+
+private:
+    UniqueFd m_fd;
+};
+
+TEST_F(VividTest, PictureControlsReachTheDriverClampedToTheirRange) {
+    CameraSystem system(false);
+    std::unique_ptr<Camera> camera = system.create(findVivid(system));
+    ASSERT_TRUE(camera && camera->open());
+    DriverControls driver(camera->id().devNode);
+    ASSERT_TRUE(driver.isOpen());
+
+    struct Case {
+        CameraProperty property;
+        uint32_t control;
+        const char* name;
+        long value;
+    };
+    // vivid: brightness, contrast and saturation 0..255, hue -128..128, gain 0..255.
+    const Case cases[] = {
+        {CameraProperty::Brightness, V4L2_CID_BRIGHTNESS, "brightness", 200},
+        {CameraProperty::Contrast, V4L2_CID_CONTRAST, "contrast", 90},
+        {CameraProperty::Saturation, V4L2_CID_SATURATION, "saturation", 40},
+        {CameraProperty::Hue, V4L2_CID_HUE, "hue", -20},
+        {CameraProperty::Gain, V4L2_CID_GAIN, "gain", 60},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PropertyRange range;
+        ASSERT_TRUE(camera->getPropertyRange(c.property, &range));
+        long value = 0;
+        long flags = 0;
+        ASSERT_TRUE(camera->setProperty(c.property, c.value, kPropertyFlagsManual));
+        EXPECT_EQ(driver.get(c.control), c.value);
+        ASSERT_TRUE(camera->getProperty(c.property, &value, &flags));
+        EXPECT_EQ(value, c.value);
+        EXPECT_EQ(flags, kPropertyFlagsManual);
+
+        ASSERT_TRUE(camera->setProperty(c.property, range.max + 1000, kPropertyFlagsManual));
+        EXPECT_EQ(driver.get(c.control), range.max);
+        ASSERT_TRUE(
+            camera->setProperty(c.property, range.min - 5'000'000'000L, kPropertyFlagsManual));
+        EXPECT_EQ(driver.get(c.control), range.min);
+        ASSERT_TRUE(camera->setProperty(c.property, range.def, kPropertyFlagsManual));
+    }
+    // vivid starts with autogain on.
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, 100, kPropertyFlagsAuto));
+    EXPECT_EQ(driver.get(V4L2_CID_AUTOGAIN), 1);
+}
+
+// vivid's gain is inactive while autogain is on: the driver framework drops writes to it then,
+// and switching autogain off gives it the value the automatic loop had reached. A gain set with
+// autogain on must therefore wait, and be written after the switch, not before it.
+TEST_F(VividTest, GainSetWhileAutogainIsOnArrivesWhenAutogainIsSwitchedOff) {
+    CameraSystem system(false);
+    std::unique_ptr<Camera> camera = system.create(findVivid(system));
+    ASSERT_TRUE(camera && camera->open());
+    DriverControls driver(camera->id().devNode);
+    ASSERT_TRUE(driver.isOpen());
+
+    PropertyRange range;
+    ASSERT_TRUE(camera->getPropertyRange(CameraProperty::Gain, &range));
+    EXPECT_EQ(range.flags, kPropertyFlagsAuto | kPropertyFlagsManual);
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, 77, kPropertyFlagsAuto));
+    EXPECT_EQ(driver.get(V4L2_CID_AUTOGAIN), 1);
+    long value = 0;
+    long flags = 0;
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Gain, &value, &flags));
+    EXPECT_EQ(flags, kPropertyFlagsAuto);
+
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, 77, kPropertyFlagsManual));
+    EXPECT_EQ(driver.get(V4L2_CID_AUTOGAIN), 0);
+    EXPECT_EQ(driver.get(V4L2_CID_GAIN), 77);
+    ASSERT_TRUE(camera->getProperty(CameraProperty::Gain, &value, &flags));
+    EXPECT_EQ(value, 77);
+    EXPECT_EQ(flags, kPropertyFlagsManual);
+
+    ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, range.def, kPropertyFlagsAuto));
 }
 
 // Runs last: removes the device while it streams, then binds it again.

@@ -99,7 +99,9 @@ bool V4L2Camera::open() {
         return false;
     }
 
-    m_controls.attach(m_fd.get());
+    m_controls.attach([fd = m_fd.get()](unsigned long request, void* arg) {
+        return V4L2Ioctl(fd, request, arg);
+    });
 
     UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!wake.isValid()) {

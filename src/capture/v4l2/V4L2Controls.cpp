@@ -5,24 +5,37 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cmath>
+#include <cstring>
 
-#include "capture/v4l2/V4L2Ioctl.h"
+#include "capture/v4l2/ExposureScale.h"
 
-long ExposureLog2ToV4L2(long log2Seconds, long v4l2Min, long v4l2Max) {
-    const long e = std::clamp(log2Seconds, -40L, 20L);
-    const long units = std::lround(std::ldexp(10000.0, int(e)));
-    return std::clamp(units, v4l2Min, std::max(v4l2Min, v4l2Max));
+std::optional<long> ChooseExposureAutoMode(uint32_t offeredItems) {
+    for (long item :
+         {V4L2_EXPOSURE_AUTO, V4L2_EXPOSURE_APERTURE_PRIORITY, V4L2_EXPOSURE_SHUTTER_PRIORITY}) {
+        if (offeredItems & (1u << item)) {
+            return item;
+        }
+    }
+    return std::nullopt;
 }
 
-long ExposureV4L2ToLog2(long v4l2Units) {
-    return std::lround(std::log2(double(std::max(v4l2Units, 1L)) / 10000.0));
+long ClampToControl(long value, long min, long max, long step) {
+    step = std::max(step, 1L);
+    max = std::max(min, max);
+    value = std::clamp(value, min, max);
+    long snapped = min + (value - min + step / 2) / step * step;
+    if (snapped > max) {  // max is not on the step grid: the grid point below it
+        snapped -= step;
+    }
+    return snapped;
 }
 
-void V4L2Controls::attach(int fd) {
-    m_fd = fd;
-    // Remember which controls exist, and how automatic exposure is switched on.
+void V4L2Controls::attach(Ioctl ioctl) {
+    m_ioctl = std::move(ioctl);
     m_controls.clear();
+    m_kept.clear();
+    m_gainAuto = false;
+    m_exposureAutoValue.reset();
     for (uint32_t id :
          {V4L2_CID_BRIGHTNESS, V4L2_CID_CONTRAST, V4L2_CID_HUE, V4L2_CID_HUE_AUTO,
           V4L2_CID_SATURATION, V4L2_CID_SHARPNESS, V4L2_CID_GAMMA, V4L2_CID_GAIN, V4L2_CID_AUTOGAIN,
@@ -30,26 +43,35 @@ void V4L2Controls::attach(int fd) {
           V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO, V4L2_CID_POWER_LINE_FREQUENCY}) {
         v4l2_queryctrl q{};
         q.id = id;
-        if (V4L2Ioctl(m_fd, VIDIOC_QUERYCTRL, &q) == 0 && !(q.flags & V4L2_CTRL_FLAG_DISABLED)) {
-            m_controls.insert(id);
+        if (m_ioctl(VIDIOC_QUERYCTRL, &q) == 0 && !(q.flags & V4L2_CTRL_FLAG_DISABLED)) {
+            const char* name = reinterpret_cast<const char*>(q.name);
+            m_controls.emplace(id, std::string(name, strnlen(name, sizeof q.name)));
         }
     }
-    m_exposureAutoValue = V4L2_EXPOSURE_AUTO;
-    if (controlPresent(V4L2_CID_EXPOSURE_AUTO)) {
-        // UVC cameras usually offer only manual and aperture priority (automatic exposure
-        // time with a fixed iris), which is what "automatic" means for them.
-        v4l2_querymenu item{};
-        item.id = V4L2_CID_EXPOSURE_AUTO;
-        item.index = V4L2_EXPOSURE_APERTURE_PRIORITY;
-        if (V4L2Ioctl(m_fd, VIDIOC_QUERYMENU, &item) == 0) {
-            m_exposureAutoValue = V4L2_EXPOSURE_APERTURE_PRIORITY;
+    // The exposure menu's items are asked for once: a camera offers a subset of them, and an
+    // item it lacks is refused by VIDIOC_QUERYMENU.
+    v4l2_queryctrl q{};
+    q.id = V4L2_CID_EXPOSURE_AUTO;
+    if (controlPresent(q.id) && m_ioctl(VIDIOC_QUERYCTRL, &q) == 0) {
+        uint32_t offered = 0;
+        for (int32_t item = std::max(q.minimum, 0); item <= std::min(q.maximum, 31); ++item) {
+            v4l2_querymenu menu{};
+            menu.id = q.id;
+            menu.index = uint32_t(item);
+            if (m_ioctl(VIDIOC_QUERYMENU, &menu) == 0) {
+                offered |= 1u << item;
+            }
         }
+        m_exposureAutoValue = ChooseExposureAutoMode(offered);
     }
 }
 
 void V4L2Controls::detach() {
-    m_fd = -1;
+    m_ioctl = nullptr;
     m_controls.clear();
+    m_kept.clear();
+    m_gainAuto = false;
+    m_exposureAutoValue.reset();
 }
 
 bool V4L2Controls::controlPresent(uint32_t id) const {
@@ -86,20 +108,19 @@ bool V4L2Controls::resolveProperty(CameraProperty property, PropertyControls* c)
             break;
         case CameraProperty::Gain:
             c->valueId = V4L2_CID_GAIN;
-            // Without a gain switch of its own, gain is automatic together with exposure, as
-            // UVC cameras run them in one loop.
             if (controlPresent(V4L2_CID_AUTOGAIN)) {
                 c->autoId = V4L2_CID_AUTOGAIN;
                 c->autoKind = AutoKind::Boolean;
             } else {
-                c->autoId = V4L2_CID_EXPOSURE_AUTO;
-                c->autoKind = AutoKind::ExposureMenu;
+                c->autoKind = AutoKind::Remembered;
             }
             break;
         case CameraProperty::Exposure:
             c->valueId = V4L2_CID_EXPOSURE_ABSOLUTE;
-            c->autoId = V4L2_CID_EXPOSURE_AUTO;
-            c->autoKind = AutoKind::ExposureMenu;
+            if (m_exposureAutoValue) {
+                c->autoId = V4L2_CID_EXPOSURE_AUTO;
+                c->autoKind = AutoKind::ExposureMenu;
+            }
             break;
         default:
             return false;
@@ -114,11 +135,33 @@ bool V4L2Controls::resolveProperty(CameraProperty property, PropertyControls* c)
     return true;
 }
 
+void V4L2Controls::reportFailure(const char* call, uint32_t id, int error) const {
+    const auto control = m_controls.find(id);
+    const std::string what = std::string(call) + ' ' +
+                             (control != m_controls.end() ? control->second : std::to_string(id));
+    m_logFailure(what.c_str(), error);
+}
+
+bool V4L2Controls::queryControl(uint32_t id, ControlState* state) const {
+    v4l2_queryctrl q{};
+    q.id = id;
+    if (m_ioctl(VIDIOC_QUERYCTRL, &q) < 0) {
+        reportFailure("VIDIOC_QUERYCTRL", id, errno);
+        return false;
+    }
+    state->min = q.minimum;
+    state->max = q.maximum;
+    state->step = std::max(q.step, 1);
+    state->def = q.default_value;
+    state->inactive = (q.flags & V4L2_CTRL_FLAG_INACTIVE) != 0;
+    return true;
+}
+
 bool V4L2Controls::readControl(uint32_t id, long* value) const {
     v4l2_control ctrl{};
     ctrl.id = id;
-    if (V4L2Ioctl(m_fd, VIDIOC_G_CTRL, &ctrl) < 0) {
-        m_logFailure("VIDIOC_G_CTRL", errno);
+    if (m_ioctl(VIDIOC_G_CTRL, &ctrl) < 0) {
+        reportFailure("VIDIOC_G_CTRL", id, errno);
         return false;
     }
     *value = ctrl.value;
@@ -129,24 +172,32 @@ bool V4L2Controls::writeControl(uint32_t id, long value) {
     v4l2_control ctrl{};
     ctrl.id = id;
     ctrl.value = int32_t(std::clamp<long>(value, INT32_MIN, INT32_MAX));
-    if (V4L2Ioctl(m_fd, VIDIOC_S_CTRL, &ctrl) < 0) {
-        m_logFailure("VIDIOC_S_CTRL", errno);
+    if (m_ioctl(VIDIOC_S_CTRL, &ctrl) < 0) {
+        reportFailure("VIDIOC_S_CTRL", id, errno);
         return false;
     }
     return true;
 }
 
-bool V4L2Controls::writeClamped(const PropertyControls& c, CameraProperty property, long value) {
-    v4l2_queryctrl q{};
-    q.id = c.valueId;
-    if (V4L2Ioctl(m_fd, VIDIOC_QUERYCTRL, &q) < 0) {
-        m_logFailure("VIDIOC_QUERYCTRL", errno);
-        return false;
+bool V4L2Controls::writeKeptValues(uint32_t ownId) {
+    bool ownWritten = true;
+    for (auto it = m_kept.begin(); it != m_kept.end();) {
+        ControlState state;
+        const bool known = queryControl(it->first, &state);
+        if (known && state.inactive) {
+            ++it;
+            continue;
+        }
+        // A value that cannot be written now is dropped rather than retried with every call.
+        const bool written =
+            known &&
+            writeControl(it->first, ClampToControl(it->second, state.min, state.max, state.step));
+        if (it->first == ownId) {
+            ownWritten = written;
+        }
+        it = m_kept.erase(it);
     }
-    const long v4l2Value = property == CameraProperty::Exposure
-                               ? ExposureLog2ToV4L2(value, q.minimum, q.maximum)
-                               : std::clamp<long>(value, q.minimum, std::max(q.minimum, q.maximum));
-    return writeControl(c.valueId, v4l2Value);
+    return ownWritten;
 }
 
 bool V4L2Controls::hasProperty(CameraProperty property) const {
@@ -163,75 +214,94 @@ bool V4L2Controls::getProperty(CameraProperty property, long* value, long* flags
     if (!readControl(c.valueId, &v)) {
         return false;
     }
-    long f = kPropertyFlagsManual;
+    bool isAuto = false;
     long autoValue = 0;
-    if (c.autoKind != AutoKind::None && readControl(c.autoId, &autoValue)) {
-        const bool isAuto = c.autoKind == AutoKind::ExposureMenu ? autoValue != V4L2_EXPOSURE_MANUAL
-                                                                 : autoValue != 0;
-        f = isAuto ? kPropertyFlagsAuto : kPropertyFlagsManual;
+    switch (c.autoKind) {
+        case AutoKind::None:
+            break;
+        case AutoKind::Remembered:
+            isAuto = m_gainAuto;
+            break;
+        case AutoKind::Boolean:
+        case AutoKind::ExposureMenu:
+            if (!readControl(c.autoId, &autoValue)) {
+                return false;
+            }
+            // Every exposure mode but manual (automatic, shutter or aperture priority) counts
+            // as automatic.
+            isAuto = c.autoKind == AutoKind::ExposureMenu ? autoValue != V4L2_EXPOSURE_MANUAL
+                                                          : autoValue != 0;
+            break;
+    }
+    if (property == CameraProperty::Exposure) {
+        ControlState state;
+        if (!queryControl(c.valueId, &state)) {
+            return false;
+        }
+        v = ExposureScale(state.min, state.max).toLog2(v);
     }
     if (value) {
-        *value = property == CameraProperty::Exposure ? ExposureV4L2ToLog2(v) : v;
+        *value = v;
     }
     if (flags) {
-        *flags = f;
+        *flags = isAuto ? kPropertyFlagsAuto : kPropertyFlagsManual;
     }
     return true;
 }
 
 bool V4L2Controls::setProperty(CameraProperty property, long value, long flags) {
     PropertyControls c;
-    if (!resolveProperty(property, &c)) {
+    ControlState state;
+    if (!resolveProperty(property, &c) || !queryControl(c.valueId, &state)) {
         return false;
     }
-    if (c.autoKind == AutoKind::None) {
-        return writeClamped(c, property, value);
-    }
+    const long controlValue = property == CameraProperty::Exposure
+                                  ? ExposureScale(state.min, state.max).toUnits(value)
+                                  : value;
+    // The new value replaces any kept one and goes out below, once the automatic mode is set:
+    // written before automatic is switched off, it would be replaced by the automatic value.
+    m_kept[c.valueId] = ClampToControl(controlValue, state.min, state.max, state.step);
+
     const bool wantAuto = (flags & kPropertyFlagsAuto) != 0;
-    const long autoSwitch = c.autoKind == AutoKind::ExposureMenu
-                                ? (wantAuto ? m_exposureAutoValue : long(V4L2_EXPOSURE_MANUAL))
-                                : (wantAuto ? 1 : 0);
-    if (!writeControl(c.autoId, autoSwitch)) {
-        return false;
+    bool switched = true;
+    switch (c.autoKind) {
+        case AutoKind::None:
+            break;
+        case AutoKind::Remembered:
+            m_gainAuto = wantAuto;
+            break;
+        case AutoKind::Boolean:
+            switched = writeControl(c.autoId, wantAuto ? 1 : 0);
+            break;
+        case AutoKind::ExposureMenu:
+            switched = writeControl(c.autoId,
+                                    wantAuto ? *m_exposureAutoValue : long(V4L2_EXPOSURE_MANUAL));
+            break;
     }
-    if (wantAuto) {
-        // While the camera regulates the value itself the control is inactive (or grabbed);
-        // writing it then fails or fights the camera's own loop.
-        v4l2_queryctrl q{};
-        q.id = c.valueId;
-        if (V4L2Ioctl(m_fd, VIDIOC_QUERYCTRL, &q) == 0 &&
-            !(q.flags & (V4L2_CTRL_FLAG_INACTIVE | V4L2_CTRL_FLAG_GRABBED))) {
-            writeClamped(c, property, value);
-        }
-        return true;
-    }
-    return writeClamped(c, property, value);
+    const bool written = writeKeptValues(c.valueId);
+    return switched && written;
 }
 
 bool V4L2Controls::getPropertyRange(CameraProperty property, PropertyRange* range) const {
     PropertyControls c;
-    if (!range || !resolveProperty(property, &c)) {
-        return false;
-    }
-    v4l2_queryctrl q{};
-    q.id = c.valueId;
-    if (V4L2Ioctl(m_fd, VIDIOC_QUERYCTRL, &q) < 0) {
-        m_logFailure("VIDIOC_QUERYCTRL", errno);
+    ControlState state;
+    if (!range || !resolveProperty(property, &c) || !queryControl(c.valueId, &state)) {
         return false;
     }
     if (property == CameraProperty::Exposure) {
-        range->min = ExposureV4L2ToLog2(q.minimum);
-        range->max = ExposureV4L2ToLog2(q.maximum);
+        const ExposureScale scale(state.min, state.max);
+        range->min = scale.min();
+        range->max = scale.max();
         range->step = 1;
-        range->def = ExposureV4L2ToLog2(q.default_value);
+        range->def = scale.toLog2(state.def);
     } else {
-        range->min = q.minimum;
-        range->max = q.maximum;
-        range->step = std::max(q.step, 1);
-        range->def = q.default_value;
+        range->min = state.min;
+        range->max = state.max;
+        range->step = state.step;
+        range->def = state.def;
     }
-    range->flags = c.autoKind != AutoKind::None ? kPropertyFlagsAuto | kPropertyFlagsManual
-                                                : kPropertyFlagsManual;
+    const bool hasAuto = c.autoKind == AutoKind::Boolean || c.autoKind == AutoKind::ExposureMenu;
+    range->flags = hasAuto ? kPropertyFlagsAuto | kPropertyFlagsManual : kPropertyFlagsManual;
     return true;
 }
 

@@ -43,6 +43,7 @@ bool* autoFlag(VirtualPictureSettings& settings, CameraProperty property) {
         case CameraProperty::WhiteBalance:
             return &settings.whiteBalanceAuto;
         case CameraProperty::Gain:
+            return &settings.gainAuto;
         case CameraProperty::Exposure:
             return &settings.exposureAuto;
         default:
@@ -128,15 +129,14 @@ bool VirtualHardware::set(CameraProperty property, long value, long flags) {
     // Like a V4L2 driver: values are clamped into the range and snapped to the step, and the
     // automatic flag means nothing for a property without an automatic mode.
     const bool wantAuto = info->hasAuto && (flags & kPropertyFlagsAuto) != 0;
-    const bool inRange = value >= info->min && value <= info->max;
     value = std::clamp(value, info->min, info->max);
     value = std::min(info->max,
                      info->min + (value - info->min + info->step / 2) / info->step * info->step);
 
     std::lock_guard lock(m_mutex);
-    // Switching to automatic with a stray value (callers pass whatever they last held) keeps
-    // the sensor's manual value for the next switch back.
-    if (!wantAuto || inRange) {
+    // While automatic the value is the sensor's loop's; the manual value stays for the next
+    // switch back, which brings a value of its own.
+    if (!wantAuto) {
         m_settings.*(info->member) = value;
     }
     if (bool* isAuto = autoFlag(m_settings, property)) {

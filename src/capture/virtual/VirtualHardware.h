@@ -20,7 +20,8 @@ struct VirtualPictureSettings {
     long gain = 0;
     long exposure = -6;  // log2 seconds
     bool whiteBalanceAuto = true;
-    bool exposureAuto = true;     // shared by exposure and gain, as on UVC cameras
+    bool exposureAuto = true;
+    bool gainAuto = true;
     long powerLineFrequency = 1;  // 1 = 50 Hz, 2 = 60 Hz
 
     bool operator==(const VirtualPictureSettings&) const = default;
@@ -53,9 +54,11 @@ public:
     uint64_t generation() const { return m_generation.load(); }
     void setPlugged(bool plugged);
 
-    // Picture properties with the flags convention of the camera interface. set() clamps the
-    // value into the range and snaps it to the step; Auto counts only where the sensor has an
-    // automatic mode, and switching to it with a value outside the range keeps the old value.
+    // Picture properties with the flags convention of the camera interface, as a V4L2 camera
+    // answers them: set() clamps the value into the range and snaps it to the step; Auto counts
+    // only where the sensor has an automatic mode (white balance, exposure and gain, each its
+    // own), and a value set with Auto is not applied: the sensor keeps its manual value, as a
+    // V4L2 control is not written while its automatic mode makes it inactive.
     bool get(CameraProperty property, long* value, long* flags) const;
     bool set(CameraProperty property, long value, long flags);
     long powerLineFrequency() const;

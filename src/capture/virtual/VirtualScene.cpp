@@ -229,9 +229,10 @@ void VirtualScene::buildBackground() {
 // folded into one table; hue and saturation mix channels and go into a colour matrix.
 void VirtualScene::buildTables() {
     const VirtualPictureSettings& s = m_settings;
-    // Automatic exposure holds the picture at the level of the default manual setting.
-    const double level =
-        s.exposureAuto ? 1.0 : std::pow(2.0, double(s.exposure + 6)) * (1.0 + s.gain / 25.0);
+    // Automatic exposure holds the picture at the level of the default manual setting, whatever
+    // the gain; automatic gain on its own leaves the sensor at its base gain.
+    const double gain = s.gainAuto ? 1.0 : 1.0 + s.gain / 25.0;
+    const double level = s.exposureAuto ? 1.0 : std::pow(2.0, double(s.exposure + 6)) * gain;
     // A higher colour temperature setting warms the picture, a lower one cools it.
     const double tint =
         s.whiteBalanceAuto ? 0.0 : std::clamp((s.whiteBalance - 4600) / 1900.0, -1.0, 1.0);
