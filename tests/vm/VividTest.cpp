@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "capture/Camera.h"
+#include "capture/CameraParameters.h"
 #include "capture/CameraSystem.h"
 #include "capture/FrameStore.h"
 #include "contracts/CameraController.h"
@@ -645,6 +646,21 @@ TEST_F(VividTest, PictureControlsReachTheDriverClampedToTheirRange) {
     // vivid starts with autogain on.
     ASSERT_TRUE(camera->setProperty(CameraProperty::Gain, 100, kPropertyFlagsAuto));
     EXPECT_EQ(driver.get(V4L2_CID_AUTOGAIN), 1);
+
+    // The same values through the camera parameter set, as the property dialog's Cancel and the
+    // stored parameter block write them: all reach the driver, gain with autogain off.
+    CameraParameters set;
+    set.ReadBack(*camera);
+    for (const Case& c : cases) {
+        set.setValue(c.property, c.value);
+    }
+    set.SetExposureAuto(false);
+    set.WriteToCamera(*camera);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(driver.get(c.control), c.value);
+    }
+    EXPECT_EQ(driver.get(V4L2_CID_AUTOGAIN), 0);
 }
 
 // vivid's gain is inactive while autogain is on: the driver framework drops writes to it then,
