@@ -94,8 +94,14 @@ bool CaptureController::BuildCaptureGraph() {
         SetProblem(problem);
         return false;
     }
-    // The camera's stored parameter block is read here once the flash parameters join the
-    // build; until then the stream choice keeps its construction values.
+    if (loadParameters) {
+        loadParameters(*m_graph.source());
+    } else {
+        // The set starts as the camera is, so the toolbar shows the camera's exposure mode
+        // (most start automatic) and a Cancel in the property dialog puts back what the camera
+        // had, sharpness included.
+        m_parameters.ReadBack(*m_graph.source());
+    }
     m_formats.setCapabilities(m_graph.source()->formats());
     if (m_formats.capabilities().empty()) {
         // No format to choose from: the build goes on without a stream choice.
@@ -106,10 +112,6 @@ bool CaptureController::BuildCaptureGraph() {
     }
     SetPowerLineFrequency(m_formats.m_nPowerLineFreq == 1 ? 1 : 2);
     emit powerLineFrequencyChanged();
-    // The set starts as the camera is (until a stored parameter block is read here), so the
-    // toolbar shows the camera's exposure mode (most start automatic) and a Cancel in the
-    // property dialog puts back what the camera had, sharpness included.
-    m_parameters.ReadBack(*m_graph.source());
     emit exposureModeChanged();
     return true;
 }

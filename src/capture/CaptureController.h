@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "capture/CameraParameters.h"
 #include "capture/CaptureGraph.h"
@@ -77,13 +78,19 @@ public:
     // control; false otherwise.
     bool SetPowerLineFrequency(int value);
 
-    // The camera parameter set. Building the graph reads the camera's exposure into it; the
+    // The camera parameter set. Building the graph reads it (see loadParameters); the
     // property dialog fills, applies and reverts it through the open camera.
     CameraParameters& parameters() { return m_parameters; }
     const CameraParameters& parameters() const { return m_parameters; }
     // Switches the open camera between automatic and manual exposure (gain follows). False,
     // changing nothing, without an open camera or when it has no exposure control.
     bool ToggleExposureAuto();
+
+    // Reads the camera's stored parameters into the stream choice, the power-line frequency and
+    // the parameter set (and whatever else the owner keeps) while the graph is built: once the
+    // camera is open, before its formats are read and one is chosen. Without it the build reads
+    // the parameter set from the camera.
+    std::function<void(Camera& source)> loadParameters;
 
     // Asks for firstFrame when the next frame arrives (the window has no picture to act on).
     void RequestFrameNotice() { m_frameNoticeWanted = true; }

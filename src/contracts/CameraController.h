@@ -40,6 +40,11 @@ public:
     // outside the flash is ignored.
     virtual void ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) = 0;
 
+    // Not one of the ALC_ operations: false when the writes of the last outermost pair could not
+    // be kept (the flash image could not be saved: a full disk, a read-only data folder); the
+    // controller logs why. True when they were kept or nothing was written.
+    virtual bool flashKept() const = 0;
+
 protected:
     CameraController() = default;
     CameraController(const CameraController&) = default;

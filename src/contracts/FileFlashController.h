@@ -36,6 +36,8 @@ public:
     void ALC_SetFlashSize(uint32_t size) override;
     int ALC_ReadFlash(uint32_t address, uint32_t length, uint8_t* buffer) override;
     void ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) override;
+    // False while writes are pending because the file could not be saved.
+    bool flashKept() const override { return !m_dirty || m_depth > 0; }
 
     // The file that holds the flash image of camera.
     QString flashFilePath(const CameraIdentity& camera) const;

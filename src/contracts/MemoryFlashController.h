@@ -25,6 +25,7 @@ public:
     void ALC_SetFlashSize(uint32_t size) override;
     int ALC_ReadFlash(uint32_t address, uint32_t length, uint8_t* buffer) override;
     void ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) override;
+    bool flashKept() const override { return true; }  // memory cannot fail
 
     void setIds(uint16_t vid, uint16_t pid) {
         m_vid = vid;

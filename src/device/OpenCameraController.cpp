@@ -17,6 +17,7 @@ void OpenCameraController::ALC_UnInitialize() {
     }
     m_target->ALC_UnInitialize();
     if (--m_depth == 0) {
+        m_lastTarget = m_target;
         m_target = nullptr;
     }
 }
@@ -47,4 +48,9 @@ int OpenCameraController::ALC_ReadFlash(uint32_t address, uint32_t length, uint8
 void OpenCameraController::ALC_WriteFlash(uint32_t address, uint32_t length,
                                           const uint8_t* buffer) {
     inPair([&](CameraController& c) { c.ALC_WriteFlash(address, length, buffer); });
+}
+
+bool OpenCameraController::flashKept() const {
+    const CameraController* last = m_target != nullptr ? m_target : m_lastTarget;
+    return last == nullptr || last->flashKept();
 }

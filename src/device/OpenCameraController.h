@@ -26,6 +26,8 @@ public:
     void ALC_SetFlashSize(uint32_t size) override;
     int ALC_ReadFlash(uint32_t address, uint32_t length, uint8_t* buffer) override;
     void ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) override;
+    // As the controller of the last pair reports it.
+    bool flashKept() const override;
 
     // Number of open Initialize/UnInitialize pairs.
     int depth() const { return m_depth; }
@@ -36,6 +38,7 @@ private:
     auto inPair(Call call);
 
     Chooser m_choose;
-    CameraController* m_target = nullptr;  // chosen by the outermost Initialize
+    CameraController* m_target = nullptr;      // chosen by the outermost Initialize
+    CameraController* m_lastTarget = nullptr;  // the one of the last pair, for flashKept()
     int m_depth = 0;
 };

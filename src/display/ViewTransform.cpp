@@ -38,6 +38,24 @@ void ViewTransform::ResetZoom() {
     m_frames.updateTransform([](TransformState& t) { t.m_fZoom = 1.0f; });
 }
 
+void ViewTransform::SetZoom(float zoom) {
+    m_frames.updateTransform([zoom](TransformState& t) { t.m_fZoom = zoom; });
+}
+
+float ViewTransform::viewZoom() const {
+    return m_frames.transform().m_fViewZoom;
+}
+
+void ViewTransform::SetViewZoom(float viewZoom) {
+    m_frames.updateTransform([viewZoom](TransformState& t) { t.m_fViewZoom = viewZoom; });
+}
+
+void ViewTransform::SetPan(float panX, float panY) {
+    m_fPanX = panX;
+    m_fPanY = panY;
+    RecomputePanCentre();
+}
+
 bool ViewTransform::hMirror() const {
     return m_frames.transform().m_bHMirror;
 }

@@ -27,6 +27,12 @@ public:
     bool ZoomIn();
     void ZoomOut();
     void ResetZoom();
+    // A zoom from the camera's stored parameters (1.0 ... 4.0).
+    void SetZoom(float zoom);
+
+    // The pan-and-zoom window's scale of the view square (1.0 ... 4.0).
+    float viewZoom() const;
+    void SetViewZoom(float viewZoom);
 
     bool hMirror() const;
     bool vMirror() const;
@@ -43,6 +49,8 @@ public:
     // Pan offsets: -1 … 1 across the frame, 0 is the middle. m_fPanY counts upwards.
     float panX() const { return m_fPanX; }
     float panY() const { return m_fPanY; }
+    // New pan offsets; the pan centre follows.
+    void SetPan(float panX, float panY);
     // Turns the pan offsets into the pan centre in frame pixels (rows counted from the bottom
     // line, as the frames are stored).
     void RecomputePanCentre();

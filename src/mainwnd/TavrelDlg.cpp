@@ -16,6 +16,7 @@
 #include "display/DisplayWorker.h"
 #include "display/MaskWnd.h"
 #include "display/PreviewWidget.h"
+#include "flashparams/FlashParamsController.h"
 #include "mainwnd/AboutDlg.h"
 #include "mainwnd/CommandBars.h"
 #include "mainwnd/CommandIds.h"
@@ -37,7 +38,13 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
       m_discovery(std::make_unique<CameraDiscovery>(*m_cameras, settings.m_strSettingFile)),
       m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
       m_support(std::make_unique<SupportCheck>(devices, *m_discovery, *m_usbSource)),
-      m_camera(std::make_unique<CaptureController>(*m_cameras, m_frameStore)) {
+      m_camera(std::make_unique<CaptureController>(*m_cameras, m_frameStore)),
+      m_flashParams(std::make_unique<FlashParamsController>(m_discovery->controller(), *m_camera,
+                                                            m_view, m_overlay, m_bFactoryMode)) {
+    // Every camera start reads the camera's parameter block.
+    m_camera->loadParameters = [this](Camera& source) {
+        m_flashParams->LoadFlashParameters(source);
+    };
     setWindowIcon(IconById(Icon::App));
     setWindowTitle(QStringLiteral("Orvane"));
     m_folderPicker = [](QWidget* owner, const QString& caption, const QString& start) {
@@ -561,6 +568,10 @@ void CTavrelDlg::DestroyWindow() {
         return;
     }
     m_destroyed = true;
+    // The settings in force go into the camera while its source and its picture still exist.
+    if (!m_bFactoryMode) {
+        m_flashParams->WriteSavedBlockBasic();
+    }
     // The capture thread is stopped and joined before the frame store is freed; the frame lock
     // itself lives as long as the window object.
     m_camera->StopPreview();

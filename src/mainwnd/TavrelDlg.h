@@ -20,6 +20,7 @@ class CameraDiscovery;
 class CameraSystem;
 class CaptureController;
 class DisplayWorker;
+class FlashParamsController;
 class PreviewWidget;
 class RecordingController;
 class SupportCheck;
@@ -86,6 +87,7 @@ public:
     FrameStore& frameStore() { return m_frameStore; }
     Overlay& overlay() { return m_overlay; }
     DisplayWorker& displayWorker() { return *m_display; }
+    FlashParamsController& flashParameters() { return *m_flashParams; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -165,6 +167,7 @@ private:
     std::unique_ptr<UsbDeviceSource> m_usbSource;
     std::unique_ptr<SupportCheck> m_support;
     std::unique_ptr<CaptureController> m_camera;
+    std::unique_ptr<FlashParamsController> m_flashParams;
 
     CommandBars* m_bars = nullptr;  // child of the window
     PreviewWidget* m_preview = nullptr;

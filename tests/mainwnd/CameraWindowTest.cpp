@@ -174,16 +174,18 @@ private Q_SLOTS:
     void powerLineFrequencyNeedsAFrame() {
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
-        // At the first build no frame had arrived: the stored choice is only shown.
-        QVERIFY(dlg.menuAction(Cmd::Freq60Hz)->isChecked());
-        QVERIFY(waitForFrame(dlg));
-        dlg.OnCommand(Cmd::Freq50Hz);
-        QCOMPARE(dlg.camera().streamFormats().m_nPowerLineFreq, 1);
+        // Without a saved parameter block the camera's own frequency (50 Hz) is shown; a
+        // command before the first frame is not sent.
         QVERIFY(dlg.menuAction(Cmd::Freq50Hz)->isChecked());
-        QVERIFY(!dlg.menuAction(Cmd::Freq60Hz)->isChecked());
+        QVERIFY(!dlg.camera().SetPowerLineFrequency(2));
+        QVERIFY(waitForFrame(dlg));
+        dlg.OnCommand(Cmd::Freq60Hz);
+        QCOMPARE(dlg.camera().streamFormats().m_nPowerLineFreq, 2);
+        QVERIFY(dlg.menuAction(Cmd::Freq60Hz)->isChecked());
+        QVERIFY(!dlg.menuAction(Cmd::Freq50Hz)->isChecked());
         long value = 0;
         QVERIFY(dlg.camera().captureGraph().source()->getPowerLineFrequency(&value));
-        QCOMPARE(value, 1L);
+        QCOMPARE(value, 2L);
     }
 
     void zoomAndMirrorSequences() {
