@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 
 #include "capture/CameraSystem.h"
@@ -50,6 +51,10 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     m_folderPicker = [](QWidget* owner, const QString& caption, const QString& start) {
         return QFileDialog::getExistingDirectory(owner, caption, start, QFileDialog::ShowDirsOnly);
     };
+
+    m_noteTimer = new QTimer(this);
+    m_noteTimer->setSingleShot(true);
+    m_noteTimer->setInterval(2000);
 
     m_preview = new PreviewWidget(this);
     setCentralWidget(m_preview);
@@ -339,6 +344,42 @@ void CTavrelDlg::OnFreq50Hz() {
 
 void CTavrelDlg::OnFreq60Hz() {
     m_camera->SetPowerLineFrequency(2);
+}
+
+void CTavrelDlg::OnSaveParameters() {
+    const FlashWrite result = m_flashParams->OnSaveParameters();
+    if (result != FlashWrite::Skipped) {
+        ShowFlashNote(result == FlashWrite::Written, m_texts.m_strStoreInfo);
+    }
+}
+
+void CTavrelDlg::OnRestoreParameters() {
+    if (!m_camera->hasSource()) {
+        return;
+    }
+    m_strSaveFolder = WithTrailingSlash(m_settings.m_strPicturesFolder);
+    ProfileFile(m_settings.m_strSettingFile)
+        .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), m_strSaveFolder);
+    const FlashWrite result = m_flashParams->OnRestoreParameters();
+    OnFreq50Hz();
+    if (FindSupportedCameras() > 0) {
+        LoadSaveFolder();
+        m_camera->frameIntake().ResetStillTrigger();
+        // The camera is opened anew even when it is the same one, so that the default block
+        // takes effect at once.
+        const CameraId& camera = m_devices.m_pCameraMoniker[0];
+        if (m_camera->hasSource() && m_camera->camera() == camera) {
+            m_camera->StartOver();
+        } else {
+            OpenCamera(camera);
+        }
+    }
+    ShowFlashNote(result != FlashWrite::Failed, m_texts.m_strRestoreInfo);
+}
+
+void CTavrelDlg::ShowFlashNote(bool written, const QString& note) {
+    SetStatusText(2, written ? note : m_texts.m_strFlashFailed);
+    m_noteTimer->start();
 }
 
 void CTavrelDlg::OnProperty() {

@@ -27,6 +27,7 @@ class SupportCheck;
 class UsbDeviceSource;
 class QAction;
 class QMenu;
+class QTimer;
 
 // The program's one top-level window: menu bar, toolbar of ten buttons, three-pane status bar
 // and the preview area. It is a router: every command is a row of the command table
@@ -88,6 +89,8 @@ public:
     Overlay& overlay() { return m_overlay; }
     DisplayWorker& displayWorker() { return *m_display; }
     FlashParamsController& flashParameters() { return *m_flashParams; }
+    // Runs for 2 s after a Save or Restore note (one-shot; the note stays afterwards).
+    QTimer* noteTimer() const { return m_noteTimer; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -122,6 +125,13 @@ private:
     void OnExit();
     void OnFreq50Hz();
     void OnFreq60Hz();
+    // Factory mode: the camera's parameter memory. Save keeps the settings in force for every
+    // later start; Restore returns to the camera's default block at once, with the save folder
+    // back at the Pictures folder and 50 Hz.
+    void OnSaveParameters();
+    void OnRestoreParameters();
+    // The note of a Save or Restore in the message pane, and the note timer restarted.
+    void ShowFlashNote(bool written, const QString& note);
     // Factory mode: the camera property dialog. Otherwise: automatic or manual exposure.
     void OnProperty();
     // The Property button's picture after the camera's exposure mode (normal mode).
@@ -171,6 +181,7 @@ private:
 
     CommandBars* m_bars = nullptr;  // child of the window
     PreviewWidget* m_preview = nullptr;
+    QTimer* m_noteTimer = nullptr;  // child of the window
 
     QString m_strSaveFolder;
     bool m_destroyed = false;

@@ -46,6 +46,7 @@ void WindowTexts::Load(const Texts& texts) {
     m_strMenuLanguage = texts.text("MENU", "LAN");
     m_strStoreInfo = main("STOREINFO");
     m_strRestoreInfo = main("RESTOREINFO");
+    m_strFlashFailed = main("FLASHFAILED");
     m_strNoCameraHint = main("NOCAMERAHINT");
     m_strBusyHint = main("CAMERABUSYHINT");
     m_strNoPermissionHint = main("NOPERMISSIONHINT");

@@ -17,7 +17,7 @@ struct WindowTexts {
     QString m_strHMirror, m_strVMirror, m_strReMirror, m_strZoomIn, m_strZoomOut, m_strReZoom;
     QString m_strResolution, m_strFrequency, m_strCamera, m_strProperty, m_strAutoExposure,
         m_strManualExposure, m_strFolder, m_strSaveParam, m_strRestore, m_strMove, m_strVersion;
-    QString m_strStoreInfo, m_strRestoreInfo;
+    QString m_strStoreInfo, m_strRestoreInfo, m_strFlashFailed;
     QString m_strMenuFile, m_strMenuSetting, m_strMenuControl, m_strMenuZoom, m_strMenuMirror,
         m_strMenuAbout, m_strMenuLanguage;
     QString m_strChinese, m_strEnglish, m_strJapanese;
