@@ -45,6 +45,8 @@ AppLocations AppLocations::FromSystem() {
         locations.moduleFolder = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
     }
     locations.moduleFolder = WithoutTrailingSlash(locations.moduleFolder);
+    locations.dataRoot =
+        WithoutTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     return locations;
 }
 
@@ -64,6 +66,7 @@ CTavrelApp* CTavrelApp::current() {
 
 void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& commandLine) {
     m_strModuleFolder = WithTrailingSlash(locations.moduleFolder);
+    m_strDataRoot = WithoutTrailingSlash(locations.dataRoot);
 
     QString configRoot = WithoutTrailingSlash(locations.configRoot);
     if (configRoot.isEmpty()) {

@@ -11,6 +11,7 @@ struct AppLocations {
     QString configRoot;  // $XDG_CONFIG_HOME (…/.config); the per-user folder is <root>/Orvane/
     QString picturesFolder;  // the XDG pictures folder, without trailing '/'
     QString moduleFolder;    // folder of the program file, without trailing '/'
+    QString dataRoot;        // $XDG_DATA_HOME (…/.local/share); flash files under <root>/Orvane/
 
     // The locations of the running user, from QStandardPaths and the program file.
     static AppLocations FromSystem();

@@ -2,9 +2,9 @@
 
 #include "capture/virtual/VirtualCameraDevice.h"
 
-CameraSystem::CameraSystem(bool withVirtualCamera) {
+CameraSystem::CameraSystem(bool withVirtualCamera, const QString& flashDataRoot) {
     if (withVirtualCamera) {
-        m_virtual = std::make_unique<VirtualCameraDevice>();
+        m_virtual = std::make_unique<VirtualCameraDevice>(flashDataRoot);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <memory>
 
 #include "capture/Camera.h"
@@ -12,7 +13,8 @@ class VirtualCameraDevice;
 // there is no process-wide camera state.
 class CameraSystem {
 public:
-    explicit CameraSystem(bool withVirtualCamera);
+    // The virtual camera keeps its flash under flashDataRoot (empty: the user's data folder).
+    explicit CameraSystem(bool withVirtualCamera, const QString& flashDataRoot = QString());
     ~CameraSystem();
     CameraSystem(const CameraSystem&) = delete;
     CameraSystem& operator=(const CameraSystem&) = delete;

@@ -43,8 +43,8 @@ QString fileNameSafe(const QString& text) {
 
 }  // namespace
 
-FileFlashController::FileFlashController(QString dataRoot, CameraFinder finder)
-    : m_finder(std::move(finder)) {
+FileFlashController::FileFlashController(QString dataRoot, CameraFinder finder, FlashImage blank)
+    : m_finder(std::move(finder)), m_blank(std::move(blank)) {
     if (dataRoot.isEmpty()) {
         dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     }
@@ -89,7 +89,7 @@ void FileFlashController::ALC_Initialize() {
     m_camera = std::move(found);
     m_dirty = false;
     if (m_camera) {
-        m_flash.load(flashFilePath(*m_camera));
+        m_flash.load(flashFilePath(*m_camera), m_blank);
     } else {
         m_flash.erase();
     }

@@ -24,7 +24,9 @@
 class FileFlashController final : public CameraController {
 public:
     // dataRoot empty: the user's data folder ($XDG_DATA_HOME). An empty finder finds no camera.
-    FileFlashController(QString dataRoot, CameraFinder finder);
+    // `blank` is what a camera's flash holds before its file exists (erased, unless the camera
+    // comes with prepared contents).
+    FileFlashController(QString dataRoot, CameraFinder finder, FlashImage blank = FlashImage());
     // Saves writes still pending (a pair left open, or an earlier failed save).
     ~FileFlashController() override;
     FileFlashController(const FileFlashController&) = delete;
@@ -41,6 +43,8 @@ public:
 
     // The file that holds the flash image of camera.
     QString flashFilePath(const CameraIdentity& camera) const;
+    // The flash image of the camera found by the last outermost pair.
+    const FlashImage& flash() const { return m_flash; }
     // Number of open Initialize/UnInitialize pairs.
     int depth() const { return m_depth; }
 
@@ -52,6 +56,7 @@ private:
     CameraFinder m_finder;
     int m_depth = 0;
     std::optional<CameraIdentity> m_camera;  // found by the outermost Initialize
+    FlashImage m_blank;                      // a camera's flash without a file
     FlashImage m_flash;                      // m_camera's flash
     bool m_dirty = false;                    // m_flash holds writes not yet in the file
 };

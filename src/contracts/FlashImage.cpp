@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstring>
 
 #include "contracts/AtomicFile.h"
@@ -28,8 +29,8 @@ bool FlashImage::write(uint32_t address, uint32_t length, const uint8_t* in) {
     return true;
 }
 
-bool FlashImage::load(const QString& path) {
-    erase();
+bool FlashImage::load(const QString& path, const FlashImage& blank) {
+    m_bytes = blank.m_bytes;
     QFile file(path);
     if (!file.exists()) {
         return false;
@@ -40,12 +41,18 @@ bool FlashImage::load(const QString& path) {
     }
     // Read one byte more than expected so that a longer file is recognised as wrong too.
     const QByteArray data = file.read(qint64(kSize) + 1);
-    if (data.size() != qsizetype(kSize)) {
-        qCWarning(lcContracts) << "flash image" << path << "has" << file.size()
-                               << "bytes instead of" << kSize << "; treated as erased";
+    if (data.size() < 0) {
+        qCWarning(lcContracts) << "cannot read flash image" << path << ":" << file.errorString();
         return false;
     }
-    std::memcpy(m_bytes.data(), data.constData(), kSize);
+    const size_t valid = std::min(size_t(data.size()), size_t(kSize));
+    std::copy(data.cbegin(), data.cbegin() + qsizetype(valid), m_bytes.begin());
+    if (data.size() != qsizetype(kSize)) {
+        qCWarning(lcContracts) << "flash image" << path << "has" << file.size()
+                               << "bytes instead of" << kSize << "; only the first" << valid
+                               << "count";
+        return false;
+    }
     return true;
 }
 

@@ -26,9 +26,12 @@ public:
     // the flash or in is null with a non-zero length.
     bool write(uint32_t address, uint32_t length, const uint8_t* in);
 
-    // Reads the image from path. A missing or unreadable file, or one of another size than
-    // kSize, leaves the image erased and returns false.
-    bool load(const QString& path);
+    // Reads the image from path over `blank` (what the flash holds where the file says
+    // nothing: erased for a real camera). A missing or unreadable file gives `blank`; of a file
+    // of another size than kSize only its first kSize bytes count, and a short file's missing
+    // tail is `blank`'s. True only for a file of exactly kSize bytes.
+    bool load(const QString& path, const FlashImage& blank);
+    bool load(const QString& path) { return load(path, FlashImage()); }
     // Writes the image to path atomically (temporary file in the same folder, then rename);
     // the folder is created when missing. False when it cannot be written; the older file
     // stays as it was.

@@ -5,8 +5,8 @@
 #include "contracts/CameraController.h"
 #include "contracts/FlashImage.h"
 
-// A camera controller over a flash image held in memory: the built-in virtual camera's
-// controller, and a stand-in for tests. The camera can be detached: then it is not found, reads
+// A camera controller over a flash image held in memory, lost when it ends: a stand-in for
+// tests. The camera can be detached: then it is not found, reads
 // fail and writes are ignored, as with an unplugged camera.
 //
 // Initialize/UnInitialize pairs are counted (never below 0) so that nesting is visible, but

@@ -102,8 +102,9 @@ std::vector<CameraId> ScanCaptureNodes() {
 
 }  // namespace
 
-CameraDiscovery::CameraDiscovery(CameraSystem& cameras, QString settingFile)
-    : CameraDiscovery(cameras, ScanCaptureNodes, QString(), std::move(settingFile)) {}
+CameraDiscovery::CameraDiscovery(CameraSystem& cameras, QString settingFile, QString flashDataRoot)
+    : CameraDiscovery(cameras, ScanCaptureNodes, std::move(flashDataRoot), std::move(settingFile)) {
+}
 
 CameraDiscovery::CameraDiscovery(CameraSystem& cameras, CaptureNodeScan scan, QString flashDataRoot,
                                  QString settingFile)

@@ -34,9 +34,10 @@ public:
     // Lists the V4L2 capture cameras, in device-number order.
     using CaptureNodeScan = std::function<std::vector<CameraId>()>;
 
-    // This machine's cameras through udev; flash files in the user's data folder; the user's
-    // choice kept in settingFile (Setting.ini; empty: none kept).
-    explicit CameraDiscovery(CameraSystem& cameras, QString settingFile = QString());
+    // This machine's cameras through udev; flash files under flashDataRoot (empty: the user's
+    // data folder); the user's choice kept in settingFile (Setting.ini; empty: none kept).
+    explicit CameraDiscovery(CameraSystem& cameras, QString settingFile = QString(),
+                             QString flashDataRoot = QString());
     // The V4L2 cameras scan lists (tests hand in their own); flash files under flashDataRoot
     // (empty: the user's data folder).
     CameraDiscovery(CameraSystem& cameras, CaptureNodeScan scan, QString flashDataRoot,

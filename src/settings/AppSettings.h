@@ -27,6 +27,7 @@ struct AppSettings {
     QString m_strSettingFile;     // full path of Setting.ini
     QString m_strLanguageFolder;  // with trailing '/'
     QString m_strPicturesFolder;  // XDG pictures folder, without trailing '/'
+    QString m_strDataRoot;        // XDG data folder (flash files); empty: the user's own
     bool m_bFactoryMode = false;
     bool m_bVirtualCamera = false;  // the built-in virtual camera takes part in discovery
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <chrono>
@@ -423,37 +425,52 @@ TEST(VirtualCameraHotPlug, CameraOutlivingTheSystemFindsTheDeviceGone) {
     camera.reset();
 }
 
-TEST(VirtualCameraController, IdsWhilePluggedAndFlashReadBack) {
-    CameraSystem system(true);
-    CameraDiscovery discovery(system);
-    CameraController& controller = discovery.controller();
-    EXPECT_EQ(&controller, &discovery.controller());
+TEST(VirtualCameraController, IdsWhilePluggedAndFlashKeptBetweenRuns) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString file = root.filePath(QStringLiteral("Orvane/flash/1209-0001-TVM-0001.bin"));
+    {
+        CameraSystem system(true, root.path());
+        CameraDiscovery discovery(system, QString(), root.path());
+        CameraController& controller = discovery.controller();
+        EXPECT_EQ(&controller, &discovery.controller());
 
-    controller.ALC_Initialize();
-    uint16_t vid = 0, pid = 0;
-    ASSERT_TRUE(controller.ALC_GetPIDVID(&vid, &pid));
-    EXPECT_EQ(vid, 0x1209);
-    EXPECT_EQ(pid, 0x0001);
-    uint8_t byte = 0;
-    ASSERT_NE(controller.ALC_ReadFlash(0x1C17, 1, &byte), 0);
-    EXPECT_EQ(byte, 0xFF) << "erased flash";
-    controller.ALC_SetFlashSize(CameraController::kFlashSize);
-    for (uint32_t i = 0; i < 0x37; ++i) {
-        const uint8_t data = uint8_t(i * 7 + 1);
-        controller.ALC_WriteFlash(0x1D00 + i, 1, &data);
+        controller.ALC_Initialize();
+        uint16_t vid = 0, pid = 0;
+        ASSERT_TRUE(controller.ALC_GetPIDVID(&vid, &pid));
+        EXPECT_EQ(vid, 0x1209);
+        EXPECT_EQ(pid, 0x0001);
+        uint8_t byte = 0;
+        ASSERT_NE(controller.ALC_ReadFlash(0x1C17, 1, &byte), 0);
+        EXPECT_EQ(byte, 0xFF) << "erased flag";
+        ASSERT_NE(controller.ALC_ReadFlash(0x1C04, 1, &byte), 0);
+        EXPECT_EQ(byte, 88) << "the prepared default block's mask radius";
+        controller.ALC_SetFlashSize(CameraController::kFlashSize);
+        for (uint32_t i = 0; i < 0x37; ++i) {
+            const uint8_t data = uint8_t(i * 7 + 1);
+            controller.ALC_WriteFlash(0x1D00 + i, 1, &data);
+        }
+        EXPECT_FALSE(QFile::exists(file)) << "written when the pair closes";
+        controller.ALC_UnInitialize();
+        EXPECT_TRUE(QFile::exists(file));
+
+        system.virtualDevice()->unplug();
+        EXPECT_FALSE(controller.ALC_GetPIDVID(&vid, &pid));
+        EXPECT_EQ(controller.ALC_ReadFlash(0x1D00, 1, &byte), 0);
+        system.virtualDevice()->plug();
     }
-    controller.ALC_UnInitialize();
-
-    system.virtualDevice()->unplug();
-    EXPECT_FALSE(controller.ALC_GetPIDVID(&vid, &pid));
-    EXPECT_EQ(controller.ALC_ReadFlash(0x1D00, 1, &byte), 0);
-    system.virtualDevice()->plug();
-
+    // The next run on the same data folder finds the bytes and the default block.
+    CameraSystem system(true, root.path());
+    CameraDiscovery discovery(system, QString(), root.path());
+    CameraController& controller = discovery.controller();
     controller.ALC_Initialize();
+    uint8_t byte = 0;
     for (uint32_t i = 0; i < 0x37; ++i) {
         ASSERT_NE(controller.ALC_ReadFlash(0x1D00 + i, 1, &byte), 0);
         EXPECT_EQ(byte, uint8_t(i * 7 + 1)) << i;
     }
+    ASSERT_NE(controller.ALC_ReadFlash(0x1C04, 1, &byte), 0);
+    EXPECT_EQ(byte, 88);
     controller.ALC_UnInitialize();
 }
 

@@ -218,7 +218,7 @@ TEST_F(FileFlashControllerTest, EachCameraKeepsItsOwnFlash) {
     EXPECT_EQ(filesIn(flashFolder()).size(), 2);
 }
 
-TEST_F(FileFlashControllerTest, FileOfTheWrongSizeIsErasedFlash) {
+TEST_F(FileFlashControllerTest, AShortFileIsErasedFlashBeyondItsEnd) {
     ASSERT_TRUE(QDir().mkpath(flashFolder()));
     {
         QFile file(cameraFile());
@@ -227,8 +227,10 @@ TEST_F(FileFlashControllerTest, FileOfTheWrongSizeIsErasedFlash) {
     }
     FileFlashController c(root.path(), usb.finder());
     c.ALC_Initialize();
-    uint8_t b = 0;
+    uint8_t b = 0xAA;
     EXPECT_NE(readByte(c, 100, &b), 0);
+    EXPECT_EQ(b, 0x00);
+    EXPECT_NE(readByte(c, 4096, &b), 0);
     EXPECT_EQ(b, 0xFF);
     writeByte(c, 100, 0x07);
     c.ALC_UnInitialize();
@@ -247,6 +249,7 @@ TEST_F(FileFlashControllerTest, FailedSaveIsRetriedLater) {
     c.ALC_Initialize();
     writeByte(c, 0x1C17, 0x01);
     c.ALC_UnInitialize();
+    EXPECT_FALSE(c.flashKept());
     ASSERT_TRUE(QFile::remove(flashFolder()));
 
     // The write was not lost: it is still read back, and the next pair saves it.
@@ -255,6 +258,7 @@ TEST_F(FileFlashControllerTest, FailedSaveIsRetriedLater) {
     EXPECT_NE(readByte(c, 0x1C17, &b), 0);
     EXPECT_EQ(b, 0x01);
     c.ALC_UnInitialize();
+    EXPECT_TRUE(c.flashKept());
     FlashImage saved;
     ASSERT_TRUE(saved.load(cameraFile()));
     EXPECT_EQ(saved.bytes()[0x1C17], 0x01);

@@ -82,25 +82,32 @@ TEST(FlashImage, SavesAndLoadsAtomically) {
     EXPECT_EQ(loaded, flash);
 }
 
-TEST(FlashImage, FilesOfTheWrongSizeCountAsErased) {
+TEST(FlashImage, BytesBeyondAFilesValidPartAreTheBlankImages) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    FlashImage flash;
-    const uint8_t v = 0;
-    flash.write(10, 1, &v);
+    FlashImage blank;  // a camera prepared with a byte of its own
+    const uint8_t prepared = 0x5A;
+    blank.write(0x1C04, 1, &prepared);
 
     const QString shortFile = dir.filePath(QStringLiteral("short.bin"));
     writeFile(shortFile, QByteArray(100, '\0'));
-    EXPECT_FALSE(flash.load(shortFile));
-    EXPECT_EQ(flash, FlashImage());
+    FlashImage flash;
+    EXPECT_FALSE(flash.load(shortFile, blank));
+    EXPECT_EQ(byteAt(flash, 99), 0x00);
+    EXPECT_EQ(byteAt(flash, 100), 0xFF);
+    EXPECT_EQ(byteAt(flash, 0x1C04), 0x5A);
 
     const QString longFile = dir.filePath(QStringLiteral("long.bin"));
-    writeFile(longFile, QByteArray(8193, '\0'));
-    flash.write(10, 1, &v);
-    EXPECT_FALSE(flash.load(longFile));
-    EXPECT_EQ(flash, FlashImage());
+    writeFile(longFile, QByteArray(8193, '\x11'));
+    EXPECT_FALSE(flash.load(longFile, blank));
+    EXPECT_EQ(byteAt(flash, 8191), 0x11);
+    EXPECT_EQ(byteAt(flash, 0x1C04), 0x11);
 
-    flash.write(10, 1, &v);
-    EXPECT_FALSE(flash.load(dir.filePath(QStringLiteral("absent.bin"))));
+    // Missing, or a folder where the file should be: the blank image, nothing created.
+    EXPECT_FALSE(flash.load(dir.filePath(QStringLiteral("absent.bin")), blank));
+    EXPECT_EQ(flash, blank);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("absent.bin"))));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bin")));
+    EXPECT_FALSE(flash.load(dir.filePath(QStringLiteral("folder.bin"))));
     EXPECT_EQ(flash, FlashImage());
 }

@@ -9,6 +9,7 @@
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
 #include "contracts/CameraController.h"
+#include "contracts/FileFlashController.h"
 #include "contracts/MemoryFlashController.h"
 #include "platform/HexId.h"
 #include "support/QStringPrinter.h"
@@ -120,7 +121,7 @@ TEST_F(CameraDiscoveryTest, ControllerAnswersForTheOpenCameraAndItsFlashFollowsI
 }
 
 TEST_F(CameraDiscoveryTest, TheVirtualCamerasControllerAnswersOnlyForTheVirtualCamera) {
-    CameraSystem cameras(true);
+    CameraSystem cameras(true, m_root.path());
     VirtualCameraDevice* device = cameras.virtualDevice();
     ASSERT_NE(device, nullptr);
     m_nodes = {m_webcam};

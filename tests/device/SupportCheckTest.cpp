@@ -5,6 +5,7 @@
 
 #include "capture/CameraSystem.h"
 #include "capture/virtual/VirtualCameraDevice.h"
+#include "contracts/FileFlashController.h"
 #include "contracts/MemoryFlashController.h"
 #include "device/CameraDiscovery.h"
 #include "device/SupportCheck.h"

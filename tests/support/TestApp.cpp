@@ -7,6 +7,7 @@ AppLocations TestLocations(const QTemporaryDir& dir) {
     locations.configRoot = dir.filePath(QStringLiteral("config"));
     locations.picturesFolder = dir.filePath(QStringLiteral("Pictures"));
     locations.moduleFolder = dir.filePath(QStringLiteral("bin"));
+    locations.dataRoot = dir.filePath(QStringLiteral("data"));
     return locations;
 }
 

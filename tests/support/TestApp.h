@@ -9,7 +9,7 @@
 
 #include "app/TavrelApp.h"
 
-// config/, Pictures/ and bin/ inside dir.
+// config/, Pictures/, bin/ and data/ inside dir.
 AppLocations TestLocations(const QTemporaryDir& dir);
 
 // An application object whose files live in dir, with args as its command line.

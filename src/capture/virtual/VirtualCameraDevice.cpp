@@ -2,12 +2,44 @@
 
 #include "capture/virtual/VirtualCamera.h"
 #include "capture/virtual/VirtualHardware.h"
-#include "contracts/MemoryFlashController.h"
+#include "contracts/FileFlashController.h"
+#include "contracts/FlashImage.h"
 #include "platform/HexId.h"
 
-VirtualCameraDevice::VirtualCameraDevice()
-    : m_hardware(std::make_shared<VirtualHardware>()),
-      m_controller(std::make_unique<MemoryFlashController>(kVendorId, kProductId)) {}
+VirtualCameraDevice::VirtualCameraDevice(const QString& flashDataRoot)
+    : m_hardware(std::make_shared<VirtualHardware>()) {
+    // The controller finds the camera only while it is plugged in.
+    m_controller = std::make_unique<FileFlashController>(
+        flashDataRoot,
+        [hardware = m_hardware]() -> std::optional<CameraIdentity> {
+            if (!hardware->isPlugged()) {
+                return std::nullopt;
+            }
+            return CameraIdentity::usb(kVendorId, kProductId, QString::fromLatin1(kSerial));
+        },
+        factoryFlash());
+}
+
+FlashImage VirtualCameraDevice::factoryFlash() {
+    // The default parameter block at 0x1C00, as the camera leaves the factory: no zoom, the
+    // edge mask just outside the microscope field (radius 0.44 of the frame height; the field's
+    // is 0.42) in black, a green crosshair of size 0.20, no pan, view zoom 1.00, the first
+    // uncompressed format. The saved-block flag stays erased.
+    static constexpr uint8_t kDefaultBlock[] = {
+        0,  0,    100, 0,  // resolution entry, zoom 1.00
+        88, 0,    0,   0,  // mask radius 0.44, mask colour black
+        1,  40,            // mask shown, crosshair size 0.20
+        0,  0xFF, 0,   1,  // crosshair colour green, crosshair shown
+        0,  0,    0,       // pan X 0.00
+        0,  0,    0,       // pan Y 0.00
+        0,  100,  0,       // view zoom 1.00
+    };
+    FlashImage flash;
+    flash.write(0x1C00, sizeof kDefaultBlock, kDefaultBlock);
+    const uint8_t uncompressed = 0;
+    flash.write(0x1C20, 1, &uncompressed);
+    return flash;
+}
 
 VirtualCameraDevice::~VirtualCameraDevice() {
     // Cameras that outlive the device see it gone, exactly as after an unplug.
@@ -45,7 +77,6 @@ void VirtualCameraDevice::unplug() {
         return;
     }
     m_hardware->setPlugged(false);
-    m_controller->setAttached(false);
     if (onDeviceChange) {
         onDeviceChange(false);
     }
@@ -56,7 +87,6 @@ void VirtualCameraDevice::plug() {
         return;
     }
     m_hardware->setPlugged(true);
-    m_controller->setAttached(true);
     if (onDeviceChange) {
         onDeviceChange(true);
     }

@@ -7,13 +7,16 @@
 #include "capture/Camera.h"
 
 class CameraController;
-class MemoryFlashController;
+class FileFlashController;
+class FlashImage;
 class VirtualHardware;
 
 // The built-in virtual camera's hardware, as the camera system owns it: a USB camera with
-// vendor id 0x1209, product id 0x0001, its controller with an 8192-byte flash (erased to 0xFF,
-// kept in memory for the life of the device), picture settings that survive opening and closing
-// a camera on it, and test hooks to unplug it, plug it in and press its snapshot button.
+// vendor id 0x1209, product id 0x0001, its controller with an 8192-byte flash kept in a file
+// like a real camera's (<flash data root>/Orvane/flash/1209-0001-TVM-0001.bin, created at the
+// first write) and prepared in the factory with a default parameter block, picture settings that
+// survive opening and closing a camera on it, and test hooks to unplug it, plug it in and press its
+// snapshot button.
 //
 // GUI thread (and tests) only, except that cameras opened on it may stream meanwhile. A camera
 // keeps a share of the hardware state, so it may outlive this object: it then finds the device
@@ -26,7 +29,8 @@ public:
     static constexpr const char* kSerial = "TVM-0001";
     static constexpr const char* kDevNode = "virtual:0";
 
-    VirtualCameraDevice();
+    // flashDataRoot empty: the user's data folder ($XDG_DATA_HOME).
+    explicit VirtualCameraDevice(const QString& flashDataRoot = QString());
     ~VirtualCameraDevice();
     VirtualCameraDevice(const VirtualCameraDevice&) = delete;
     VirtualCameraDevice& operator=(const VirtualCameraDevice&) = delete;
@@ -38,7 +42,9 @@ public:
 
     // The camera-controller contract of this device: finds the camera only while plugged in.
     CameraController& controller();
-    MemoryFlashController& flashController() { return *m_controller; }
+    FileFlashController& flashController() { return *m_controller; }
+    // The flash as the factory leaves it: erased but for the default parameter block.
+    static FlashImage factoryFlash();
 
     bool isPlugged() const;
     // Removes the device: a streaming camera on it stops delivering and reports isLost(),
@@ -61,5 +67,5 @@ public:
 
 private:
     std::shared_ptr<VirtualHardware> m_hardware;
-    std::unique_ptr<MemoryFlashController> m_controller;
+    std::unique_ptr<FileFlashController> m_controller;
 };
