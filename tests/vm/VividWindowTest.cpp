@@ -1,6 +1,7 @@
 // The main window with vivid, the kernel's virtual video driver, inside the QEMU guest that
 // tests/vm/run-in-vm boots: a camera that another program holds says so in the preview, and
-// Play brings the picture once that program has let go.
+// Play brings the picture once that program has let go; a brightness saved in the camera's
+// parameter memory is put back into the driver at the next start.
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -9,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAction>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
@@ -43,6 +46,20 @@ QString VividNode() {
         }
     }
     return {};
+}
+
+// The driver's brightness on `node`, read or written as another program would; -1 on failure.
+int DriverBrightness(const QString& node, int set = -1) {
+    const int fd = ::open(node.toLocal8Bit().constData(), O_RDWR);
+    if (fd < 0) {
+        return -1;
+    }
+    v4l2_control control{};
+    control.id = V4L2_CID_BRIGHTNESS;
+    control.value = set;
+    const bool ok = ::ioctl(fd, set >= 0 ? VIDIOC_S_CTRL : VIDIOC_G_CTRL, &control) == 0;
+    ::close(fd);
+    return ok ? control.value : -1;
 }
 
 // A second program that streams from `node` until it is killed; returns its pid once it holds
@@ -121,6 +138,49 @@ private Q_SLOTS:
         dlg.OnCommand(Cmd::Play);
         QVERIFY(QTest::qWaitFor([&] { return dlg.frameStore().hasCurrentImage(); }, 10000));
         QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint().isEmpty(); }, 5000));
+    }
+
+    void aSavedBrightnessIsPutBackIntoTheDriverAtTheNextStart() {
+        const QString node = VividNode();
+        if (node.isEmpty()) {
+            QSKIP("no vivid device: run this test through tests/vm/run-in-vm");
+        }
+        QTemporaryDir dir;
+        const QStringList factory{QStringLiteral("-FACTORYMODE=1")};
+        QString flashFile;
+        {
+            const std::unique_ptr<CTavrelApp> app = StartTestApp(dir, factory);
+            CTavrelDlg dlg(*app, *app);
+            QVERIFY(QTest::qWaitFor([&] { return dlg.frameStore().hasCurrentImage(); }, 10000));
+            QVERIFY(QTest::qWaitFor([&] { return dlg.menuAction(Cmd::Snap)->isEnabled(); }, 5000));
+            const CameraId& camera = dlg.camera().camera();
+            QCOMPARE(camera.devNode, node);
+            // A camera without a USB device keeps its flash under its bus info and card name.
+            auto safe = [](QString text) {
+                for (QChar& c : text) {
+                    if (!c.isLetterOrNumber() && c != u'-' && c != u'_' && c != u'.') {
+                        c = u'_';
+                    }
+                }
+                return text;
+            };
+            flashFile = dir.filePath(QStringLiteral("data/Orvane/flash/v4l2-%1-%2.bin")
+                                         .arg(safe(camera.busInfo), safe(camera.cardName)));
+            QVERIFY(dlg.camera().captureGraph().source()->setProperty(CameraProperty::Brightness,
+                                                                      100, kPropertyFlagsManual));
+            QCOMPARE(DriverBrightness(node), 100);
+            dlg.OnCommand(Cmd::SaveParameters);
+            QCOMPARE(dlg.statusText(2), dlg.texts().m_strStoreInfo);
+        }
+        QVERIFY2(QFile::exists(flashFile), qPrintable(flashFile));
+        // Meanwhile another program changes the driver's brightness.
+        QCOMPARE(DriverBrightness(node, 40), 40);
+
+        const std::unique_ptr<CTavrelApp> app = StartTestApp(dir, factory);
+        CTavrelDlg dlg(*app, *app);
+        QVERIFY(QTest::qWaitFor([&] { return dlg.frameStore().hasCurrentImage(); }, 10000));
+        QCOMPARE(DriverBrightness(node), 100);
+        QCOMPARE(dlg.camera().parameters().m_lBrightness, 100L);
     }
 };
 
