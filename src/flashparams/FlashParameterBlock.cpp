@@ -96,6 +96,21 @@ int FlashParameterBlock::ReadSavedFlag() {
     return ReadOr(kSavedFlag, 0) == 1 ? 1 : 0;
 }
 
+// The mask fields read alike in both blocks.
+void FlashParameterBlock::ReadMask(uint32_t b, OverlaySettings& o) {
+    if (const std::optional<uint8_t> radius = Read(b + kMaskRadius)) {
+        o.m_fMaskRadius = std::max(DecodeSize(*radius), kMinMaskRadius);
+    } else {
+        o.m_fMaskRadius = 0.5f;
+    }
+    const uint8_t mr = ReadOr(b + kMaskColour, 0);
+    const uint8_t mg = ReadOr(b + kMaskColour + 1, 0);
+    const uint8_t mb = ReadOr(b + kMaskColour + 2, 0);
+    o.m_clrMask = mr == kErased && mg == kErased && mb == kErased ? 0 : MakeColorRef(mr, mg, mb);
+    const uint8_t maskShown = ReadOr(b + kMaskShown, kErased);
+    o.m_bMaskEnable = maskShown == kErased || maskShown != 0 ? 1 : 0;
+}
+
 void FlashParameterBlock::ReadDefaultBlock(FlashParameters& p) {
     const uint32_t b = kDefaultBlock;
     const uint8_t resolution = ReadOr(b + kResolution, 0);
@@ -109,17 +124,7 @@ void FlashParameterBlock::ReadDefaultBlock(FlashParameters& p) {
                     : ZoomInRange(DecodeDecimal(zoomHigh, zoomLow, *zoomTenths));
 
     OverlaySettings& o = p.overlay;
-    if (const std::optional<uint8_t> radius = Read(b + kMaskRadius)) {
-        o.m_fMaskRadius = std::max(DecodeSize(*radius), kMinMaskRadius);
-    } else {
-        o.m_fMaskRadius = 0.5f;
-    }
-    const uint8_t mr = ReadOr(b + kMaskColour, 0);
-    const uint8_t mg = ReadOr(b + kMaskColour + 1, 0);
-    const uint8_t mb = ReadOr(b + kMaskColour + 2, 0);
-    o.m_clrMask = mr == kErased && mg == kErased && mb == kErased ? 0 : MakeColorRef(mr, mg, mb);
-    const uint8_t maskShown = ReadOr(b + kMaskShown, kErased);
-    o.m_bMaskEnable = maskShown == kErased || maskShown != 0 ? 1 : 0;
+    ReadMask(b, o);
 
     const uint8_t crossSize = ReadOr(b + kCrossSize, kErased);
     o.m_fCrossSize =
@@ -155,17 +160,7 @@ void FlashParameterBlock::ReadDefaultBlock(FlashParameters& p) {
 void FlashParameterBlock::ReadSavedBlock(FlashParameters& p) {
     const uint32_t b = kSavedBlock;
     OverlaySettings& o = p.overlay;
-    if (const std::optional<uint8_t> radius = Read(b + kMaskRadius)) {
-        o.m_fMaskRadius = std::max(DecodeSize(*radius), kMinMaskRadius);
-    } else {
-        o.m_fMaskRadius = 0.5f;
-    }
-    const uint8_t mr = ReadOr(b + kMaskColour, 0);
-    const uint8_t mg = ReadOr(b + kMaskColour + 1, 0);
-    const uint8_t mb = ReadOr(b + kMaskColour + 2, 0);
-    o.m_clrMask = mr == kErased && mg == kErased && mb == kErased ? 0 : MakeColorRef(mr, mg, mb);
-    const uint8_t maskShown = ReadOr(b + kMaskShown, kErased);
-    o.m_bMaskEnable = maskShown == kErased || maskShown != 0 ? 1 : 0;
+    ReadMask(b, o);
 
     // Here an erased size byte is a size of 0.50.
     const std::optional<uint8_t> crossSize = Read(b + kCrossSize);

@@ -65,6 +65,7 @@ public:
 private:
     std::optional<uint8_t> Read(uint32_t address);
     uint8_t ReadOr(uint32_t address, uint8_t unreadable);
+    void ReadMask(uint32_t block, OverlaySettings& o);
     void Write(uint32_t address, uint8_t value);
     void WriteDecimal(uint32_t address, float value);
     void WriteTwoBytes(uint32_t address, long value);
