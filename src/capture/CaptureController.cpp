@@ -26,7 +26,9 @@ CaptureController::CaptureController(CameraSystem& cameras, FrameStore& frames, 
     // change with it, not with every frame.
     m_intake.frameStored = [this] {
         m_framesStored.fetch_add(1, std::memory_order_relaxed);
-        if (m_frameNoticeWanted.exchange(false)) {
+        // Read first: the exchange would write the shared flag with every frame.
+        if (m_frameNoticeWanted.load(std::memory_order_relaxed) &&
+            m_frameNoticeWanted.exchange(false)) {
             QMetaObject::invokeMethod(
                 this, [this] { emit firstFrame(); }, Qt::QueuedConnection);
         }

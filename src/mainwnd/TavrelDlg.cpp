@@ -104,8 +104,7 @@ void CTavrelDlg::ConnectControllers() {
         CheckResolutionEntry();
     });
     connect(camera, &CaptureController::pictureCleared, this, [this] {
-        m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight());
-        m_display->showPlaceholder();
+        ShowPlaceholder();
         UpdateCommandEnables();
     });
     connect(camera, &CaptureController::powerLineFrequencyChanged, this, [this] {
@@ -116,9 +115,7 @@ void CTavrelDlg::ConnectControllers() {
     connect(camera, &CaptureController::exposureModeChanged, this, &CTavrelDlg::ShowExposureMode);
     connect(camera, &CaptureController::previewStarting, this, [this] {
         FitWindowToVideo();
-        // The overlay alone stands in for the picture until the first frame.
-        m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight());
-        m_display->showPlaceholder();
+        ShowPlaceholder();
     });
     connect(camera, &CaptureController::previewStarted, this, [this] {
         SetMenuChecked(Cmd::Play, !m_camera->wantPreview());
@@ -139,6 +136,12 @@ void CTavrelDlg::ConnectControllers() {
     });
     connect(m_recording.get(), &RecordingController::statusText, this,
             [this](const QString& text) { SetStatusText(2, text); });
+}
+
+void CTavrelDlg::ShowPlaceholder() {
+    // The overlay alone stands in for the picture until the next frame.
+    m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight());
+    m_display->showPlaceholder();
 }
 
 void CTavrelDlg::NoteFailure(const QString& key) {
@@ -278,7 +281,6 @@ void CTavrelDlg::OpenCamera(const CameraId& camera) {
     // is built.
     m_discovery->setOpenCamera(camera);
     m_camera->ChooseDevice(camera);
-    ShowPictureProblem();
     if (!m_camera->hasSource()) {
         m_discovery->setOpenCamera(CameraId());
     }
@@ -317,7 +319,6 @@ void CTavrelDlg::OnPlay() {
             OpenCamera(camera);
         }
     }
-    ShowPictureProblem();
 }
 
 void CTavrelDlg::OnResolutionCommand(int id) {

@@ -114,6 +114,8 @@ private:
     void CheckResolutionEntry();
     // The preview's hint: why there is no picture, or none.
     void ShowPictureProblem();
+    // Rebuilds the overlay and shows it alone until the next frame.
+    void ShowPlaceholder();
     // ChooseDevice with camera; discovery's controller answers for it from now on.
     void OpenCamera(const CameraId& camera);
     // Looks a failure text up so that its key lands in the language file; it is not shown.

@@ -11,14 +11,31 @@
 #include "capture/FrameStore.h"
 #include "capture/virtual/VirtualCameraDevice.h"
 
+namespace {
+
+// The virtual camera behind a capture controller.
+struct Rig {
+    CameraSystem cameras{true};
+    FrameStore frames;
+    CaptureController camera{cameras, frames};
+
+    // Opens the virtual camera and waits for its first frame.
+    bool open() {
+        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
+        return QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000);
+    }
+};
+
+}  // namespace
+
 class CaptureControllerTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void aCameraThatCannotOpenIsReportedAndNothingRuns() {
-        CameraSystem cameras(true);
-        FrameStore frames;
-        CaptureController camera(cameras, frames);
+        Rig rig;
+        CameraSystem& cameras = rig.cameras;
+        CaptureController& camera = rig.camera;
         QSignalSpy failures(&camera, &CaptureController::failure);
         const CameraId id = cameras.virtualDevice()->cameraId();
         cameras.virtualDevice()->unplug();
@@ -32,9 +49,9 @@ private Q_SLOTS:
     }
 
     void theFirstFrameIsReportedOncePerRequest() {
-        CameraSystem cameras(true);
-        FrameStore frames;
-        CaptureController camera(cameras, frames);
+        Rig rig;
+        CameraSystem& cameras = rig.cameras;
+        CaptureController& camera = rig.camera;
         QSignalSpy first(&camera, &CaptureController::firstFrame);
         QSignalSpy sizes(&camera, &CaptureController::videoSizeChanged);
         camera.ChooseDevice(cameras.virtualDevice()->cameraId());
@@ -49,14 +66,13 @@ private Q_SLOTS:
     }
 
     void aQuietStreamIsStartedOverOnceThenReported() {
-        CameraSystem cameras(true);
-        FrameStore frames;
-        CaptureController camera(cameras, frames);
+        Rig rig;
+        CameraSystem& cameras = rig.cameras;
+        CaptureController& camera = rig.camera;
         // Long enough that a slow (sanitizer) build still sees frames in time.
         camera.setFrameTimeout(std::chrono::milliseconds(1500));
         QSignalSpy starts(&camera, &CaptureController::previewStarted);
-        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
-        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        QVERIFY(rig.open());
         QCOMPARE(starts.count(), 1);
 
         cameras.virtualDevice()->stall(true);
@@ -77,11 +93,9 @@ private Q_SLOTS:
     }
 
     void aFormatChosenWhilePausedStartsWithPlay() {
-        CameraSystem cameras(true);
-        FrameStore frames;
-        CaptureController camera(cameras, frames);
-        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
-        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        Rig rig;
+        CaptureController& camera = rig.camera;
+        QVERIFY(rig.open());
         QSignalSpy sizes(&camera, &CaptureController::videoSizeChanged);
         QVERIFY(camera.TogglePreview());  // pause
         QVERIFY(camera.ChooseResolution(false, 1));
@@ -99,13 +113,12 @@ private Q_SLOTS:
     }
 
     void aFormatChoiceResetsTheStillTrigger() {
-        CameraSystem cameras(true);
-        FrameStore frames;
-        CaptureController camera(cameras, frames);
+        Rig rig;
+        CameraSystem& cameras = rig.cameras;
+        CaptureController& camera = rig.camera;
         std::atomic<int> snapshots{0};
         camera.frameIntake().takeSnapshot = [&] { ++snapshots; };
-        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
-        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        QVERIFY(rig.open());
         QVERIFY(camera.ChooseResolution(false, 1));
         VirtualCameraDevice* device = cameras.virtualDevice();
         device->pressSnapshotButton();  // only arms the trigger
@@ -118,14 +131,13 @@ private Q_SLOTS:
     // The camera's input device could not be grabbed: the desktop delivers the press to the
     // window as a key as well. Either report may come first; the pair takes one snapshot.
     void aPressReportedByTheCameraAndAsAKeyTakesOneSnapshot() {
-        CameraSystem cameras(true);
-        FrameStore frames;
-        CaptureController camera(cameras, frames);
+        Rig rig;
+        CameraSystem& cameras = rig.cameras;
+        CaptureController& camera = rig.camera;
         std::atomic<int> snapshots{0};
         FrameIntake& intake = camera.frameIntake();
         intake.takeSnapshot = [&] { ++snapshots; };
-        camera.ChooseDevice(cameras.virtualDevice()->cameraId());
-        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        QVERIFY(rig.open());
         cameras.virtualDevice()->pressSnapshotButton();  // through the camera: only arms
         QVERIFY(QTest::qWaitFor([&] { return bool(intake.m_bStillArmed); }, 3000));
         QTest::qWait(int(FrameIntake::kSamePress.count()) + 50);
@@ -150,15 +162,14 @@ private Q_SLOTS:
     }
 
     void pressesWhilePausedTakeNoSnapshotAfterResuming() {
-        CameraSystem cameras(true);
-        FrameStore frames;
-        CaptureController camera(cameras, frames);
+        Rig rig;
+        CameraSystem& cameras = rig.cameras;
+        CaptureController& camera = rig.camera;
         std::atomic<int> snapshots{0};
         FrameIntake& intake = camera.frameIntake();
         intake.takeSnapshot = [&] { ++snapshots; };
         VirtualCameraDevice* device = cameras.virtualDevice();
-        camera.ChooseDevice(device->cameraId());
-        QVERIFY(QTest::qWaitFor([&] { return camera.hasPicture(); }, 5000));
+        QVERIFY(rig.open());
         device->pressSnapshotButton();
         QVERIFY(QTest::qWaitFor([&] { return bool(intake.m_bStillArmed); }, 3000));
 
