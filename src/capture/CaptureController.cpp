@@ -191,6 +191,13 @@ void CaptureController::FreeCaptureFilters() {
     m_graph.free();
 }
 
+void CaptureController::CameraRemoved() {
+    StopPreview();
+    TearDownGraph();
+    FreeCaptureFilters();
+    SetProblem(PictureProblem::Removed);
+}
+
 bool CaptureController::TogglePreview() {
     // A camera that is open but paused without a picture (a format chosen while paused) is
     // started too; otherwise nothing could ever start it again.

@@ -25,6 +25,7 @@ enum class PictureProblem {
     NoPermission,  // the user may not open the device (EACCES, EPERM)
     NoFormat,      // the camera offers no picture format the program can show
     NoFrames,      // streaming, but no frame came for the frame timeout, even after a restart
+    Removed,       // the camera was unplugged (CameraRemoved)
 };
 
 // The open camera: choosing it, building, rendering, running, stopping and freeing its capture
@@ -62,6 +63,10 @@ public:
     bool StopPreview();
     void TearDownGraph();
     void FreeCaptureFilters();
+    // The open camera was unplugged: the graph is stopped, torn down and freed, and problem()
+    // is Removed. The chosen camera, the wanted preview state and the last picture stay, so
+    // that the camera can be opened again as it was when it comes back.
+    void CameraRemoved();
 
     // Play / Stop: whether the live picture is wanted. Toggles it for an open camera and starts
     // or stops the stream; returns false, changing nothing, without an open camera.

@@ -13,9 +13,10 @@ void PreviewWidget::setImage(const QImage& image) {
     update();
 }
 
-void PreviewWidget::setHint(const QString& hint) {
-    if (hint != m_hint) {
+void PreviewWidget::setHint(const QString& hint, bool overPicture) {
+    if (hint != m_hint || overPicture != m_hintOverPicture) {
         m_hint = hint;
+        m_hintOverPicture = overPicture;
         update();
     }
 }
@@ -32,7 +33,12 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
         painter.drawImage(rect(), m_image);
         return;
     }
-    painter.fillRect(rect(), QColor(0x20, 0x22, 0x26));
+    if (!m_image.isNull() && m_hintOverPicture) {
+        painter.drawImage(rect(), m_image);
+        painter.fillRect(rect(), QColor(0x20, 0x22, 0x26, 0xb0));
+    } else {
+        painter.fillRect(rect(), QColor(0x20, 0x22, 0x26));
+    }
     if (!m_hint.isEmpty()) {
         painter.setPen(QColor(0xc8, 0xcc, 0xd2));
         QFont font = painter.font();

@@ -11,19 +11,20 @@ std::span<const CommandRow> MainCommands() {
     using M = MenuPlace;
     constexpr Guard any = Guard::Always;
     constexpr Guard pic = Guard::Picture;
+    constexpr Guard rem = Guard::NotRemoved;
     constexpr std::array<QKeyCombination, 2> none{};
     // clang-format off
     static const CommandRow rows[] = {
         // id                      menu          text                   fixed text  tool slot              first picture             keys                                   check  factory guard  built  handler
         {Cmd::ChooseFolder,       M::File,      &W::m_strFilePath,     "folder",   -1,                    0,                        none,                                  false, false, pic,   true,  &D::OnChooseFolder},
         {Cmd::Exit,               M::File,      &W::m_strExit,         "Exit",     -1,                    0,                        {Qt::CTRL | Qt::Key_Q},                false, false, any,   true,  &D::OnExit},
-        {Cmd::Freq50Hz,           M::Frequency, nullptr,               "50HZ",     -1,                    0,                        none,                                  true,  false, any,   true,  &D::OnFreq50Hz},
-        {Cmd::Freq60Hz,           M::Frequency, nullptr,               "60HZ",     -1,                    0,                        none,                                  true,  false, any,   true,  &D::OnFreq60Hz},
+        {Cmd::Freq50Hz,           M::Frequency, nullptr,               "50HZ",     -1,                    0,                        none,                                  true,  false, rem,   true,  &D::OnFreq50Hz},
+        {Cmd::Freq60Hz,           M::Frequency, nullptr,               "60HZ",     -1,                    0,                        none,                                  true,  false, rem,   true,  &D::OnFreq60Hz},
         {Cmd::Property,           M::Setting,   &W::m_strProperty,     "Property", ToolSlot::Property,    Icon::ExposureManual,     none,                                  false, true,  pic,   true,  &D::OnProperty},
         {Cmd::PanZoomWindow,      M::Setting,   &W::m_strMove,         "Move",     -1,                    0,                        none,                                  false, true,  pic,   false, nullptr},
         {Cmd::SaveParameters,     M::Setting,   &W::m_strSaveParam,    "Save",     -1,                    0,                        none,                                  false, true,  pic,   true,  &D::OnSaveParameters},
         {Cmd::RestoreParameters,  M::Setting,   &W::m_strRestore,      "Restore",  -1,                    0,                        none,                                  false, true,  pic,   true,  &D::OnRestoreParameters},
-        {Cmd::Resolution640x480,  M::Setting,   nullptr,               "640X480",  -1,                    0,                        none,                                  false, true,  any,   true,  &D::On640x480},
+        {Cmd::Resolution640x480,  M::Setting,   nullptr,               "640X480",  -1,                    0,                        none,                                  false, true,  rem,   true,  &D::On640x480},
         {Cmd::Play,               M::Control,   &W::m_strStop,         "Play",     ToolSlot::Play,        Icon::Playing,            {QKeyCombination(Qt::Key_P)},          true,  false, any,   true,  &D::OnPlay},
         {Cmd::Snap,               M::Control,   &W::m_strSnap,         "Snap",     ToolSlot::Snap,        Icon::Snap,               {QKeyCombination(Qt::Key_Space)},      false, false, pic,   true,  &D::OnSnap},
         {Cmd::Record,             M::Control,   &W::m_strRecord,       "Record",   ToolSlot::Record,      Icon::Record,             {QKeyCombination(Qt::Key_R)},          true,  false, pic,   true,  &D::OnRecord},

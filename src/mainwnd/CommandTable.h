@@ -17,6 +17,7 @@ enum class Guard {
     Always,
     Picture,        // a camera is open and a frame has arrived
     PictureZoomed,  // as Picture, and the picture is zoomed in
+    NotRemoved,     // the camera last open was not unplugged (until a camera is opened again)
 };
 
 // One command of the main window: everything the window needs to build its menu item, its

@@ -93,6 +93,12 @@ void ResolutionMenu::CheckCommand(int id) {
     }
 }
 
+void ResolutionMenu::DisableEntries() {
+    for (auto& [id, action] : m_entries) {
+        action->setEnabled(false);
+    }
+}
+
 QAction* ResolutionMenu::action(int id) const {
     auto it = m_entries.find(id);
     return it == m_entries.end() ? nullptr : it->second;

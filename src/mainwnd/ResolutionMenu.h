@@ -32,6 +32,10 @@ public:
     // Checks the entry of command `id` alone among all entries (and the submenu of its kind).
     void CheckCommand(int id);
 
+    // Greys every entry (the camera is gone), in either layout; the next Rebuild() brings
+    // enabled entries.
+    void DisableEntries();
+
     // The entry (or placeholder) of a command; null when the menu does not hold it.
     QAction* action(int id) const;
     QMenu* menu() const { return m_menu; }

@@ -10,8 +10,10 @@
 
 #include "capture/CameraSystem.h"
 #include "capture/CaptureController.h"
+#include "contracts/CameraController.h"
 #include "device/CameraDiscovery.h"
 #include "device/DeviceTable.h"
+#include "device/HotPlugMonitor.h"
 #include "device/SupportCheck.h"
 #include "device/UsbDeviceSource.h"
 #include "display/DisplayWorker.h"
@@ -74,6 +76,9 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     if (FindSupportedCameras() > 0) {
         OpenCamera(m_devices.m_pCameraMoniker[0]);
     }
+    m_hotPlug = std::make_unique<HotPlugMonitor>(*m_cameras);
+    connect(m_hotPlug.get(), &HotPlugMonitor::deviceChanged, this,
+            [this](bool arrival) { OnDeviceChange(arrival); });
     UpdateCommandStates();
     UpdateCommandEnables();
 
@@ -197,8 +202,11 @@ void CTavrelDlg::ShowPictureProblem() {
         case PictureProblem::NoFrames:
             hint = m_texts.m_strNoFramesHint.arg(device);
             break;
+        case PictureProblem::Removed:
+            hint = m_texts.m_strRemovedHint.arg(device);
+            break;
     }
-    m_preview->setHint(hint);
+    m_preview->setHint(hint, m_camera->problem() == PictureProblem::Removed);
 }
 
 QString CTavrelDlg::OnToolTipText(int id) const {
@@ -233,6 +241,8 @@ bool CTavrelDlg::GuardHolds(Guard guard) const {
             return m_camera->hasSource() && m_camera->hasPicture();
         case Guard::PictureZoomed:
             return m_camera->hasSource() && m_camera->hasPicture() && m_view.zoom() > 1.0f;
+        case Guard::NotRemoved:
+            return !m_bCameraRemoved;
     }
     return false;
 }
@@ -281,10 +291,84 @@ void CTavrelDlg::OpenCamera(const CameraId& camera) {
     // is built.
     m_discovery->setOpenCamera(camera);
     m_camera->ChooseDevice(camera);
-    if (!m_camera->hasSource()) {
+    if (m_camera->hasSource()) {
+        m_bCameraRemoved = false;
+        m_lostCamera = CameraId();
+    } else {
         m_discovery->setOpenCamera(CameraId());
     }
     m_bars->cameras().CheckCamera(m_discovery->openCamera());
+}
+
+void CTavrelDlg::OnDeviceChange(bool arrival) {
+    if (m_destroyed) {
+        return;
+    }
+    // A press that comes with a device change is not the user's.
+    m_camera->frameIntake().ResetStillTrigger();
+    if (arrival) {
+        OnCameraArrival();
+    } else {
+        OnCameraRemoval();
+    }
+    UpdateCommandEnables();
+}
+
+void CTavrelDlg::OnCameraArrival() {
+    if (m_camera->hasSource()) {
+        FindSupportedCameras();  // the Camera menu lists the newcomer; the open camera stays
+        return;
+    }
+    if (FindSupportedCameras() == 0) {
+        return;
+    }
+    m_camera->StopPreview();
+    m_camera->TearDownGraph();
+    m_camera->FreeCaptureFilters();
+    if (FindSupportedCameras() == 0) {
+        return;
+    }
+    LoadSaveFolder();
+    m_camera->frameIntake().ResetStillTrigger();
+    // The camera that was unplugged, whatever node it has now; otherwise the one a start
+    // would open.
+    CameraId camera = m_devices.m_pCameraMoniker[0];
+    if (m_lostCamera.isValid()) {
+        for (const CameraId& found : m_devices.m_pCameraMoniker) {
+            if (found.identityKey() == m_lostCamera.identityKey()) {
+                camera = found;
+                break;
+            }
+        }
+    }
+    OpenCamera(camera);
+}
+
+void CTavrelDlg::OnCameraRemoval() {
+    CameraController& controller = m_discovery->controller();
+    controller.ALC_Initialize();
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    const bool stillThere = controller.ALC_GetPIDVID(&vid, &pid);
+    controller.ALC_UnInitialize();
+    if (stillThere) {
+        return;  // another device left
+    }
+    m_bCameraRemoved = true;
+    m_bars->resolution().DisableEntries();
+    if (m_camera->hasSource()) {
+        m_lostCamera = m_camera->camera();
+        // A recording ends with its trailer while the last frames are still at hand; the
+        // status names its file beside the note.
+        const bool recording = m_recording->recording();
+        m_recording->Finish();
+        m_camera->CameraRemoved();
+        m_discovery->setOpenCamera(CameraId());
+        SetStatusText(2, recording ? m_texts.m_strCameraRemoved + QStringLiteral(": ") +
+                                         m_recording->recorder().fileName()
+                                   : m_texts.m_strCameraRemoved);
+    }
+    FindSupportedCameras();  // the Camera menu no longer lists it
 }
 
 void CTavrelDlg::OnCameraCommand(int id) {

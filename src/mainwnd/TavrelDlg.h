@@ -21,6 +21,7 @@ class CameraSystem;
 class CaptureController;
 class DisplayWorker;
 class FlashParamsController;
+class HotPlugMonitor;
 class PreviewWidget;
 class RecordingController;
 class SupportCheck;
@@ -80,11 +81,20 @@ public:
     // Support check; returns the number of supported cameras found. Refills the Camera menu.
     int FindSupportedCameras();
 
+    // A device arrived or left (udev's video4linux events, the virtual camera's plug and
+    // unplug). A removal counts only when the camera controller no longer answers for the open
+    // camera: then the camera is closed (a recording is finished first), its frequency and
+    // resolution choices are greyed and the preview says it was removed. An arrival while no
+    // camera is open opens one again, the one that was removed when it is back, in the state
+    // the user wanted (running or paused). Anything else changes nothing.
+    void OnDeviceChange(bool arrival);
+
     CaptureController& camera() { return *m_camera; }
     RecordingController& recording() { return *m_recording; }
     ViewTransform& view() { return m_view; }
     CameraSystem& cameraSystem() { return *m_cameras; }
     CameraDiscovery& cameraDiscovery() { return *m_discovery; }
+    HotPlugMonitor& hotPlug() { return *m_hotPlug; }
     FrameStore& frameStore() { return m_frameStore; }
     Overlay& overlay() { return m_overlay; }
     DisplayWorker& displayWorker() { return *m_display; }
@@ -118,6 +128,8 @@ private:
     void ShowPlaceholder();
     // ChooseDevice with camera; discovery's controller answers for it from now on.
     void OpenCamera(const CameraId& camera);
+    void OnCameraArrival();
+    void OnCameraRemoval();
     // Looks a failure text up so that its key lands in the language file; it is not shown.
     void NoteFailure(const QString& key);
     void NoteCameraFailure(const QString& key);
@@ -180,12 +192,17 @@ private:
     std::unique_ptr<SupportCheck> m_support;
     std::unique_ptr<CaptureController> m_camera;
     std::unique_ptr<FlashParamsController> m_flashParams;
+    std::unique_ptr<HotPlugMonitor> m_hotPlug;
 
     CommandBars* m_bars = nullptr;  // child of the window
     PreviewWidget* m_preview = nullptr;
     QTimer* m_noteTimer = nullptr;  // child of the window
 
     QString m_strSaveFolder;
+    // Set when the open camera was unplugged, until a camera is open again.
+    bool m_bCameraRemoved = false;
+    // The camera that was unplugged, opened again when it comes back.
+    CameraId m_lostCamera;
     bool m_destroyed = false;
     FolderPicker m_folderPicker;
 };

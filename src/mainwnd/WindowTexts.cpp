@@ -52,4 +52,6 @@ void WindowTexts::Load(const Texts& texts) {
     m_strNoPermissionHint = main("NOPERMISSIONHINT");
     m_strNoFormatHint = main("NOFORMATHINT");
     m_strNoFramesHint = main("NOFRAMESHINT");
+    m_strRemovedHint = main("REMOVEDHINT");
+    m_strCameraRemoved = main("CAMERAREMOVED");
 }

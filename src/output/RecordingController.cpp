@@ -87,8 +87,12 @@ void RecordingController::ToggleRecording(const QString& folder) {
 }
 
 void RecordingController::Finish() {
+    const bool wasRecording = recording();
     StopRecordingTimers();
     m_recorder.Stop();
+    if (wasRecording) {
+        emit recordingChanged(false);
+    }
 }
 
 bool RecordingController::timersActive() const {

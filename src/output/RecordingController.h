@@ -31,7 +31,8 @@ public:
     void ToggleRecording(const QString& folder);
     // A recording is requested or running.
     bool recording() const { return m_recorder.state() != RecordState::Idle; }
-    // Ends a running recording with its trailer; the timers stop. Idempotent.
+    // Ends a running recording with its trailer; the timers stop, and recordingChanged(false)
+    // tells it when one was running. Idempotent.
     void Finish();
 
     // Looks up the labels of the recording's status text in the language in force.

@@ -12,10 +12,12 @@ struct UdevUnref {
     void operator()(udev* handle) const { udev_unref(handle); }
     void operator()(udev_enumerate* handle) const { udev_enumerate_unref(handle); }
     void operator()(udev_device* handle) const { udev_device_unref(handle); }
+    void operator()(udev_monitor* handle) const { udev_monitor_unref(handle); }
 };
 using UdevPtr = std::unique_ptr<udev, UdevUnref>;
 using UdevEnumeratePtr = std::unique_ptr<udev_enumerate, UdevUnref>;
 using UdevDevicePtr = std::unique_ptr<udev_device, UdevUnref>;
+using UdevMonitorPtr = std::unique_ptr<udev_monitor, UdevUnref>;
 
 // A sysfs attribute of device as text without surrounding white space; empty when it is missing.
 inline QString UdevAttribute(udev_device* device, const char* name) {

@@ -46,6 +46,8 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
      "$USER），重新登录后按播放。"},
     {"MainWnd", "NOFORMATHINT", "相机 %1 没有本软件能显示的图像格式。"},
     {"MainWnd", "NOFRAMESHINT", "相机 %1 已有 5 秒没有送出图像。请按播放重新启动。"},
+    {"MainWnd", "REMOVEDHINT", "相机 %1 已被拔出。重新插入后画面会自动恢复。"},
+    {"MainWnd", "CAMERAREMOVED", "相机已拔出"},
     {"Menu", "FILE", "文件"},
     {"Menu", "SETTING", "设置"},
     {"Menu", "CONTROL", "控制"},
