@@ -78,7 +78,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     }
     m_hotPlug = std::make_unique<HotPlugMonitor>(*m_cameras);
     connect(m_hotPlug.get(), &HotPlugMonitor::deviceChanged, this,
-            [this](bool arrival) { OnDeviceChange(arrival); });
+            &CTavrelDlg::OnDeviceChange);
     UpdateCommandStates();
     UpdateCommandEnables();
 
@@ -300,21 +300,21 @@ void CTavrelDlg::OpenCamera(const CameraId& camera) {
     m_bars->cameras().CheckCamera(m_discovery->openCamera());
 }
 
-void CTavrelDlg::OnDeviceChange(bool arrival) {
+void CTavrelDlg::OnDeviceChange(bool arrival, const QString& devNode) {
     if (m_destroyed) {
         return;
     }
     // A press that comes with a device change is not the user's.
     m_camera->frameIntake().ResetStillTrigger();
     if (arrival) {
-        OnCameraArrival();
+        OnCameraArrival(devNode);
     } else {
         OnCameraRemoval();
     }
     UpdateCommandEnables();
 }
 
-void CTavrelDlg::OnCameraArrival() {
+void CTavrelDlg::OnCameraArrival(const QString& devNode) {
     if (m_camera->hasSource()) {
         FindSupportedCameras();  // the Camera menu lists the newcomer; the open camera stays
         return;
@@ -331,17 +331,22 @@ void CTavrelDlg::OnCameraArrival() {
     LoadSaveFolder();
     m_camera->frameIntake().ResetStillTrigger();
     // The camera that was unplugged, whatever node it has now; otherwise the one a start
-    // would open.
-    CameraId camera = m_devices.m_pCameraMoniker[0];
-    if (m_lostCamera.isValid()) {
-        for (const CameraId& found : m_devices.m_pCameraMoniker) {
-            if (found.identityKey() == m_lostCamera.identityKey()) {
-                camera = found;
-                break;
-            }
+    // would open. A device of several nodes arrives node by node: while the unplugged camera
+    // is not back, an arrival that is no camera (a metadata node, a memory stick) does not
+    // make another camera that was there all along the open one.
+    const std::vector<CameraId>& found = m_support->found();
+    auto lost = std::find_if(found.begin(), found.end(), [this](const CameraId& camera) {
+        return camera.identityKey() == m_lostCamera.identityKey();
+    });
+    if (m_lostCamera.isValid() && lost == found.end()) {
+        const bool cameraArrived =
+            std::any_of(found.begin(), found.end(),
+                        [&devNode](const CameraId& camera) { return camera.devNode == devNode; });
+        if (!cameraArrived) {
+            return;
         }
     }
-    OpenCamera(camera);
+    OpenCamera(lost != found.end() ? *lost : m_devices.m_pCameraMoniker[0]);
 }
 
 void CTavrelDlg::OnCameraRemoval() {

@@ -86,8 +86,9 @@ public:
     // camera: then the camera is closed (a recording is finished first), its frequency and
     // resolution choices are greyed and the preview says it was removed. An arrival while no
     // camera is open opens one again, the one that was removed when it is back, in the state
-    // the user wanted (running or paused). Anything else changes nothing.
-    void OnDeviceChange(bool arrival);
+    // the user wanted (running or paused); while the removed camera is not back, only a camera
+    // that itself arrived (devNode) is opened. Anything else changes nothing.
+    void OnDeviceChange(bool arrival, const QString& devNode = QString());
 
     CaptureController& camera() { return *m_camera; }
     RecordingController& recording() { return *m_recording; }
@@ -128,7 +129,7 @@ private:
     void ShowPlaceholder();
     // ChooseDevice with camera; discovery's controller answers for it from now on.
     void OpenCamera(const CameraId& camera);
-    void OnCameraArrival();
+    void OnCameraArrival(const QString& devNode);
     void OnCameraRemoval();
     // Looks a failure text up so that its key lands in the language file; it is not shown.
     void NoteFailure(const QString& key);

@@ -1,7 +1,8 @@
 // The main window with vivid, the kernel's virtual video driver, inside the QEMU guest that
 // tests/vm/run-in-vm boots: a camera that another program holds says so in the preview, and
 // Play brings the picture once that program has let go; a brightness saved in the camera's
-// parameter memory is put back into the driver at the next start.
+// parameter memory is put back into the driver at the next start; unbinding the driver (as an
+// unplug) closes the camera and binding it again opens it again.
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -20,6 +21,7 @@
 #include "app/TavrelApp.h"
 #include "capture/CaptureController.h"
 #include "capture/FrameStore.h"
+#include "display/DisplayWorker.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/TavrelDlg.h"
@@ -181,6 +183,40 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return dlg.frameStore().hasCurrentImage(); }, 10000));
         QCOMPARE(DriverBrightness(node), 100);
         QCOMPARE(dlg.camera().parameters().m_lBrightness, 100L);
+    }
+
+    // Last: vivid's nodes may come back under other numbers.
+    void unbindingTheDriverClosesTheCameraAndBindingItOpensItAgain() {
+        const QString node = VividNode();
+        if (node.isEmpty()) {
+            QSKIP("no vivid device: run this test through tests/vm/run-in-vm");
+        }
+        QTemporaryDir dir;
+        const std::unique_ptr<CTavrelApp> app = StartTestApp(dir);
+        CTavrelDlg dlg(*app, *app);
+        QVERIFY(QTest::qWaitFor([&] { return dlg.menuAction(Cmd::Snap)->isEnabled(); }, 10000));
+        const QString identity = dlg.camera().camera().identityKey();
+
+        auto writeSysfs = [](const char* path) {
+            QFile file(QString::fromLatin1(path));
+            return file.open(QIODevice::WriteOnly) && file.write("vivid.0") == 7;
+        };
+        QVERIFY(writeSysfs("/sys/bus/platform/drivers/vivid/unbind"));
+        QVERIFY(QTest::qWaitFor([&] { return !dlg.camera().hasSource(); }, 10000));
+        QCOMPARE(dlg.camera().problem(), PictureProblem::Removed);
+        QVERIFY(!dlg.menuAction(Cmd::Freq50Hz)->isEnabled());
+
+        QVERIFY(writeSysfs("/sys/bus/platform/drivers/vivid/bind"));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return dlg.camera().captureGraph().state() == CaptureGraph::State::Running;
+            },
+            10000));
+        QCOMPARE(dlg.camera().camera().identityKey(), identity);
+        const auto before = dlg.displayWorker().composedCount();
+        QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > before + 5; },
+                                10000));
+        QVERIFY(dlg.menuAction(Cmd::Freq50Hz)->isEnabled());
     }
 };
 
