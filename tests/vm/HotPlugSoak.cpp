@@ -1,0 +1,187 @@
+// hotplug_soak: the main window through many unplug/plug cycles of one camera, watching that
+// the camera comes back every time and that the process does not grow: file descriptors,
+// threads and resident memory are printed at the first, the middle and the last cycle, and the
+// process's CPU time is measured for a second after each removal (a capture thread that spins
+// on a dead device would show there).
+//
+//   hotplug_soak virtual [CYCLES]   the built-in virtual camera (runs anywhere)
+//   hotplug_soak vivid [CYCLES]     the kernel's vivid driver, unbound and bound through sysfs
+//                                   (inside the VM of tests/vm/run-in-vm, with udev running)
+//
+// Exit code 0 when every cycle brought the camera back and nothing grew, 1 otherwise.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <memory>
+
+#include "app/TavrelApp.h"
+#include "capture/CameraSystem.h"
+#include "capture/CaptureController.h"
+#include "capture/virtual/VirtualCameraDevice.h"
+#include "display/DisplayWorker.h"
+#include "mainwnd/TavrelDlg.h"
+
+#include "support/TestApp.h"
+
+namespace {
+
+struct ProcessFigures {
+    int fds = 0;
+    int threads = 0;
+    long rssKiB = 0;
+};
+
+ProcessFigures ReadFigures() {
+    ProcessFigures figures;
+    figures.fds =
+        int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("Threads:")) {
+                figures.threads = line.mid(8).trimmed().toInt();
+            } else if (line.startsWith("VmRSS:")) {
+                figures.rssKiB = line.mid(6).trimmed().split(' ').value(0).toLong();
+            }
+        }
+    }
+    return figures;
+}
+
+double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+bool WriteSysfs(const char* path, const char* value) {
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::WriteOnly) && file.write(value) == qint64(strlen(value));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication qapp(argc, argv);
+    const QStringList args = qapp.arguments();
+    const QString mode = args.value(1);
+    const int cycles = args.size() > 2 ? args[2].toInt() : 100;
+    if ((mode != QLatin1String("virtual") && mode != QLatin1String("vivid")) || cycles < 1) {
+        std::fprintf(stderr, "usage: hotplug_soak virtual|vivid [CYCLES]\n");
+        return 2;
+    }
+    QLoggingCategory::setFilterRules(QStringLiteral("tavrel.*.info=false\ntavrel.*.warning=false"));
+
+    QTemporaryDir dir;
+    QStringList appArgs;
+    if (mode == QLatin1String("virtual")) {
+        appArgs << QStringLiteral("--virtual-camera");
+    }
+    const std::unique_ptr<CTavrelApp> app = StartTestApp(dir, appArgs);
+    CTavrelDlg dlg(*app, *app);
+
+    std::function<bool()> unplug;
+    std::function<bool()> plug;
+    if (mode == QLatin1String("virtual")) {
+        VirtualCameraDevice* device = dlg.cameraSystem().virtualDevice();
+        unplug = [device] {
+            device->unplug();
+            return true;
+        };
+        plug = [device] {
+            device->plug();
+            return true;
+        };
+    } else {
+        unplug = [] { return WriteSysfs("/sys/bus/platform/drivers/vivid/unbind", "vivid.0"); };
+        plug = [] { return WriteSysfs("/sys/bus/platform/drivers/vivid/bind", "vivid.0"); };
+    }
+
+    auto streaming = [&] {
+        const auto before = dlg.displayWorker().composedCount();
+        return QTest::qWaitFor(
+            [&] {
+                return dlg.camera().captureGraph().state() == CaptureGraph::State::Running &&
+                       dlg.displayWorker().composedCount() > before + 2;
+            },
+            15000);
+    };
+    if (!streaming()) {
+        std::fprintf(stderr, "hotplug_soak: the camera does not stream at the start\n");
+        return 1;
+    }
+    const QString identity = dlg.camera().camera().identityKey();
+
+    ProcessFigures first;
+    double worstIdleCpu = 0;
+    double slowestReturn = 0;
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
+        if (!unplug() || !QTest::qWaitFor([&] { return !dlg.camera().hasSource(); }, 15000)) {
+            std::fprintf(stderr, "hotplug_soak: cycle %d: the removal was not noticed\n", cycle);
+            return 1;
+        }
+        // Nothing should run while the camera is away.
+        const double cpuBefore = CpuSeconds();
+        QTest::qWait(1000);
+        worstIdleCpu = std::max(worstIdleCpu, CpuSeconds() - cpuBefore);
+
+        QElapsedTimer back;
+        back.start();
+        if (!plug() || !streaming()) {
+            std::fprintf(stderr, "hotplug_soak: cycle %d: the camera did not come back\n", cycle);
+            return 1;
+        }
+        slowestReturn = std::max(slowestReturn, back.elapsed() / 1000.0);
+        if (dlg.camera().camera().identityKey() != identity) {
+            std::fprintf(stderr, "hotplug_soak: cycle %d: another camera was opened\n", cycle);
+            return 1;
+        }
+        if (cycle == 1 || cycle == (cycles + 1) / 2 || cycle == cycles) {
+            const ProcessFigures now = ReadFigures();
+            if (cycle == 1) {
+                first = now;
+            }
+            std::printf("cycle %3d: fds %d, threads %d, rss %ld KiB\n", cycle, now.fds, now.threads,
+                        now.rssKiB);
+            std::fflush(stdout);
+        }
+    }
+    const ProcessFigures last = ReadFigures();
+    std::printf("slowest return %.2f s; most CPU in the second after a removal %.3f s\n",
+                slowestReturn, worstIdleCpu);
+    bool ok = true;
+    if (last.fds > first.fds + 2) {
+        std::fprintf(stderr, "hotplug_soak: file descriptors grew from %d to %d\n", first.fds,
+                     last.fds);
+        ok = false;
+    }
+    if (last.threads > first.threads + 1) {
+        std::fprintf(stderr, "hotplug_soak: threads grew from %d to %d\n", first.threads,
+                     last.threads);
+        ok = false;
+    }
+    if (last.rssKiB > first.rssKiB + 32 * 1024) {
+        std::fprintf(stderr, "hotplug_soak: memory grew from %ld to %ld KiB\n", first.rssKiB,
+                     last.rssKiB);
+        ok = false;
+    }
+    if (worstIdleCpu > 0.3) {
+        std::fprintf(stderr, "hotplug_soak: %.2f s of CPU in one second without a camera\n",
+                     worstIdleCpu);
+        ok = false;
+    }
+    std::printf("hotplug_soak %s: %s, %d cycles\n", ok ? "passed" : "FAILED", qPrintable(mode),
+                cycles);
+    return ok ? 0 : 1;
+}
