@@ -64,3 +64,15 @@ void ColourButton::setColour(ColorRef colour) {
     }
     setText(name);
 }
+
+void ColourButton::ApplyTexts() {
+    for (QAction* action : menu()->actions()) {
+        const int index = action->data().toInt();
+        if (index >= 0 && index < int(kPresetColors.size()) && !action->isSeparator()) {
+            action->setText(m_texts.text("ColorNames", kPresetColorKeys[size_t(index)]));
+        } else if (index < 0) {
+            action->setText(m_texts.text("ColorNames", "OTHER"));
+        }
+    }
+    setColour(m_colour);
+}

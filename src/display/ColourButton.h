@@ -17,6 +17,8 @@ public:
 
     ColorRef colour() const { return m_colour; }
     void setColour(ColorRef colour);
+    // The names again, in the language in force.
+    void ApplyTexts();
 
 Q_SIGNALS:
     // A preset of the menu (index into kPresetColors).
