@@ -1,77 +1,23 @@
 #include "display/MaskWnd.h"
 
-#include <QAction>
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
-#include <QMenu>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "capture/FrameStore.h"
+#include "display/ColourButton.h"
+#include "display/MaskSteps.h"
 #include "display/PreviewWidget.h"
 #include "settings/Texts.h"
-
-namespace MaskSteps {
-
-float MaskLarger(float radius) {
-    float r = float(double(radius) + 0.01);
-    if (r > 0.5f) {
-        r = 0.5f;
-    }
-    return r;
-}
-
-float MaskSmaller(float radius, float crossSize) {
-    float r = float(double(radius) - 0.01);
-    if (r < crossSize) {
-        r = crossSize;
-    }
-    if (r < 0.25f) {
-        r = 0.25f;
-    }
-    return r;
-}
-
-float CrossLarger(float crossSize, float radius) {
-    float s = float(double(crossSize) + 0.02);
-    if (s > radius) {
-        s = radius;
-    }
-    return s;
-}
-
-float CrossSmaller(float crossSize) {
-    float s = float(double(crossSize) - 0.02);
-    if (s < 0.0f) {
-        s = 0.0f;
-    }
-    return s;
-}
-
-}  // namespace MaskSteps
 
 namespace {
 
 constexpr int kPreviewPeriodMs = 50;
-
-QColor ToQColor(ColorRef c) {
-    return QColor(RedOf(c), GreenOf(c), BlueOf(c));
-}
-
-QIcon Swatch(ColorRef colour, QSize size) {
-    QPixmap pixmap(size);
-    pixmap.fill(ToQColor(colour));
-    QPainter painter(&pixmap);
-    painter.setPen(QColor(0x60, 0x60, 0x60));
-    painter.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
-    return QIcon(pixmap);
-}
 
 }  // namespace
 
@@ -91,7 +37,7 @@ CMaskWnd::CMaskWnd(const Texts& texts, const OverlaySettings& settings, FrameSto
     auto* maskLayout = new QGridLayout(m_maskGroup);
     m_maskEnable = new QCheckBox(m_maskGroup);
     m_maskEnable->setObjectName(QStringLiteral("maskEnable"));
-    m_maskColour = new QPushButton(m_maskGroup);
+    m_maskColour = new ColourButton(m_texts, m_maskGroup);
     m_maskColour->setObjectName(QStringLiteral("maskColour"));
     m_maskLarger = new QPushButton(m_maskGroup);
     m_maskLarger->setObjectName(QStringLiteral("maskLarger"));
@@ -107,7 +53,7 @@ CMaskWnd::CMaskWnd(const Texts& texts, const OverlaySettings& settings, FrameSto
     auto* crossLayout = new QGridLayout(m_crossGroup);
     m_crossEnable = new QCheckBox(m_crossGroup);
     m_crossEnable->setObjectName(QStringLiteral("crossEnable"));
-    m_crossColour = new QPushButton(m_crossGroup);
+    m_crossColour = new ColourButton(m_texts, m_crossGroup);
     m_crossColour->setObjectName(QStringLiteral("crossColour"));
     m_crossLarger = new QPushButton(m_crossGroup);
     m_crossLarger->setObjectName(QStringLiteral("crossLarger"));
@@ -131,13 +77,15 @@ CMaskWnd::CMaskWnd(const Texts& texts, const OverlaySettings& settings, FrameSto
         button->setAutoDefault(false);
         button->setDefault(false);
     }
-    m_maskColour->setMenu(MakeColourMenu(true));
-    m_crossColour->setMenu(MakeColourMenu(false));
+    connect(m_maskColour, &ColourButton::presetChosen, this, &CMaskWnd::OnMaskPreset);
+    connect(m_maskColour, &ColourButton::colourChosen, this, &CMaskWnd::OnMaskColor);
+    connect(m_crossColour, &ColourButton::presetChosen, this, &CMaskWnd::OnCrossPreset);
+    connect(m_crossColour, &ColourButton::colourChosen, this, &CMaskWnd::OnCrossColor);
 
     m_maskEnable->setChecked(m_settings.m_bMaskEnable != 0);
     m_crossEnable->setChecked(m_settings.m_bCrossEnable != 0);
-    ShowColour(m_maskColour, m_settings.m_clrMask);
-    ShowColour(m_crossColour, m_settings.m_clrCross);
+    m_maskColour->setColour(m_settings.m_clrMask);
+    m_crossColour->setColour(m_settings.m_clrCross);
     ApplyTexts();
 
     connect(m_maskEnable, &QCheckBox::clicked, this, &CMaskWnd::OnMaskEnable);
@@ -171,55 +119,6 @@ void CMaskWnd::ApplyTexts() {
     m_crossSmaller->setText(m_texts.text("MaskWnd", "CROSSZOOMOUT"));
 }
 
-QMenu* CMaskWnd::MakeColourMenu(bool mask) {
-    auto* menu = new QMenu(this);
-    for (int i = 0; i < int(kPresetColors.size()); ++i) {
-        QAction* action = menu->addAction(Swatch(kPresetColors[size_t(i)], QSize(16, 16)),
-                                          m_texts.text("ColorNames", kPresetColorKeys[size_t(i)]));
-        action->setData(i);
-        connect(action, &QAction::triggered, this, [this, mask, i] {
-            if (mask) {
-                OnMaskPreset(i);
-            } else {
-                OnCrossPreset(i);
-            }
-        });
-    }
-    menu->addSeparator();
-    QAction* other = menu->addAction(m_texts.text("ColorNames", "OTHER"));
-    other->setData(-1);
-    connect(other, &QAction::triggered, this, [this, mask] {
-        const ColorRef start = mask ? m_settings.m_clrMask : m_settings.m_clrCross;
-        QString title = m_texts.text("ColorNames", "OTHER");
-        title.remove(QChar(0x2026));
-        const QColor chosen = QColorDialog::getColor(ToQColor(start), this, title);
-        if (!chosen.isValid()) {
-            return;  // cancelled
-        }
-        const ColorRef colour =
-            MakeColorRef(uint8_t(chosen.red()), uint8_t(chosen.green()), uint8_t(chosen.blue()));
-        if (mask) {
-            OnMaskColor(colour);
-        } else {
-            OnCrossColor(colour);
-        }
-    });
-    return menu;
-}
-
-void CMaskWnd::ShowColour(QPushButton* button, ColorRef colour) {
-    button->setIcon(Swatch(colour, QSize(40, 14)));
-    button->setIconSize(QSize(40, 14));
-    QString name;
-    for (size_t i = 0; i < kPresetColors.size(); ++i) {
-        if (kPresetColors[i] == colour) {
-            name = m_texts.text("ColorNames", kPresetColorKeys[i]);
-            break;
-        }
-    }
-    button->setText(name);
-}
-
 void CMaskWnd::Changed() {
     if (m_onChange) {
         m_onChange(m_settings);
@@ -244,8 +143,9 @@ void CMaskWnd::OnMaskLarger() {
 }
 
 void CMaskWnd::OnMaskSmaller() {
+    // The clear disc never gets smaller than the crosshair, nor than a quarter of the height.
     m_settings.m_fMaskRadius =
-        MaskSteps::MaskSmaller(m_settings.m_fMaskRadius, m_settings.m_fCrossSize);
+        MaskSteps::MaskSmaller(m_settings.m_fMaskRadius, std::max(m_settings.m_fCrossSize, 0.25f));
     Changed();
 }
 
@@ -256,33 +156,33 @@ void CMaskWnd::OnCrossLarger() {
 }
 
 void CMaskWnd::OnCrossSmaller() {
-    m_settings.m_fCrossSize = MaskSteps::CrossSmaller(m_settings.m_fCrossSize);
+    m_settings.m_fCrossSize = MaskSteps::CrossSmaller(m_settings.m_fCrossSize, 0.0f);
     Changed();
 }
 
 void CMaskWnd::OnMaskPreset(int index) {
     m_settings.m_clrMask = PresetColors(index);
     m_settings.m_nMaskColorIndex = index;
-    ShowColour(m_maskColour, m_settings.m_clrMask);
+    m_maskColour->setColour(m_settings.m_clrMask);
     Changed();
 }
 
 void CMaskWnd::OnCrossPreset(int index) {
     m_settings.m_clrCross = PresetColors(index);
     m_settings.m_nCrossColorIndex = index;
-    ShowColour(m_crossColour, m_settings.m_clrCross);
+    m_crossColour->setColour(m_settings.m_clrCross);
     Changed();
 }
 
 void CMaskWnd::OnMaskColor(ColorRef colour) {
     m_settings.m_clrMask = colour & 0xFFFFFF;
-    ShowColour(m_maskColour, m_settings.m_clrMask);
+    m_maskColour->setColour(m_settings.m_clrMask);
     Changed();
 }
 
 void CMaskWnd::OnCrossColor(ColorRef colour) {
     m_settings.m_clrCross = colour & 0xFFFFFF;
-    ShowColour(m_crossColour, m_settings.m_clrCross);
+    m_crossColour->setColour(m_settings.m_clrCross);
     Changed();
 }
 

@@ -6,26 +6,14 @@
 #include "contracts/Image.h"
 #include "display/OverlaySettings.h"
 
+class ColourButton;
 class FrameStore;
 class Texts;
 class PreviewWidget;
 class QCheckBox;
 class QGroupBox;
-class QMenu;
 class QPushButton;
 class QTimer;
-
-// Size steps of the mask window. Each step is added in double precision to the stored float
-// and the result stored as a float again, then held to its limits:
-// the mask radius grows by 0.01 up to 0.5 and shrinks by 0.01 down to the larger of the
-// crosshair size and 0.25 (the clear disc never gets smaller than the cross); the crosshair
-// grows by 0.02 up to the mask radius and shrinks by 0.02 down to 0.
-namespace MaskSteps {
-float MaskLarger(float radius);
-float MaskSmaller(float radius, float crossSize);
-float CrossLarger(float crossSize, float radius);
-float CrossSmaller(float crossSize);
-}  // namespace MaskSteps
 
 // The mask window: switches the edge mask and the crosshair on and off, chooses their colours
 // and sizes, and shows a small live view of the current frame.
@@ -33,6 +21,10 @@ float CrossSmaller(float crossSize);
 // It edits a copy of the window's overlay settings and reports every change at once through
 // the change handler, which the owner uses to take the settings and rebuild the overlay, so
 // the user sees each change on the live picture. Nothing is written back at close.
+//
+// Sizes: the mask radius moves by 0.01 between the larger of the crosshair size and 0.25 and
+// 0.5 (the clear disc never gets smaller than the cross); the crosshair by 0.02 between 0 and
+// the mask radius.
 //
 // Enter ends the window (as OK), Esc is ignored, the close box ends it. GUI thread only.
 class CMaskWnd : public QDialog {
@@ -72,8 +64,6 @@ protected:
 
 private:
     void ApplyTexts();
-    QMenu* MakeColourMenu(bool mask);
-    void ShowColour(QPushButton* button, ColorRef colour);
     void Changed();
     void OnTimer();
 
@@ -85,12 +75,12 @@ private:
 
     QGroupBox* m_maskGroup = nullptr;
     QCheckBox* m_maskEnable = nullptr;
-    QPushButton* m_maskColour = nullptr;
+    ColourButton* m_maskColour = nullptr;
     QPushButton* m_maskLarger = nullptr;
     QPushButton* m_maskSmaller = nullptr;
     QGroupBox* m_crossGroup = nullptr;
     QCheckBox* m_crossEnable = nullptr;
-    QPushButton* m_crossColour = nullptr;
+    ColourButton* m_crossColour = nullptr;
     QPushButton* m_crossLarger = nullptr;
     QPushButton* m_crossSmaller = nullptr;
     PreviewWidget* m_preview = nullptr;

@@ -56,6 +56,21 @@ void ViewTransform::SetPan(float panX, float panY) {
     RecomputePanCentre();
 }
 
+ViewTransform::PanState ViewTransform::panState() const {
+    const TransformState t = m_frames.transform();
+    return PanState{m_fPanX, m_fPanY, t.m_nCenterX, t.m_nCenterY, t.m_fViewZoom};
+}
+
+void ViewTransform::SetPanState(const PanState& state) {
+    m_fPanX = state.panX;
+    m_fPanY = state.panY;
+    m_frames.updateTransform([&state](TransformState& t) {
+        t.m_nCenterX = state.centerX;
+        t.m_nCenterY = state.centerY;
+        t.m_fViewZoom = state.viewZoom;
+    });
+}
+
 bool ViewTransform::hMirror() const {
     return m_frames.transform().m_bHMirror;
 }

@@ -46,11 +46,27 @@ public:
     // A new stream size (a format choice): the pan centre follows it.
     void SetVideoSize(int width, int height);
 
-    // Pan offsets: -1 … 1 across the frame, 0 is the middle. m_fPanY counts upwards.
+    // Pan offsets: -1 … 1 across the frame, 0 is the middle; m_fPanY is -1 at the top edge
+    // and +1 at the bottom edge.
     float panX() const { return m_fPanX; }
     float panY() const { return m_fPanY; }
     // New pan offsets; the pan centre follows.
     void SetPan(float panX, float panY);
+
+    // Everything the pan-and-zoom window sets: the offsets, the pan centre in frame pixels (the
+    // row counted from the bottom line) and the scale of the view square. The window keeps the
+    // centre and the offsets apart (it rounds the offsets to even positions), so they are set
+    // as they are, not derived from each other.
+    struct PanState {
+        float panX = 0.0f;
+        float panY = 0.0f;
+        int centerX = 0;
+        int centerY = 0;
+        float viewZoom = 1.0f;
+    };
+    PanState panState() const;
+    // Frames take the new centre and scale together, never one without the other.
+    void SetPanState(const PanState& state);
     // Turns the pan offsets into the pan centre in frame pixels (rows counted from the bottom
     // line, as the frames are stored).
     void RecomputePanCentre();

@@ -172,6 +172,9 @@ void CTavrelDlg::ApplyLanguageTexts() {
     m_recording->ApplyLanguageTexts();
     setWindowTitle(m_texts.m_strCaption);
     m_bars->ApplyTexts(m_texts);
+    if (m_pMoveWnd) {
+        m_pMoveWnd->ApplyTexts();
+    }
     if (m_camera->hasSource()) {
         SetMenuChecked(Cmd::Play, !m_camera->wantPreview());
     }
@@ -609,6 +612,19 @@ void CTavrelDlg::OpenMaskWindow() {
     wnd.exec();
 }
 
+void CTavrelDlg::OpenPanZoomWindow() {
+    if (!m_bFactoryMode || !GuardHolds(Guard::Picture)) {
+        return;
+    }
+    if (m_pMoveWnd) {
+        m_pMoveWnd->close();
+        m_pMoveWnd->deleteLater();
+    }
+    m_pMoveWnd = new CMoveWnd(m_settings.m_texts, m_view, m_overlay, m_frameStore, this);
+    m_pMoveWnd->Open();
+    m_bPanWindowOpened = true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Files, languages, About, Exit
 
@@ -700,6 +716,9 @@ void CTavrelDlg::DestroyWindow() {
         return;
     }
     m_destroyed = true;
+    if (m_pMoveWnd) {
+        m_pMoveWnd->close();  // it shows this window's camera; it goes with it
+    }
     // The settings in force go into the camera while its source and its picture still exist.
     if (!m_bFactoryMode) {
         m_flashParams->WriteSavedBlockBasic();

@@ -2,12 +2,14 @@
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <span>
 
 #include "capture/FrameStore.h"
+#include "display/MoveWnd.h"
 #include "display/Overlay.h"
 #include "display/ViewTransform.h"
 #include "mainwnd/CommandBars.h"
@@ -100,6 +102,13 @@ public:
     Overlay& overlay() { return m_overlay; }
     DisplayWorker& displayWorker() { return *m_display; }
     FlashParamsController& flashParameters() { return *m_flashParams; }
+    // Factory mode, with a picture: opens the pan-and-zoom window beside this one, replacing
+    // one opened before. Also the way to bring it back after the camera is plugged in again.
+    void OpenPanZoomWindow();
+    // Set once the pan-and-zoom window has been opened; it stays set for the run.
+    bool panWindowOpened() const { return m_bPanWindowOpened; }
+    // The pan-and-zoom window last opened (hidden when closed), or null.
+    CMoveWnd* moveWnd() const { return m_pMoveWnd; }
     // Runs for 2 s after a Save or Restore note (one-shot; the note stays afterwards).
     QTimer* noteTimer() const { return m_noteTimer; }
 
@@ -198,6 +207,9 @@ private:
     CommandBars* m_bars = nullptr;  // child of the window
     PreviewWidget* m_preview = nullptr;
     QTimer* m_noteTimer = nullptr;  // child of the window
+
+    QPointer<CMoveWnd> m_pMoveWnd;  // child of the window
+    bool m_bPanWindowOpened = false;
 
     QString m_strSaveFolder;
     // Set when the open camera was unplugged, until a camera is open again.

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +22,8 @@
 #include "capture/virtual/VirtualHardware.h"
 #include "contracts/Image.h"
 #include "display/DisplayWorker.h"
+#include "display/MoveWnd.h"
+#include "display/PanPreview.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/TavrelDlg.h"
@@ -225,6 +228,48 @@ private Q_SLOTS:
         QVERIFY(!dlg.frameStore().transform().m_bVMirror);
         QVERIFY(!dlg.menuAction(Cmd::VMirror)->isChecked());
         QCOMPARE(dlg.toolbarImage(ToolSlot::MirrorReset), Icon::MirrorResetDisabled);
+    }
+
+    void panZoomWindowCentresTheViewOnTheMicroscopeField() {
+        start({QStringLiteral("-FACTORYMODE=1")});
+        CTavrelDlg dlg(*m_app, *m_app);
+        dlg.show();
+        QVERIFY(waitForFrame(dlg));
+        QVERIFY(dlg.menuAction(Cmd::PanZoomWindow)->isEnabled());
+        dlg.OnCommand(Cmd::PanZoomWindow);
+        QPointer<CMoveWnd> first = dlg.moveWnd();
+        QVERIFY(first && first->isVisible() && !first->isModal());
+        QVERIFY(dlg.panWindowOpened());
+        // Beside the main window, moved left as far as the screen needs.
+        const QRect screen = dlg.screen()->availableGeometry();
+        QCOMPARE(first->frameGeometry().left(),
+                 std::min(dlg.frameGeometry().right() + 1,
+                          screen.right() + 1 - first->frameGeometry().width()));
+        QVERIFY(screen.contains(first->frameGeometry()));
+        auto* preview = first->findChild<PanPreview*>(QStringLiteral("preview"));
+        QVERIFY(QTest::qWaitFor([&] { return preview->frame().IsValid(); }, 3000));
+
+        // The field's lower edge lies above the bottom of the centred square: row 435 from the
+        // top, in the middle column, is dark before and inside the field afterwards.
+        const auto brightAt = [&](int x, int top) {
+            Image shown;
+            dlg.frameStore().copyCurrentImage(shown);
+            return shown.GetBits(shown.GetHeight() - 1 - top)[3 * x + 1] > 120;
+        };
+        QVERIFY(!brightAt(320, 435));
+        QTest::mouseDClick(preview, Qt::LeftButton);
+        const TransformState t = dlg.frameStore().transform();
+        QVERIFY2(t.m_fViewZoom > 1.1f && t.m_fViewZoom < 1.3f,
+                 qPrintable(QString::number(t.m_fViewZoom)));
+        QVERIFY(QTest::qWaitFor([&] { return brightAt(320, 435) && brightAt(320, 45); }, 3000));
+        QVERIFY(!brightAt(320 - 215, 240));  // beside the field's square: no picture
+
+        // Closing hides it; the next Move replaces it.
+        first->close();
+        QVERIFY(!first->isVisible());
+        dlg.OnCommand(Cmd::PanZoomWindow);
+        QVERIFY(dlg.moveWnd() != first.data() && dlg.moveWnd()->isVisible());
+        QVERIFY(QTest::qWaitFor([&] { return first.isNull(); }, 2000));
     }
 
     void commandsAreGreyedUntilAFrameArrives() {
