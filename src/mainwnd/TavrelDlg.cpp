@@ -350,6 +350,10 @@ void CTavrelDlg::OnCameraArrival(const QString& devNode) {
         }
     }
     OpenCamera(lost != found.end() ? *lost : m_devices.m_pCameraMoniker[0]);
+    // The pan-and-zoom window comes back once it has been opened, even if it was closed since.
+    if (m_bPanWindowOpened && m_camera->hasSource()) {
+        OpenPanZoomWindow();
+    }
 }
 
 void CTavrelDlg::OnCameraRemoval() {

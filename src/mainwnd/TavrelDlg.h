@@ -88,8 +88,9 @@ public:
     // camera: then the camera is closed (a recording is finished first), its frequency and
     // resolution choices are greyed and the preview says it was removed. An arrival while no
     // camera is open opens one again, the one that was removed when it is back, in the state
-    // the user wanted (running or paused); while the removed camera is not back, only a camera
-    // that itself arrived (devNode) is opened. Anything else changes nothing.
+    // the user wanted (running or paused), with the pan-and-zoom window if it was ever opened;
+    // while the removed camera is not back, only a camera that itself arrived (devNode) is
+    // opened. Anything else changes nothing.
     void OnDeviceChange(bool arrival, const QString& devNode = QString());
 
     CaptureController& camera() { return *m_camera; }

@@ -12,6 +12,7 @@
 #include "capture/CaptureController.h"
 #include "capture/virtual/VirtualCameraDevice.h"
 #include "device/HotPlugMonitor.h"
+#include "display/MoveWnd.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/ResolutionMenu.h"
@@ -86,6 +87,11 @@ private Q_SLOTS:
         dlg.OnCommand(ResolutionMenu::commandId(true, 1));  // MJPG 800 X 600
         QVERIFY(waitForFrame(dlg));
 
+        // The pan-and-zoom window, opened once and closed, comes back with the camera.
+        dlg.OnCommand(Cmd::PanZoomWindow);
+        QVERIFY(dlg.moveWnd() && dlg.moveWnd()->isVisible());
+        dlg.moveWnd()->close();
+
         dlg.OnCommand(Cmd::Record);
         QVERIFY(QTest::qWaitFor(
             [&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
@@ -123,6 +129,7 @@ private Q_SLOTS:
         QVERIFY(waitForFrame(dlg));
         QCOMPARE(dlg.camera().problem(), PictureProblem::None);
         QVERIFY(dlg.preview()->hint().isEmpty());
+        QVERIFY(dlg.moveWnd() && dlg.moveWnd()->isVisible());
         QVERIFY(dlg.menuAction(Cmd::Freq50Hz)->isEnabled());
         QVERIFY(dlg.menuAction(Cmd::Resolution640x480)->isEnabled());
         QVERIFY(allEnabled(resolutionEntries(dlg.resolutionMenu()), true));
