@@ -41,6 +41,7 @@ void EmulatedUvcCamera::reset() {
     m_videoUrbs.clear();
     m_statusUrbs.clear();
     m_statusPackets.clear();
+    m_statusPolled = false;
     stopStream();
 }
 
@@ -67,6 +68,8 @@ void EmulatedUvcCamera::handle(const UsbIpMessage& message) {
             });
             if (it != queue->end()) {
                 queue->erase(it);
+                // The host cancels its status transfer when it stops polling (the node closed).
+                m_statusPolled = m_statusPolled && queue != &m_statusUrbs;
                 m_send(UsbIpMessage::retUnlink(message.seqnum, -ECONNRESET));
                 return;
             }
@@ -80,6 +83,7 @@ void EmulatedUvcCamera::handle(const UsbIpMessage& message) {
         handleControl(message);
     } else if (in && message.endpoint == (UvcDescriptors::kStatusEndpoint & 0x0f)) {
         m_statusUrbs.push_back(urb);
+        m_statusPolled = true;
         flushStatus();
     } else if (in && message.endpoint == (UvcDescriptors::kVideoEndpoint & 0x0f)) {
         m_videoUrbs.push_back(urb);
@@ -346,7 +350,7 @@ EmulatedUvcCamera::Clock::time_point EmulatedUvcCamera::serve(Clock::time_point 
 }
 
 bool EmulatedUvcCamera::press() {
-    if (m_statusUrbs.empty()) {
+    if (!m_statusPolled) {
         return false;
     }
     // VideoStreaming interface status: button event, pressed then released.

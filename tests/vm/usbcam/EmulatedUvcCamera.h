@@ -38,8 +38,9 @@ public:
     // Sends what is due at now; returns when it next has something to do by itself.
     Clock::time_point serve(Clock::time_point now);
 
-    // One button press and release on the status endpoint. False when the host is not polling
-    // the endpoint (uvcvideo polls it only while the video node is open): the press is lost.
+    // One button press and release on the status endpoint, sent as the host's next status
+    // transfers come. False when the host is not polling the endpoint (uvcvideo polls it only
+    // while the video node is open): the press is lost.
     bool press();
 
     std::optional<int32_t> control(const std::string& name) const { return m_controls.value(name); }
@@ -89,6 +90,8 @@ private:
     std::deque<Pending> m_videoUrbs;
     std::deque<Pending> m_statusUrbs;
     std::deque<std::array<uint8_t, 4>> m_statusPackets;
+    // The host polls the status endpoint: from its first transfer until it cancels one.
+    bool m_statusPolled = false;
 
     std::vector<uint8_t> m_payload;  // the frame in flight, header included
     size_t m_sent = 0;               // bytes of m_payload sent
