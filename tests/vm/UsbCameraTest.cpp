@@ -233,7 +233,8 @@ TEST_F(UsbCameraTest, DiscoveryAndTheSupportCheckKnowTheCameraByItsUsbIds) {
     CameraDiscovery discovery(system);
     const CameraId camera = findUsbCamera(system);
     ASSERT_TRUE(camera.isValid()) << "no camera with USB ids 1209:0002";
-    EXPECT_EQ(camera.devNode.toStdString(), std::getenv("TAVREL_USBCAM_NODE"));
+    const char* node = std::getenv("TAVREL_USBCAM_NODE");
+    EXPECT_EQ(camera.devNode.toStdString(), node ? node : "");
     EXPECT_EQ(camera.usbSerial, kSerial);
     EXPECT_TRUE(camera.cardName.startsWith(kProduct)) << camera.cardName.toStdString();
     EXPECT_TRUE(camera.busInfo.startsWith(QStringLiteral("usb-"))) << camera.busInfo.toStdString();
@@ -352,8 +353,8 @@ TEST_F(UsbCameraTest, EveryPictureControlReachesTheCamera) {
     EXPECT_EQ(brightness.max, 64);
     EXPECT_EQ(brightness.def, 0);
 
-    // White balance: the camera starts in automatic mode; a manual value switches it off (the
-    // camera refuses a temperature while automatic), Auto switches it back on.
+    // White balance: the manual values above switched the camera's automatic mode off (it
+    // refuses a temperature while automatic); Auto switches it back on, a manual value off.
     EXPECT_EQ(deviceValue("white_balance_auto"), 0);
     EXPECT_TRUE(camera->setProperty(CameraProperty::WhiteBalance, 0, kPropertyFlagsAuto));
     EXPECT_EQ(deviceValue("white_balance_auto"), 1);

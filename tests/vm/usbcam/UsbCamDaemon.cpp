@@ -148,9 +148,19 @@ bool UsbCamDaemon::readClient(Client& client) {
         return n < 0 && (errno == EAGAIN || errno == EINTR);
     }
     client.input.append(buffer, size_t(n));
+    runLines(client);
+    if (client.input.size() > 4096) {
+        reply(client, "error command too long");
+        return false;
+    }
+    return client.fd.isValid();
+}
+
+void UsbCamDaemon::runLines(Client& client) {
     size_t end;
     // A command that waits holds back the client's next ones until it is answered.
-    while (client.wait == Wait::None && (end = client.input.find('\n')) != std::string::npos) {
+    while (client.fd.isValid() && client.wait == Wait::None &&
+           (end = client.input.find('\n')) != std::string::npos) {
         std::string line = client.input.substr(0, end);
         client.input.erase(0, end + 1);
         if (!line.empty() && line.back() == '\r') {
@@ -158,11 +168,6 @@ bool UsbCamDaemon::readClient(Client& client) {
         }
         runCommand(client, line);
     }
-    if (client.input.size() > 4096) {
-        reply(client, "error command too long");
-        return false;
-    }
-    return client.fd.isValid();
 }
 
 void UsbCamDaemon::reply(Client& client, const std::string& text) {
@@ -223,6 +228,7 @@ void UsbCamDaemon::runCommand(Client& client, const std::string& line) {
 void UsbCamDaemon::checkWaits() {
     const auto now = Clock::now();
     for (const auto& client : m_clients) {
+        const Wait before = client->wait;
         if (client->wait == Wait::Node) {
             const std::string node = videoNode();
             if (!node.empty()) {
@@ -241,6 +247,9 @@ void UsbCamDaemon::checkWaits() {
                 client->wait = Wait::None;
                 reply(*client, "error the video node is still there");
             }
+        }
+        if (before != Wait::None && client->wait == Wait::None) {
+            runLines(*client);
         }
     }
 }

@@ -56,6 +56,8 @@ private:
     void acceptClient();
     // Reads a client's input and runs its complete lines; false when it went away.
     bool readClient(Client& client);
+    // Runs the client's complete lines until one has to wait.
+    void runLines(Client& client);
     void runCommand(Client& client, const std::string& line);
     void checkWaits();
     void reply(Client& client, const std::string& text);
