@@ -33,6 +33,8 @@ public:
     // A new connection: the device as just plugged in (unconfigured, controls at their
     // defaults, nothing pending). The frame count is kept.
     void reset();
+    // The serial number the device reports from its next enumeration on.
+    void setSerial(std::string serial) { m_descriptors = UvcDescriptors(std::move(serial)); }
 
     void handle(const UsbIpMessage& message);
     // Sends what is due at now; returns when it next has something to do by itself.

@@ -13,8 +13,8 @@
 #include "platform/UniqueFd.h"
 
 // Talks to the USB camera emulator over its control socket: one line out, one line back.
-// Commands: plug, unplug, press, get <control>, frames, status (see UsbCamDaemon.h). Replies
-// start with "ok" or "error". Header-only so that test binaries need no library.
+// Commands: plug [serial], unplug, press, get <control>, frames, status (see UsbCamDaemon.h).
+// Replies start with "ok" or "error". Header-only so that test binaries need no library.
 class UsbCamClient {
 public:
     using Ms = std::chrono::milliseconds;

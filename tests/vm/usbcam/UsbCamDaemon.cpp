@@ -71,7 +71,7 @@ int UsbCamDaemon::run() {
         log(error);
         return 1;
     }
-    if (m_options.plugAtStart && !plug(&error)) {
+    if (m_options.plugAtStart && !plug({}, &error)) {
         log(error);
         return 1;
     }
@@ -185,7 +185,7 @@ void UsbCamDaemon::runCommand(Client& client, const std::string& line) {
     if (command == "plug") {
         if (m_usb.isValid()) {
             reply(client, "error already plugged in");
-        } else if (!plug(&error)) {
+        } else if (!plug(argument, &error)) {
             reply(client, "error " + error);
         } else {
             client.wait = Wait::Node;
@@ -215,13 +215,15 @@ void UsbCamDaemon::runCommand(Client& client, const std::string& line) {
         const std::string node = videoNode();
         reply(client,
               "ok plugged=" + std::to_string(m_usb.isValid()) + " port=" + std::to_string(m_port) +
+                  " serial=" + m_camera.descriptors().serial() +
                   " node=" + (node.empty() ? "-" : node) +
                   " streaming=" + std::to_string(m_camera.isStreaming()) + " stream=" +
                   (m_camera.streamDescription().empty() ? "-" : m_camera.streamDescription()) +
                   " frames=" + std::to_string(m_camera.framesServed()));
     } else if (!command.empty()) {
         reply(client, "error unknown command '" + command +
-                          "' (commands: plug, unplug, press, get <control>, frames, status)");
+                          "' (commands: plug [serial], unplug, press, get <control>, frames, "
+                          "status)");
     }
 }
 
@@ -256,10 +258,11 @@ void UsbCamDaemon::checkWaits() {
 
 std::string UsbCamDaemon::videoNode() const {
     return VhciPort::findVideoNode(UvcDescriptors::kVendorId, UvcDescriptors::kProductId,
-                                   m_options.serial);
+                                   m_camera.descriptors().serial());
 }
 
-bool UsbCamDaemon::plug(std::string* error) {
+bool UsbCamDaemon::plug(const std::string& serial, std::string* error) {
+    m_camera.setSerial(serial.empty() ? m_options.serial : serial);
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         *error = std::string("socketpair: ") + std::strerror(errno);

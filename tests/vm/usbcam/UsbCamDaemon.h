@@ -13,15 +13,17 @@
 // The USB camera emulator's process: serves one EmulatedUvcCamera to the guest kernel's
 // virtual host controller over a socket pair, and takes commands on a Unix control socket,
 // one line each, answered by one line starting with "ok" or "error":
-//   plug            attach the camera as a new USB device; answers "ok /dev/videoN" once the
-//                   video node exists (or an error after 20 s)
+//   plug [serial]   attach the camera as a new USB device; with a serial number other than
+//                   the one given at start (a different camera of the same model) until the
+//                   next plug; answers "ok /dev/videoN" once the video node exists (or an
+//                   error after 20 s)
 //   unplug          detach it; answers "ok" once its video node is gone (or an error after 20 s)
 //   press           press and release the snapshot button (an error when the host does not
 //                   poll the status endpoint, i.e. nobody has the video node open)
 //   get <control>   the control's value as the host last set it (UVC units)
 //   frames          frames served since the emulator started
-//   status          "ok plugged=1 port=0 node=/dev/video2 streaming=1 stream=YUYV 640x480 30fps
-//                   frames=12"
+//   status          "ok plugged=1 port=0 serial=TUC-0001 node=/dev/video2 streaming=1
+//                   stream=YUYV 640x480 30fps frames=12"
 // Single-threaded: one poll loop serves the USB link, the control clients and the frame clock,
 // so a command that waits for the kernel never stops the device from answering it.
 class UsbCamDaemon {
@@ -62,7 +64,7 @@ private:
     void checkWaits();
     void reply(Client& client, const std::string& text);
 
-    bool plug(std::string* error);
+    bool plug(const std::string& serial, std::string* error);
     void unplug();
     void readUsb();
     void sendUsb(const std::vector<uint8_t>& bytes);

@@ -48,6 +48,7 @@ public:
     const std::vector<uint8_t>& configuration() const { return m_configuration; }
     // String descriptor by index (0: the language list); empty when there is none.
     std::vector<uint8_t> string(uint8_t index) const;
+    const std::string& serial() const { return m_serial; }
 
 private:
     std::string m_serial;

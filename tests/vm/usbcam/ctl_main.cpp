@@ -8,7 +8,8 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <socket> plug|unplug|press|get <control>|frames|status\n",
+        std::fprintf(stderr,
+                     "usage: %s <socket> plug [serial]|unplug|press|get <control>|frames|status\n",
                      argv[0]);
         return 2;
     }
