@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
@@ -144,6 +145,15 @@ private:
     std::condition_variable m_cv;
     int m_presses = 0;
 };
+
+int threadCount() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++n;
+    }
+    return n;
+}
 
 // Runs f and ends the whole run when it hangs: the hung call still uses the test's objects.
 void mustReturnWithin(std::chrono::milliseconds timeout, const char* what,
@@ -436,6 +446,8 @@ TEST_F(UsbCameraTest, UnplugWhileStreamingEndsTheStreamAndPlugBringsTheCameraBac
     std::unique_ptr<Camera> camera = openCamera(system);
     ASSERT_TRUE(camera);
     ASSERT_TRUE(camera->setProperty(CameraProperty::Brightness, 30, kPropertyFlagsManual));
+    ASSERT_TRUE(camera->prepare());
+    const int threadsBefore = threadCount();
     RecordingSink sink;
     ASSERT_TRUE(camera->start(&sink));
     ASSERT_TRUE(sink.waitForFrames(3, 30s));
@@ -448,6 +460,12 @@ TEST_F(UsbCameraTest, UnplugWhileStreamingEndsTheStreamAndPlugBringsTheCameraBac
     }
     ASSERT_TRUE(camera->isLost()) << "the backend did not notice the camera going away";
     EXPECT_FALSE(camera->isStreaming());
+    // The capture thread ends by itself, before anyone calls stop().
+    const Clock::time_point lost = Clock::now();
+    while (threadCount() > threadsBefore && Clock::now() - lost < 5s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LE(threadCount(), threadsBefore) << "the capture thread is still running";
     const size_t framesAtLoss = sink.frames().size();
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(sink.frames().size(), framesAtLoss) << "frames after the unplug";
