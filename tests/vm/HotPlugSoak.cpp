@@ -7,6 +7,8 @@
 //   hotplug_soak virtual [CYCLES]   the built-in virtual camera (runs anywhere)
 //   hotplug_soak vivid [CYCLES]     the kernel's vivid driver, unbound and bound through sysfs
 //                                   (inside the VM of tests/vm/run-in-vm, with udev running)
+//   hotplug_soak usb [CYCLES]       the emulated USB camera, detached and attached through its
+//                                   control socket (the VM with TAVREL_VM_USBCAM=1)
 //
 // Exit code 0 when every cycle brought the camera back and nothing grew, 1 otherwise.
 #include <unistd.h>
@@ -30,6 +32,8 @@
 #include "display/DisplayWorker.h"
 #include "mainwnd/TavrelDlg.h"
 
+#include "UsbCamClient.h"
+#include "settings/ProfileFile.h"
 #include "support/TestApp.h"
 
 namespace {
@@ -77,8 +81,10 @@ int main(int argc, char** argv) {
     const QStringList args = qapp.arguments();
     const QString mode = args.value(1);
     const int cycles = args.size() > 2 ? args[2].toInt() : 100;
-    if ((mode != QLatin1String("virtual") && mode != QLatin1String("vivid")) || cycles < 1) {
-        std::fprintf(stderr, "usage: hotplug_soak virtual|vivid [CYCLES]\n");
+    if ((mode != QLatin1String("virtual") && mode != QLatin1String("vivid") &&
+         mode != QLatin1String("usb")) ||
+        cycles < 1) {
+        std::fprintf(stderr, "usage: hotplug_soak virtual|vivid|usb [CYCLES]\n");
         return 2;
     }
     QLoggingCategory::setFilterRules(QStringLiteral("tavrel.*.info=false\ntavrel.*.warning=false"));
@@ -89,6 +95,19 @@ int main(int argc, char** argv) {
         appArgs << QStringLiteral("--virtual-camera");
     }
     const std::unique_ptr<CTavrelApp> app = StartTestApp(dir, appArgs);
+    std::unique_ptr<UsbCamClient> usbCamera;
+    if (mode == QLatin1String("usb")) {
+        const char* socket = std::getenv("TAVREL_USBCAM_SOCKET");
+        if (socket == nullptr) {
+            std::fprintf(stderr, "hotplug_soak: no emulated USB camera (TAVREL_VM_USBCAM=1)\n");
+            return 1;
+        }
+        usbCamera = std::make_unique<UsbCamClient>(socket);
+        // The guest has vivid too: the user's choice makes the emulated camera the open one.
+        ProfileFile(app->m_strSettingFile)
+            .writeString(QStringLiteral("Camera"), QStringLiteral("Choice"),
+                         QStringLiteral("usb:1209:0002:serial:TUC-0001"));
+    }
     CTavrelDlg dlg(*app, *app);
 
     std::function<bool()> unplug;
@@ -103,6 +122,9 @@ int main(int argc, char** argv) {
             device->plug();
             return true;
         };
+    } else if (usbCamera) {
+        unplug = [&usbCamera] { return UsbCamClient::isOk(usbCamera->command("unplug")); };
+        plug = [&usbCamera] { return UsbCamClient::isOk(usbCamera->command("plug")); };
     } else {
         unplug = [] { return WriteSysfs("/sys/bus/platform/drivers/vivid/unbind", "vivid.0"); };
         plug = [] { return WriteSysfs("/sys/bus/platform/drivers/vivid/bind", "vivid.0"); };
