@@ -73,6 +73,7 @@ void CaptureController::OpenDevice() {
     // Told once the camera is open (or has failed), not in between, when no camera is open.
     m_problem = PictureProblem::None;
     m_restartedQuietStream = false;
+    m_lostReported = false;
     if (m_graph.state() == CaptureGraph::State::Running) {
         StopPreview();
     }
@@ -308,6 +309,15 @@ void CaptureController::OnWatchdog() {
         m_restartedQuietStream = false;
         if (m_problem != PictureProblem::None) {
             SetProblem(PictureProblem::None);
+        }
+        return;
+    }
+    if (m_graph.source() && m_graph.source()->isLost()) {
+        // The device went away under the stream. Told once; the owner decides whether the
+        // camera is gone (it normally hears of it from the device events as well).
+        if (!m_lostReported) {
+            m_lostReported = true;
+            emit cameraLost();
         }
         return;
     }

@@ -143,6 +143,9 @@ signals:
     void stillButtonPressed(const QDateTime& when);
     // problem() was set (also to the value it had).
     void problemChanged();
+    // The streaming camera's device is gone (its capture thread ended by itself); once per
+    // opening of the camera.
+    void cameraLost();
 
 private:
     void OpenDevice();
@@ -173,4 +176,5 @@ private:
     uint64_t m_framesSeen = 0;
     std::chrono::steady_clock::time_point m_lastFrameAt;
     bool m_restartedQuietStream = false;  // the watchdog's one restart is spent
+    bool m_lostReported = false;          // cameraLost was emitted for this opening
 };

@@ -77,8 +77,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
         OpenCamera(m_devices.m_pCameraMoniker[0]);
     }
     m_hotPlug = std::make_unique<HotPlugMonitor>(*m_cameras);
-    connect(m_hotPlug.get(), &HotPlugMonitor::deviceChanged, this,
-            &CTavrelDlg::OnDeviceChange);
+    connect(m_hotPlug.get(), &HotPlugMonitor::deviceChanged, this, &CTavrelDlg::OnDeviceChange);
     UpdateCommandStates();
     UpdateCommandEnables();
 
@@ -134,6 +133,8 @@ void CTavrelDlg::ConnectControllers() {
     connect(camera, &CaptureController::firstFrame, this, &CTavrelDlg::UpdateCommandEnables);
     connect(camera, &CaptureController::stillButtonPressed, this, &CTavrelDlg::OnSnapAt);
     connect(camera, &CaptureController::problemChanged, this, &CTavrelDlg::ShowPictureProblem);
+    // Also where no device events arrive (no udev daemon): a stream whose device is gone.
+    connect(camera, &CaptureController::cameraLost, this, [this] { OnDeviceChange(false); });
 
     connect(m_recording.get(), &RecordingController::recordingChanged, this, [this](bool on) {
         SetToolbarImage(ToolSlot::Record, on ? Icon::Recording : Icon::Record);

@@ -108,8 +108,8 @@ private Q_SLOTS:
         QCOMPARE(movie.width, 800);
         QVERIFY2(movie.rgb.size() >= 20, qPrintable(QString::number(movie.rgb.size())));
 
-        QCOMPARE(dlg.statusText(2), dlg.texts().m_strCameraRemoved + QStringLiteral(": ") +
-                                        folder + movies[0]);
+        QCOMPARE(dlg.statusText(2),
+                 dlg.texts().m_strCameraRemoved + QStringLiteral(": ") + folder + movies[0]);
         QCOMPARE(dlg.camera().problem(), PictureProblem::Removed);
         QVERIFY(dlg.preview()->hint().contains(QLatin1String("Tavrel Virtual Microscope")));
         QVERIFY(!dlg.preview()->image().isNull());  // the last picture stays
@@ -122,9 +122,7 @@ private Q_SLOTS:
 
         device.plug();
         QVERIFY(QTest::qWaitFor(
-            [&] {
-                return dlg.camera().captureGraph().state() == CaptureGraph::State::Running;
-            },
+            [&] { return dlg.camera().captureGraph().state() == CaptureGraph::State::Running; },
             5000));
         QVERIFY(waitForFrame(dlg));
         QCOMPARE(dlg.camera().problem(), PictureProblem::None);
@@ -168,6 +166,27 @@ private Q_SLOTS:
         QVERIFY(allEnabled(resolutionEntries(dlg.resolutionMenu()), true));
         dlg.OnCommand(Cmd::Play);
         QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
+    }
+
+    // Without device events (no udev daemon), a stream whose device went away still closes the
+    // camera and says so; Play opens it again once it is back.
+    void withoutDeviceEventsALostStreamStillClosesTheCamera() {
+        start({});
+        CTavrelDlg dlg(*m_app, *m_app);
+        VirtualCameraDevice& device = *dlg.cameraSystem().virtualDevice();
+        QVERIFY(waitForFrame(dlg));
+        device.onDeviceChange = nullptr;
+        device.unplug();
+        QVERIFY(QTest::qWaitFor([&] { return !dlg.camera().hasSource(); }, 3000));
+        QCOMPARE(dlg.camera().problem(), PictureProblem::Removed);
+        QCOMPARE(dlg.statusText(2), dlg.texts().m_strCameraRemoved);
+
+        device.plug();
+        QTest::qWait(300);
+        QVERIFY(!dlg.camera().hasSource());  // nobody told the window
+        dlg.OnCommand(Cmd::Play);
+        QVERIFY(waitForFrame(dlg));
+        QCOMPARE(dlg.camera().problem(), PictureProblem::None);
     }
 };
 
