@@ -36,14 +36,6 @@ private:
         m_app = StartTestApp(*m_dir, args);
     }
 
-    static bool waitForFrame(CTavrelDlg& dlg) {
-        return QTest::qWaitFor(
-            [&] {
-                return dlg.frameStore().hasCurrentImage() && dlg.menuAction(Cmd::Snap)->isEnabled();
-            },
-            5000);
-    }
-
     // Every entry of the Resolution menu, submenus included.
     static QList<QAction*> resolutionEntries(QMenu* menu) {
         QList<QAction*> entries;
@@ -83,9 +75,9 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
         CTavrelDlg dlg(*m_app, *m_app);
         VirtualCameraDevice& device = *dlg.cameraSystem().virtualDevice();
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         dlg.OnCommand(ResolutionMenu::commandId(true, 1));  // MJPG 800 X 600
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
 
         // The pan-and-zoom window, opened once and closed, comes back with the camera.
         dlg.OnCommand(Cmd::PanZoomWindow);
@@ -108,8 +100,8 @@ private Q_SLOTS:
         QCOMPARE(movie.width, 800);
         QVERIFY2(movie.rgb.size() >= 20, qPrintable(QString::number(movie.rgb.size())));
 
-        QCOMPARE(dlg.statusText(2), dlg.texts().m_strCameraRemoved + QStringLiteral(": ") +
-                                        folder + movies[0]);
+        QCOMPARE(dlg.statusText(2),
+                 dlg.texts().m_strCameraRemoved + QStringLiteral(": ") + folder + movies[0]);
         QCOMPARE(dlg.camera().problem(), PictureProblem::Removed);
         QVERIFY(dlg.preview()->hint().contains(QLatin1String("Tavrel Virtual Microscope")));
         QVERIFY(!dlg.preview()->image().isNull());  // the last picture stays
@@ -122,11 +114,9 @@ private Q_SLOTS:
 
         device.plug();
         QVERIFY(QTest::qWaitFor(
-            [&] {
-                return dlg.camera().captureGraph().state() == CaptureGraph::State::Running;
-            },
+            [&] { return dlg.camera().captureGraph().state() == CaptureGraph::State::Running; },
             5000));
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QCOMPARE(dlg.camera().problem(), PictureProblem::None);
         QVERIFY(dlg.preview()->hint().isEmpty());
         QVERIFY(dlg.moveWnd() && dlg.moveWnd()->isVisible());
@@ -141,7 +131,7 @@ private Q_SLOTS:
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
         VirtualCameraDevice& device = *dlg.cameraSystem().virtualDevice();
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         dlg.OnCommand(Cmd::Play);
         QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Rendered);
 
