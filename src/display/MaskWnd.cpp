@@ -1,8 +1,6 @@
 #include "display/MaskWnd.h"
 
 #include <QCheckBox>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -12,6 +10,7 @@
 #include "capture/FrameStore.h"
 #include "display/ColourButton.h"
 #include "display/MaskSteps.h"
+#include "display/OverlayControlGroup.h"
 #include "display/PreviewWidget.h"
 #include "settings/Texts.h"
 
@@ -33,37 +32,12 @@ CMaskWnd::CMaskWnd(const Texts& texts, const OverlaySettings& settings, FrameSto
 
     auto* layout = new QVBoxLayout(this);
 
-    m_maskGroup = new QGroupBox(this);
-    auto* maskLayout = new QGridLayout(m_maskGroup);
-    m_maskEnable = new QCheckBox(m_maskGroup);
-    m_maskEnable->setObjectName(QStringLiteral("maskEnable"));
-    m_maskColour = new ColourButton(m_texts, m_maskGroup);
-    m_maskColour->setObjectName(QStringLiteral("maskColour"));
-    m_maskLarger = new QPushButton(m_maskGroup);
-    m_maskLarger->setObjectName(QStringLiteral("maskLarger"));
-    m_maskSmaller = new QPushButton(m_maskGroup);
-    m_maskSmaller->setObjectName(QStringLiteral("maskSmaller"));
-    maskLayout->addWidget(m_maskEnable, 0, 0, 1, 2);
-    maskLayout->addWidget(m_maskColour, 1, 0, 1, 2);
-    maskLayout->addWidget(m_maskLarger, 2, 0);
-    maskLayout->addWidget(m_maskSmaller, 2, 1);
-    layout->addWidget(m_maskGroup);
-
-    m_crossGroup = new QGroupBox(this);
-    auto* crossLayout = new QGridLayout(m_crossGroup);
-    m_crossEnable = new QCheckBox(m_crossGroup);
-    m_crossEnable->setObjectName(QStringLiteral("crossEnable"));
-    m_crossColour = new ColourButton(m_texts, m_crossGroup);
-    m_crossColour->setObjectName(QStringLiteral("crossColour"));
-    m_crossLarger = new QPushButton(m_crossGroup);
-    m_crossLarger->setObjectName(QStringLiteral("crossLarger"));
-    m_crossSmaller = new QPushButton(m_crossGroup);
-    m_crossSmaller->setObjectName(QStringLiteral("crossSmaller"));
-    crossLayout->addWidget(m_crossEnable, 0, 0, 1, 2);
-    crossLayout->addWidget(m_crossColour, 1, 0, 1, 2);
-    crossLayout->addWidget(m_crossLarger, 2, 0);
-    crossLayout->addWidget(m_crossSmaller, 2, 1);
-    layout->addWidget(m_crossGroup);
+    m_mask = new OverlayControlGroup(m_texts, OverlayControlGroup::kMask,
+                                     OverlayControlGroup::Layout::ButtonsBelow, this);
+    layout->addWidget(m_mask);
+    m_cross = new OverlayControlGroup(m_texts, OverlayControlGroup::kCrosshair,
+                                      OverlayControlGroup::Layout::ButtonsBelow, this);
+    layout->addWidget(m_cross);
 
     m_preview = new PreviewWidget(this);
     m_preview->setObjectName(QStringLiteral("preview"));
@@ -77,23 +51,23 @@ CMaskWnd::CMaskWnd(const Texts& texts, const OverlaySettings& settings, FrameSto
         button->setAutoDefault(false);
         button->setDefault(false);
     }
-    connect(m_maskColour, &ColourButton::presetChosen, this, &CMaskWnd::OnMaskPreset);
-    connect(m_maskColour, &ColourButton::colourChosen, this, &CMaskWnd::OnMaskColor);
-    connect(m_crossColour, &ColourButton::presetChosen, this, &CMaskWnd::OnCrossPreset);
-    connect(m_crossColour, &ColourButton::colourChosen, this, &CMaskWnd::OnCrossColor);
+    connect(m_mask->colourButton(), &ColourButton::presetChosen, this, &CMaskWnd::OnMaskPreset);
+    connect(m_mask->colourButton(), &ColourButton::colourChosen, this, &CMaskWnd::OnMaskColor);
+    connect(m_cross->colourButton(), &ColourButton::presetChosen, this, &CMaskWnd::OnCrossPreset);
+    connect(m_cross->colourButton(), &ColourButton::colourChosen, this, &CMaskWnd::OnCrossColor);
 
-    m_maskEnable->setChecked(m_settings.m_bMaskEnable != 0);
-    m_crossEnable->setChecked(m_settings.m_bCrossEnable != 0);
-    m_maskColour->setColour(m_settings.m_clrMask);
-    m_crossColour->setColour(m_settings.m_clrCross);
-    ApplyTexts();
+    m_mask->enableBox()->setChecked(m_settings.m_bMaskEnable != 0);
+    m_cross->enableBox()->setChecked(m_settings.m_bCrossEnable != 0);
+    m_mask->colourButton()->setColour(m_settings.m_clrMask);
+    m_cross->colourButton()->setColour(m_settings.m_clrCross);
+    setWindowTitle(m_texts.text("MaskWnd", "MainCaption"));
 
-    connect(m_maskEnable, &QCheckBox::clicked, this, &CMaskWnd::OnMaskEnable);
-    connect(m_crossEnable, &QCheckBox::clicked, this, &CMaskWnd::OnCrossEnable);
-    connect(m_maskLarger, &QPushButton::clicked, this, &CMaskWnd::OnMaskLarger);
-    connect(m_maskSmaller, &QPushButton::clicked, this, &CMaskWnd::OnMaskSmaller);
-    connect(m_crossLarger, &QPushButton::clicked, this, &CMaskWnd::OnCrossLarger);
-    connect(m_crossSmaller, &QPushButton::clicked, this, &CMaskWnd::OnCrossSmaller);
+    connect(m_mask->enableBox(), &QCheckBox::clicked, this, &CMaskWnd::OnMaskEnable);
+    connect(m_cross->enableBox(), &QCheckBox::clicked, this, &CMaskWnd::OnCrossEnable);
+    connect(m_mask->largerButton(), &QPushButton::clicked, this, &CMaskWnd::OnMaskLarger);
+    connect(m_mask->smallerButton(), &QPushButton::clicked, this, &CMaskWnd::OnMaskSmaller);
+    connect(m_cross->largerButton(), &QPushButton::clicked, this, &CMaskWnd::OnCrossLarger);
+    connect(m_cross->smallerButton(), &QPushButton::clicked, this, &CMaskWnd::OnCrossSmaller);
 
     m_timer = new QTimer(this);
     m_timer->setInterval(kPreviewPeriodMs);
@@ -107,18 +81,6 @@ bool CMaskWnd::previewTimerActive() const {
     return m_timer->isActive();
 }
 
-void CMaskWnd::ApplyTexts() {
-    setWindowTitle(m_texts.text("MaskWnd", "MainCaption"));
-    m_maskGroup->setTitle(m_texts.text("MaskWnd", "MASKFRAME"));
-    m_maskEnable->setText(m_texts.text("MaskWnd", "MASKENABLE"));
-    m_maskLarger->setText(m_texts.text("MaskWnd", "MASKZOOMIN"));
-    m_maskSmaller->setText(m_texts.text("MaskWnd", "MASKZOOMOUT"));
-    m_crossGroup->setTitle(m_texts.text("MaskWnd", "CROSSFRAME"));
-    m_crossEnable->setText(m_texts.text("MaskWnd", "CROSSENABLE"));
-    m_crossLarger->setText(m_texts.text("MaskWnd", "CROSSZOOMIN"));
-    m_crossSmaller->setText(m_texts.text("MaskWnd", "CROSSZOOMOUT"));
-}
-
 void CMaskWnd::Changed() {
     if (m_onChange) {
         m_onChange(m_settings);
@@ -127,13 +89,13 @@ void CMaskWnd::Changed() {
 
 void CMaskWnd::OnMaskEnable(bool on) {
     m_settings.m_bMaskEnable = on ? 1 : 0;
-    m_maskEnable->setChecked(on);
+    m_mask->enableBox()->setChecked(on);
     Changed();
 }
 
 void CMaskWnd::OnCrossEnable(bool on) {
     m_settings.m_bCrossEnable = on ? 1 : 0;
-    m_crossEnable->setChecked(on);
+    m_cross->enableBox()->setChecked(on);
     Changed();
 }
 
@@ -163,26 +125,26 @@ void CMaskWnd::OnCrossSmaller() {
 void CMaskWnd::OnMaskPreset(int index) {
     m_settings.m_clrMask = PresetColors(index);
     m_settings.m_nMaskColorIndex = index;
-    m_maskColour->setColour(m_settings.m_clrMask);
+    m_mask->colourButton()->setColour(m_settings.m_clrMask);
     Changed();
 }
 
 void CMaskWnd::OnCrossPreset(int index) {
     m_settings.m_clrCross = PresetColors(index);
     m_settings.m_nCrossColorIndex = index;
-    m_crossColour->setColour(m_settings.m_clrCross);
+    m_cross->colourButton()->setColour(m_settings.m_clrCross);
     Changed();
 }
 
 void CMaskWnd::OnMaskColor(ColorRef colour) {
     m_settings.m_clrMask = colour & 0xFFFFFF;
-    m_maskColour->setColour(m_settings.m_clrMask);
+    m_mask->colourButton()->setColour(m_settings.m_clrMask);
     Changed();
 }
 
 void CMaskWnd::OnCrossColor(ColorRef colour) {
     m_settings.m_clrCross = colour & 0xFFFFFF;
-    m_crossColour->setColour(m_settings.m_clrCross);
+    m_cross->colourButton()->setColour(m_settings.m_clrCross);
     Changed();
 }
 

@@ -6,13 +6,10 @@
 #include "contracts/Image.h"
 #include "display/OverlaySettings.h"
 
-class ColourButton;
 class FrameStore;
+class OverlayControlGroup;
 class Texts;
 class PreviewWidget;
-class QCheckBox;
-class QGroupBox;
-class QPushButton;
 class QTimer;
 
 // The mask window: switches the edge mask and the crosshair on and off, chooses their colours
@@ -63,7 +60,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void ApplyTexts();
     void Changed();
     void OnTimer();
 
@@ -73,16 +69,8 @@ private:
     ChangeHandler m_onChange;
     Image m_frameCopy;  // the live view's copy of the current frame, storage reused
 
-    QGroupBox* m_maskGroup = nullptr;
-    QCheckBox* m_maskEnable = nullptr;
-    ColourButton* m_maskColour = nullptr;
-    QPushButton* m_maskLarger = nullptr;
-    QPushButton* m_maskSmaller = nullptr;
-    QGroupBox* m_crossGroup = nullptr;
-    QCheckBox* m_crossEnable = nullptr;
-    ColourButton* m_crossColour = nullptr;
-    QPushButton* m_crossLarger = nullptr;
-    QPushButton* m_crossSmaller = nullptr;
+    OverlayControlGroup* m_mask = nullptr;
+    OverlayControlGroup* m_cross = nullptr;
     PreviewWidget* m_preview = nullptr;
     QTimer* m_timer = nullptr;
 };

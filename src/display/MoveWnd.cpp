@@ -19,6 +19,7 @@
 #include "display/ColourButton.h"
 #include "display/MaskSteps.h"
 #include "display/Overlay.h"
+#include "display/OverlayControlGroup.h"
 #include "display/PanPreview.h"
 #include "display/ViewTransform.h"
 #include "settings/Texts.h"
@@ -112,50 +113,29 @@ CMoveWnd::CMoveWnd(const Texts& texts, ViewTransform& view, Overlay& overlay,
     zoomLayout->addWidget(m_zoomReset, 1, 2);
 
     // Mask and crosshair groups.
-    m_maskGroup = new QGroupBox(this);
-    auto* maskLayout = new QGridLayout(m_maskGroup);
-    m_maskEnable = new QCheckBox(m_maskGroup);
-    m_maskEnable->setObjectName(QStringLiteral("maskEnable"));
-    m_maskColour = new ColourButton(m_texts, m_maskGroup);
-    m_maskColour->setObjectName(QStringLiteral("maskColour"));
-    m_maskLarger = AddRepeatButton(m_maskGroup, "maskLarger", [this] {
+    m_mask = new OverlayControlGroup(m_texts, OverlayControlGroup::kMask,
+                                     OverlayControlGroup::Layout::ButtonsBesideWithReadout, this);
+    MakeRepeating(m_mask->largerButton(), [this] {
         ChangeOverlay(
             [](OverlaySettings& s) { s.m_fMaskRadius = MaskSteps::MaskLarger(s.m_fMaskRadius); });
     });
-    m_maskSmaller = AddRepeatButton(m_maskGroup, "maskSmaller", [this] {
+    MakeRepeating(m_mask->smallerButton(), [this] {
         ChangeOverlay([](OverlaySettings& s) {
             s.m_fMaskRadius = MaskSteps::MaskSmaller(s.m_fMaskRadius, kMaskMinimum);
         });
     });
-    m_maskSize = Readout(m_maskGroup, "maskSize");
-    maskLayout->addWidget(m_maskEnable, 0, 0);
-    maskLayout->addWidget(m_maskColour, 1, 0);
-    maskLayout->addWidget(m_maskLarger, 0, 1);
-    maskLayout->addWidget(m_maskSmaller, 1, 1);
-    maskLayout->addWidget(m_maskSize, 2, 1);
-
-    m_crossGroup = new QGroupBox(this);
-    auto* crossLayout = new QGridLayout(m_crossGroup);
-    m_crossEnable = new QCheckBox(m_crossGroup);
-    m_crossEnable->setObjectName(QStringLiteral("crossEnable"));
-    m_crossColour = new ColourButton(m_texts, m_crossGroup);
-    m_crossColour->setObjectName(QStringLiteral("crossColour"));
-    m_crossLarger = AddRepeatButton(m_crossGroup, "crossLarger", [this] {
+    m_cross = new OverlayControlGroup(m_texts, OverlayControlGroup::kCrosshair,
+                                      OverlayControlGroup::Layout::ButtonsBesideWithReadout, this);
+    MakeRepeating(m_cross->largerButton(), [this] {
         ChangeOverlay([](OverlaySettings& s) {
             s.m_fCrossSize = MaskSteps::CrossLarger(s.m_fCrossSize, kCrossMaximum);
         });
     });
-    m_crossSmaller = AddRepeatButton(m_crossGroup, "crossSmaller", [this] {
+    MakeRepeating(m_cross->smallerButton(), [this] {
         ChangeOverlay([](OverlaySettings& s) {
             s.m_fCrossSize = MaskSteps::CrossSmaller(s.m_fCrossSize, kCrossMinimum);
         });
     });
-    m_crossSize = Readout(m_crossGroup, "crossSize");
-    crossLayout->addWidget(m_crossEnable, 0, 0);
-    crossLayout->addWidget(m_crossColour, 1, 0);
-    crossLayout->addWidget(m_crossLarger, 0, 1);
-    crossLayout->addWidget(m_crossSmaller, 1, 1);
-    crossLayout->addWidget(m_crossSize, 2, 1);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(m_preview, 0, 0, 2, 1);
@@ -164,8 +144,8 @@ CMoveWnd::CMoveWnd(const Texts& texts, ViewTransform& view, Overlay& overlay,
     grid->addWidget(m_panGroup, 0, 2);
     grid->addWidget(m_zoomGroup, 1, 2, 2, 1);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(m_maskGroup);
-    bottom->addWidget(m_crossGroup);
+    bottom->addWidget(m_mask);
+    bottom->addWidget(m_cross);
     grid->addLayout(bottom, 3, 0, 1, 3);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -177,10 +157,10 @@ CMoveWnd::CMoveWnd(const Texts& texts, ViewTransform& view, Overlay& overlay,
     // The state at opening: the square red, the mask box unchecked whatever the mask does.
     const OverlaySettings& s = m_overlay.settings();
     m_panColour->setColour(m_clrPanFrame);
-    m_maskColour->setColour(s.m_clrMask);
-    m_crossColour->setColour(s.m_clrCross);
-    m_maskEnable->setChecked(false);
-    m_crossEnable->setChecked(s.m_bCrossEnable != 0);
+    m_mask->colourButton()->setColour(s.m_clrMask);
+    m_cross->colourButton()->setColour(s.m_clrCross);
+    m_mask->enableBox()->setChecked(false);
+    m_cross->enableBox()->setChecked(s.m_bCrossEnable != 0);
     ApplyTexts();
     ShowPan();
     ShowOverlayReadouts();
@@ -211,38 +191,35 @@ CMoveWnd::CMoveWnd(const Texts& texts, ViewTransform& view, Overlay& overlay,
         m_panColour->setColour(m_clrPanFrame);
         ShowPan();
     });
-    connect(m_maskEnable, &QCheckBox::clicked, this, [this](bool on) {
+    connect(m_mask->enableBox(), &QCheckBox::clicked, this, [this](bool on) {
         ChangeOverlay([on](OverlaySettings& o) { o.m_bMaskEnable = on ? 1 : 0; });
     });
-    connect(m_crossEnable, &QCheckBox::clicked, this, [this](bool on) {
+    connect(m_cross->enableBox(), &QCheckBox::clicked, this, [this](bool on) {
         ChangeOverlay([on](OverlaySettings& o) { o.m_bCrossEnable = on ? 1 : 0; });
     });
-    connect(m_maskColour, &ColourButton::presetChosen, this, [this](int index) {
+    connect(m_mask->colourButton(), &ColourButton::presetChosen, this, [this](int index) {
         ChangeOverlay([index](OverlaySettings& o) {
             o.m_clrMask = PresetColors(index);
             o.m_nMaskColorIndex = index;
         });
     });
-    connect(m_maskColour, &ColourButton::colourChosen, this, [this](ColorRef colour) {
+    connect(m_mask->colourButton(), &ColourButton::colourChosen, this, [this](ColorRef colour) {
         ChangeOverlay([colour](OverlaySettings& o) { o.m_clrMask = colour & 0xFFFFFF; });
     });
-    connect(m_crossColour, &ColourButton::presetChosen, this, [this](int index) {
+    connect(m_cross->colourButton(), &ColourButton::presetChosen, this, [this](int index) {
         ChangeOverlay([index](OverlaySettings& o) {
             o.m_clrCross = PresetColors(index);
             o.m_nCrossColorIndex = index;
         });
     });
-    connect(m_crossColour, &ColourButton::colourChosen, this, [this](ColorRef colour) {
+    connect(m_cross->colourButton(), &ColourButton::colourChosen, this, [this](ColorRef colour) {
         ChangeOverlay([colour](OverlaySettings& o) { o.m_clrCross = colour & 0xFFFFFF; });
     });
 }
 
 CMoveWnd::~CMoveWnd() = default;
 
-QPushButton* CMoveWnd::AddRepeatButton(QWidget* parent, const char* name,
-                                       const std::function<void()>& step) {
-    auto* button = new QPushButton(parent);
-    button->setObjectName(QLatin1String(name));
+void CMoveWnd::MakeRepeating(QPushButton* button, const std::function<void()>& step) {
     // Held: the step repeats every 200 ms. The button reports a release also when the mouse
     // leaves it while held, so the repeat never outlives the press; the click on release adds
     // one step of its own.
@@ -258,7 +235,6 @@ QPushButton* CMoveWnd::AddRepeatButton(QWidget* parent, const char* name,
     // A release the button does not report (it lost its pressed look some other way) still
     // ends the repeat.
     button->installEventFilter(this);
-    return button;
 }
 
 void CMoveWnd::ApplyTexts() {
@@ -272,17 +248,9 @@ void CMoveWnd::ApplyTexts() {
     m_zoomIn->setText(m_texts.text("MoveWnd", "ZOOMIN"));
     m_zoomOut->setText(m_texts.text("MoveWnd", "ZOOMOUT"));
     m_zoomReset->setText(m_texts.text("MoveWnd", "FACTORRESET"));
-    m_maskGroup->setTitle(m_texts.text("MaskWnd", "MASKFRAME"));
-    m_maskEnable->setText(m_texts.text("MaskWnd", "MASKENABLE"));
-    m_maskLarger->setText(m_texts.text("MaskWnd", "MASKZOOMIN"));
-    m_maskSmaller->setText(m_texts.text("MaskWnd", "MASKZOOMOUT"));
-    m_crossGroup->setTitle(m_texts.text("MaskWnd", "CROSSFRAME"));
-    m_crossEnable->setText(m_texts.text("MaskWnd", "CROSSENABLE"));
-    m_crossLarger->setText(m_texts.text("MaskWnd", "CROSSZOOMIN"));
-    m_crossSmaller->setText(m_texts.text("MaskWnd", "CROSSZOOMOUT"));
-    for (ColourButton* button : {m_panColour, m_maskColour, m_crossColour}) {
-        button->ApplyTexts();
-    }
+    m_panColour->ApplyTexts();
+    m_mask->ApplyTexts();
+    m_cross->ApplyTexts();
 }
 
 void CMoveWnd::Open() {
@@ -399,15 +367,15 @@ void CMoveWnd::ChangeOverlay(const std::function<void(OverlaySettings&)>& change
     change(s);
     m_overlay.setSettings(s);
     m_overlay.Rebuild();
-    m_maskColour->setColour(s.m_clrMask);
-    m_crossColour->setColour(s.m_clrCross);
+    m_mask->colourButton()->setColour(s.m_clrMask);
+    m_cross->colourButton()->setColour(s.m_clrCross);
     ShowOverlayReadouts();
 }
 
 void CMoveWnd::ShowOverlayReadouts() {
     const OverlaySettings& s = m_overlay.settings();
-    m_maskSize->setText(PercentReadout(s.m_fMaskRadius * 2.0f));
-    m_crossSize->setText(PercentReadout(s.m_fCrossSize * 2.0f));
+    m_mask->readout()->setText(PercentReadout(s.m_fMaskRadius * 2.0f));
+    m_cross->readout()->setText(PercentReadout(s.m_fCrossSize * 2.0f));
 }
 
 void CMoveWnd::OnPreviewTimer() {

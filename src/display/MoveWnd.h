@@ -10,10 +10,10 @@
 class ColourButton;
 class FrameStore;
 class Overlay;
+class OverlayControlGroup;
 class PanPreview;
 class Texts;
 class ViewTransform;
-class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -63,8 +63,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QPushButton* AddRepeatButton(QWidget* parent, const char* name,
-                                 const std::function<void()>& step);
+    // Makes a size button repeat `step` while held (a click is one step).
+    void MakeRepeating(QPushButton* button, const std::function<void()>& step);
     void OnScrollAction(bool horizontal, int action);
     // Bars, read-outs and the square after a change of the pan or the scale.
     void ShowPan();
@@ -96,18 +96,8 @@ private:
     QPushButton* m_zoomIn = nullptr;
     QPushButton* m_zoomOut = nullptr;
     QPushButton* m_zoomReset = nullptr;
-    QGroupBox* m_maskGroup = nullptr;
-    QCheckBox* m_maskEnable = nullptr;
-    ColourButton* m_maskColour = nullptr;
-    QPushButton* m_maskLarger = nullptr;
-    QPushButton* m_maskSmaller = nullptr;
-    QLabel* m_maskSize = nullptr;
-    QGroupBox* m_crossGroup = nullptr;
-    QCheckBox* m_crossEnable = nullptr;
-    ColourButton* m_crossColour = nullptr;
-    QPushButton* m_crossLarger = nullptr;
-    QPushButton* m_crossSmaller = nullptr;
-    QLabel* m_crossSize = nullptr;
+    OverlayControlGroup* m_mask = nullptr;
+    OverlayControlGroup* m_cross = nullptr;
 
     QTimer* m_previewTimer = nullptr;
     // Runs the held size button's step; one timer serves all four (one mouse holds one).

@@ -46,16 +46,6 @@ private:
         m_app = StartTestApp(*m_dir, args);
     }
 
-    // A frame has arrived and the window has taken note (the commands that need a picture
-    // are enabled).
-    static bool waitForFrame(CTavrelDlg& dlg) {
-        return QTest::qWaitFor(
-            [&] {
-                return dlg.frameStore().hasCurrentImage() && dlg.menuAction(Cmd::Snap)->isEnabled();
-            },
-            5000);
-    }
-
     static QStringList texts(QMenu* menu) {
         QStringList list;
         for (QAction* action : menu->actions()) {
@@ -75,7 +65,7 @@ private Q_SLOTS:
         CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(m_app->m_nCameraCount, 1);
         QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QCOMPARE(dlg.statusText(0), QStringLiteral("640 X 480"));
         QCOMPARE(dlg.statusText(1), QStringLiteral("100%"));
         QCOMPARE(dlg.statusText(2), QStringLiteral("Tavrel Virtual Microscope"));
@@ -101,7 +91,7 @@ private Q_SLOTS:
         QMenu* resolution = dlg.resolutionMenu();
         QCOMPARE(texts(resolution), QStringList({"YUV", "MJPG"}));
         QVERIFY(resolution->actions()[0]->isChecked());
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
 
         dlg.OnCommand(40056 + 2);  // MJPG 1280 X 720
         QCOMPARE(dlg.camera().streamFormats().m_nResolutionIndex, 2);
@@ -123,7 +113,7 @@ private Q_SLOTS:
     void playStopTwiceReturnsToRunning() {
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         dlg.OnCommand(Cmd::Play);
         QVERIFY(!dlg.wantPreview());
         QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Rendered);
@@ -140,7 +130,7 @@ private Q_SLOTS:
     void aCameraThatSendsNothingSaysSoAndPlayStartsItOver() {
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QVERIFY(dlg.preview()->hint().isEmpty());
         dlg.camera().setFrameTimeout(std::chrono::milliseconds(1500));
         VirtualCameraDevice* device = dlg.cameraSystem().virtualDevice();
@@ -156,7 +146,7 @@ private Q_SLOTS:
         QCOMPARE(starts.count(), 1);
         QVERIFY(dlg.wantPreview());
         device->stall(false);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint().isEmpty(); }, 5000));
     }
 
@@ -171,7 +161,7 @@ private Q_SLOTS:
         dlg.cameraSystem().virtualDevice()->plug();
         dlg.OnCommand(Cmd::Play);
         QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Running);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
     }
 
     void powerLineFrequencyNeedsAFrame() {
@@ -181,7 +171,7 @@ private Q_SLOTS:
         // command before the first frame is not sent.
         QVERIFY(dlg.menuAction(Cmd::Freq50Hz)->isChecked());
         QVERIFY(!dlg.camera().SetPowerLineFrequency(2));
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         dlg.OnCommand(Cmd::Freq60Hz);
         QCOMPARE(dlg.camera().streamFormats().m_nPowerLineFreq, 2);
         QVERIFY(dlg.menuAction(Cmd::Freq60Hz)->isChecked());
@@ -194,7 +184,7 @@ private Q_SLOTS:
     void zoomAndMirrorSequences() {
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QVERIFY(!dlg.toolAction(Cmd::ZoomOut)->isEnabled());
         for (int i = 0; i < 12; ++i) {
             dlg.OnCommand(Cmd::ZoomIn);
@@ -234,7 +224,7 @@ private Q_SLOTS:
         start({QStringLiteral("-FACTORYMODE=1")});
         CTavrelDlg dlg(*m_app, *m_app);
         dlg.show();
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QVERIFY(dlg.menuAction(Cmd::PanZoomWindow)->isEnabled());
         dlg.OnCommand(Cmd::PanZoomWindow);
         QPointer<CMoveWnd> first = dlg.moveWnd();
@@ -289,7 +279,7 @@ private Q_SLOTS:
     void propertyButtonSwitchesExposureAndBackInNormalMode() {
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         const auto hardware = dlg.cameraSystem().virtualDevice()->hardware();
         // The camera starts in automatic exposure, and the button says so.
         QVERIFY(hardware->settings().exposureAuto);
@@ -313,7 +303,7 @@ private Q_SLOTS:
     void aCameraWithoutExposureControlKeepsItsButton() {
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         const auto hardware = dlg.cameraSystem().virtualDevice()->hardware();
         hardware->setOffered(CameraProperty::Exposure, false);
         const VirtualPictureSettings before = hardware->settings();
@@ -338,7 +328,7 @@ private Q_SLOTS:
         QAction* entry = dlg.menuAction(Cmd::CameraFirst);
         QVERIFY(entry && entry->isChecked());
         QCOMPARE(m_app->m_strCameraVid + ":" + m_app->m_strCameraPid, QStringLiteral("1209:0001"));
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
 
         // Choosing the open camera keeps its stream and remembers the choice.
         entry->trigger();
@@ -377,7 +367,7 @@ private Q_SLOTS:
         dlg.show();
         dlg.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QTest::keyClick(&dlg, Qt::Key_H);
         QVERIFY(dlg.frameStore().transform().m_bHMirror);
         QTest::keyClick(&dlg, Qt::Key_V);
@@ -423,7 +413,7 @@ private Q_SLOTS:
         ProfileFile(m_app->m_strSettingFile)
             .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), folder);
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > 0; }, 5000));
 
         dlg.OnCommand(Cmd::Snap);
@@ -455,7 +445,7 @@ private Q_SLOTS:
             .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"),
                          m_dir->filePath(QStringLiteral("no/such/folder/")));
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QVERIFY(QTest::qWaitFor([&] { return dlg.displayWorker().composedCount() > 0; }, 5000));
         dlg.OnCommand(Cmd::Snap);
         QVERIFY(dlg.statusText(2).endsWith(m_app->m_texts.text("MainWnd", "SNAPFAILED")));

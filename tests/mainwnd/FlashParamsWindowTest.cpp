@@ -70,14 +70,6 @@ private:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    static bool waitForFrame(CTavrelDlg& dlg) {
-        return QTest::qWaitFor(
-            [&] {
-                return dlg.frameStore().hasCurrentImage() && dlg.menuAction(Cmd::Snap)->isEnabled();
-            },
-            5000);
-    }
-
 private Q_SLOTS:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
     void cleanup() {
@@ -89,7 +81,7 @@ private Q_SLOTS:
         run({kFactory});
         {
             CTavrelDlg dlg(*m_app, *m_app);
-            QVERIFY(waitForFrame(dlg));
+            QVERIFY(WaitForPicture(dlg));
             // A new camera shows its prepared default block.
             QCOMPARE(dlg.overlay().settings().m_fMaskRadius, 0.44f);
             QCOMPARE(dlg.overlay().settings().m_clrCross, MakeColorRef(0, 0xFF, 0));
@@ -97,7 +89,7 @@ private Q_SLOTS:
             QVERIFY(!QFile::exists(flashFile()));  // nothing written yet
 
             dlg.OnCommand(Cmd::MjpgFirst + 1);
-            QVERIFY(waitForFrame(dlg));
+            QVERIFY(WaitForPicture(dlg));
             dlg.OnCommand(Cmd::Freq60Hz);
             dlg.view().SetPan(-0.25f, 0.1f);
             dlg.view().SetViewZoom(1.5f);
@@ -122,7 +114,7 @@ private Q_SLOTS:
         run({kFactory});
         {
             CTavrelDlg dlg(*m_app, *m_app);
-            QVERIFY(waitForFrame(dlg));
+            QVERIFY(WaitForPicture(dlg));
             QCOMPARE(dlg.camera().currentFormat().width, 800);
             QVERIFY(dlg.camera().currentFormat().isMjpg());
             QVERIFY(dlg.camera().streamFormats().m_bMjpgSelected);
@@ -147,7 +139,7 @@ private Q_SLOTS:
         run({});
         {
             CTavrelDlg dlg(*m_app, *m_app);
-            QVERIFY(waitForFrame(dlg));
+            QVERIFY(WaitForPicture(dlg));
             QCOMPARE(dlg.overlay().settings().m_bMaskEnable, uint8_t(1));
             QCOMPARE(dlg.overlay().settings().m_bCrossEnable, uint8_t(0));
             for (int i = 0; i < 3; ++i) {
@@ -158,7 +150,7 @@ private Q_SLOTS:
         run({});
         {
             CTavrelDlg dlg(*m_app, *m_app);
-            QVERIFY(waitForFrame(dlg));
+            QVERIFY(WaitForPicture(dlg));
             QCOMPARE(dlg.statusText(1), QStringLiteral("130%"));
             QCOMPARE(CameraValue(dlg, CameraProperty::Brightness), -20L);
         }
@@ -166,7 +158,7 @@ private Q_SLOTS:
         // Restore: the default block applies at once, the camera keeps its picture values.
         run({kFactory});
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QCOMPARE(dlg.statusText(1), QStringLiteral("130%"));
         ProfileFile(m_app->m_strSettingFile)
             .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"),
@@ -178,7 +170,7 @@ private Q_SLOTS:
         dlg.OnCommand(Cmd::RestoreParameters);
         QCOMPARE(dlg.statusText(2), dlg.texts().m_strRestoreInfo);
         QVERIFY(dlg.noteTimer()->isActive());
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QCOMPARE(dlg.statusText(1), QStringLiteral("100%"));
         QCOMPARE(dlg.view().panX(), 0.0f);
         QCOMPARE(dlg.view().viewZoom(), 1.0f);
@@ -202,7 +194,7 @@ private Q_SLOTS:
     void saveBeforeTheFirstFrameAndTwiceInARow() {
         run({kFactory});
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         // Without a picture only the flag is written.
         dlg.cameraSystem().virtualDevice()->stall(true);
         QTest::qWait(100);
@@ -214,7 +206,7 @@ private Q_SLOTS:
         QCOMPARE(bytes.mid(0x1D00, 0x37), QByteArray(0x37, '\xFF'));
 
         dlg.cameraSystem().virtualDevice()->stall(false);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         dlg.OnCommand(Cmd::SaveParameters);
         QTest::qWait(600);
         dlg.OnCommand(Cmd::SaveParameters);
@@ -230,7 +222,7 @@ private Q_SLOTS:
         }
         run({kFactory});
         CTavrelDlg dlg(*m_app, *m_app);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         dlg.OnCommand(Cmd::SaveParameters);
         const QByteArray before = flashBytes();
         QCOMPARE(before.size(), 8192);

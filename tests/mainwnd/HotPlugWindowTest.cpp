@@ -36,14 +36,6 @@ private:
         m_app = StartTestApp(*m_dir, args);
     }
 
-    static bool waitForFrame(CTavrelDlg& dlg) {
-        return QTest::qWaitFor(
-            [&] {
-                return dlg.frameStore().hasCurrentImage() && dlg.menuAction(Cmd::Snap)->isEnabled();
-            },
-            5000);
-    }
-
     // Every entry of the Resolution menu, submenus included.
     static QList<QAction*> resolutionEntries(QMenu* menu) {
         QList<QAction*> entries;
@@ -83,9 +75,9 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
         CTavrelDlg dlg(*m_app, *m_app);
         VirtualCameraDevice& device = *dlg.cameraSystem().virtualDevice();
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         dlg.OnCommand(ResolutionMenu::commandId(true, 1));  // MJPG 800 X 600
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
 
         // The pan-and-zoom window, opened once and closed, comes back with the camera.
         dlg.OnCommand(Cmd::PanZoomWindow);
@@ -124,7 +116,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor(
             [&] { return dlg.camera().captureGraph().state() == CaptureGraph::State::Running; },
             5000));
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QCOMPARE(dlg.camera().problem(), PictureProblem::None);
         QVERIFY(dlg.preview()->hint().isEmpty());
         QVERIFY(dlg.moveWnd() && dlg.moveWnd()->isVisible());
@@ -139,7 +131,7 @@ private Q_SLOTS:
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
         VirtualCameraDevice& device = *dlg.cameraSystem().virtualDevice();
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         dlg.OnCommand(Cmd::Play);
         QCOMPARE(dlg.camera().captureGraph().state(), CaptureGraph::State::Rendered);
 

@@ -1,6 +1,12 @@
 #include "support/TestApp.h"
 
+#include <QAction>
+#include <QTest>
+
 #include "app/CommandLine.h"
+#include "capture/FrameStore.h"
+#include "mainwnd/CommandIds.h"
+#include "mainwnd/TavrelDlg.h"
 
 AppLocations TestLocations(const QTemporaryDir& dir) {
     AppLocations locations;
@@ -15,4 +21,12 @@ std::unique_ptr<CTavrelApp> StartTestApp(const QTemporaryDir& dir, const QString
     auto app = std::make_unique<CTavrelApp>();
     app->InitSettings(TestLocations(dir), ParseCommandLine(args));
     return app;
+}
+
+bool WaitForPicture(CTavrelDlg& dlg) {
+    return QTest::qWaitFor(
+        [&] {
+            return dlg.frameStore().hasCurrentImage() && dlg.menuAction(Cmd::Snap)->isEnabled();
+        },
+        5000);
 }
