@@ -166,7 +166,7 @@ private Q_SLOTS:
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
         VirtualCameraDevice& device = *dlg.cameraSystem().virtualDevice();
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         device.onDeviceChange = nullptr;
         device.unplug();
         QVERIFY(QTest::qWaitFor([&] { return !dlg.camera().hasSource(); }, 3000));
@@ -177,7 +177,7 @@ private Q_SLOTS:
         QTest::qWait(300);
         QVERIFY(!dlg.camera().hasSource());  // nobody told the window
         dlg.OnCommand(Cmd::Play);
-        QVERIFY(waitForFrame(dlg));
+        QVERIFY(WaitForPicture(dlg));
         QCOMPARE(dlg.camera().problem(), PictureProblem::None);
     }
 };
