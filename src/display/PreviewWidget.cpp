@@ -33,18 +33,29 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
         painter.drawImage(rect(), m_image);
         return;
     }
-    if (!m_image.isNull() && m_hintOverPicture) {
+    const QColor backdrop(0x20, 0x22, 0x26);
+    const bool overPicture = !m_image.isNull() && m_hintOverPicture;
+    if (overPicture) {
         painter.drawImage(rect(), m_image);
-        painter.fillRect(rect(), QColor(0x20, 0x22, 0x26, 0xb0));
+        painter.fillRect(rect(), QColor(0, 0, 0, 0x60));
     } else {
-        painter.fillRect(rect(), QColor(0x20, 0x22, 0x26));
+        painter.fillRect(rect(), backdrop);
     }
     if (!m_hint.isEmpty()) {
-        painter.setPen(QColor(0xc8, 0xcc, 0xd2));
         QFont font = painter.font();
         font.setPointSizeF(font.pointSizeF() * 1.15);
         painter.setFont(font);
-        painter.drawText(rect().adjusted(24, 24, -24, -24), Qt::AlignCenter | Qt::TextWordWrap,
-                         m_hint);
+        const QRect area = rect().adjusted(24, 24, -24, -24);
+        const int flags = Qt::AlignCenter | Qt::TextWordWrap;
+        if (overPicture) {
+            // A dark panel under the text keeps it readable on a bright picture.
+            const QRect text = painter.boundingRect(area, flags, m_hint);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0x20, 0x22, 0x26, 0xd8));
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.drawRoundedRect(text.adjusted(-14, -10, 14, 10), 8, 8);
+        }
+        painter.setPen(QColor(0xc8, 0xcc, 0xd2));
+        painter.drawText(area, flags, m_hint);
     }
 }
