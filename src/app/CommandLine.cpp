@@ -14,7 +14,9 @@ CommandLine ParseCommandLine(const QStringList& args) {
     CommandLine result;
     QStringList rest;
     for (const QString& arg : args) {
-        if (!arg.startsWith(QLatin1String("--"))) {
+        if (arg == QLatin1String("-h")) {
+            result.showHelp = true;
+        } else if (!arg.startsWith(QLatin1String("--"))) {
             // Kept as given, empty arguments included, so that anything beyond the bare factory
             // switch (a trailing blank, a second argument) leaves factory mode off.
             rest.append(arg);
@@ -42,7 +44,7 @@ QString UsageText() {
         "Viewer and controller for USB microscope cameras.\n"
         "\n"
         "Options:\n"
-        "  --help            show this text and exit\n"
+        "  -h, --help        show this text and exit\n"
         "  --version         show the program version and exit\n"
         "  --virtual-camera  offer the built-in virtual camera (also TAVREL_VIRTUAL_CAMERA=1)\n"
         "  -FACTORYMODE=1    factory mode: camera properties, pan and zoom, parameters in\n"

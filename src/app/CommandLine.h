@@ -3,10 +3,10 @@
 #include <QString>
 #include <QStringList>
 
-// The program's command line. Options beginning with "--" are ours and are taken out first;
-// what remains, joined by single blanks, is compared exactly with the factory switch.
+// The program's command line. Options beginning with "--", and "-h", are ours and are taken out
+// first; what remains, joined by single blanks, is compared exactly with the factory switch.
 struct CommandLine {
-    bool showHelp = false;
+    bool showHelp = false;  // --help or -h
     bool showVersion = false;
     bool virtualCamera = false;  // --virtual-camera (or TAVREL_VIRTUAL_CAMERA=1, see below)
     QString unknownOption;       // the first "--" option we do not know, if any

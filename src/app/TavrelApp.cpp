@@ -47,6 +47,11 @@ AppLocations AppLocations::FromSystem() {
     locations.moduleFolder = WithoutTrailingSlash(locations.moduleFolder);
     locations.dataRoot =
         WithoutTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    const QString installed =
+        QDir::cleanPath(locations.moduleFolder + QStringLiteral("/" TAVREL_DATA_FROM_BIN));
+    if (QFileInfo(installed).isDir()) {
+        locations.shippedDataFolder = installed;
+    }
     return locations;
 }
 
@@ -89,16 +94,12 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
         language = QStringLiteral("Japanese");
     }
 
-    // The Language folder beside the program belongs to the installation's layout, but nothing
-    // in Tavrel reads it; it is only created, and an installation folder without write access
-    // simply keeps it missing.
-    const QString moduleLanguageFolder = m_strModuleFolder + QStringLiteral("Language/");
-    if (!QFileInfo(moduleLanguageFolder).isDir()) {
-        QDir().mkdir(moduleLanguageFolder);
-    }
-
     settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), language);
 
+    m_strShippedLanguageFolder =
+        locations.shippedDataFolder.isEmpty()
+            ? QString()
+            : WithoutTrailingSlash(locations.shippedDataFolder) + QStringLiteral("/Language/");
     m_strLanguageFolder = userFolder + QStringLiteral("Language/");
     EnsureDirectory(m_strLanguageFolder);
     SetLanguageName(language);

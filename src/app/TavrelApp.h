@@ -12,6 +12,10 @@ struct AppLocations {
     QString picturesFolder;  // the XDG pictures folder, without trailing '/'
     QString moduleFolder;    // folder of the program file, without trailing '/'
     QString dataRoot;        // $XDG_DATA_HOME (…/.local/share); flash files under <root>/Orvane/
+    // The program's installed data (<prefix>/share/tavrel, found from the program file as
+    // ../share/tavrel), without trailing '/'; empty when the program runs from its build
+    // folder, which then uses the language files built into the program.
+    QString shippedDataFolder;
 
     // The locations of the running user, from QStandardPaths and the program file.
     static AppLocations FromSystem();
@@ -32,8 +36,9 @@ public:
 
     // Start-up steps that need no window: module folder, per-user folder (created when missing,
     // together with the configuration root if a fresh account lacks it), Setting.ini path, the
-    // validated language (written back every start), the module and per-user language folders,
-    // the language file in force, and the factory switch. Failures to create folders or write
-    // the settings file are not errors. An empty configRoot stands for ~/.config.
+    // validated language (written back every start), the per-user and shipped language
+    // folders, the language file in force, and the factory switch. Nothing is created beside
+    // the program file. Failures to create folders or write the settings file are not errors.
+    // An empty configRoot stands for ~/.config.
     void InitSettings(const AppLocations& locations, const CommandLine& commandLine);
 };

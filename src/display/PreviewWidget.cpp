@@ -26,20 +26,53 @@ void PreviewWidget::setPreferredSize(const QSize& size) {
     updateGeometry();
 }
 
+namespace {
+const QColor kBackdrop(0x20, 0x22, 0x26);
+}
+
+QRect PreviewWidget::PictureRect(const QSize& pictureSize, const QSize& areaSize) {
+    if (pictureSize.isEmpty() || areaSize.isEmpty()) {
+        return QRect(QPoint(0, 0), areaSize);
+    }
+    const QSize fitted = pictureSize.scaled(areaSize, Qt::KeepAspectRatio);
+    return QRect(
+        QPoint((areaSize.width() - fitted.width()) / 2, (areaSize.height() - fitted.height()) / 2),
+        fitted);
+}
+
+void PreviewWidget::DrawPicture(QPainter& painter) {
+    // Work in device pixels, so that the picture's edges and a whole-number enlargement fall
+    // on screen pixels at any scale of the desktop.
+    const qreal ratio = devicePixelRatioF();
+    const QSize deviceArea(qRound(width() * ratio), qRound(height() * ratio));
+    const QRect target = PictureRect(m_image.size(), deviceArea);
+    const bool wholeMultiple =
+        target.width() % m_image.width() == 0 && target.height() % m_image.height() == 0 &&
+        target.width() / m_image.width() == target.height() / m_image.height();
+    painter.save();
+    painter.resetTransform();
+    painter.scale(1.0 / ratio, 1.0 / ratio);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !wholeMultiple);
+    const QRegion bars = QRegion(QRect(QPoint(0, 0), deviceArea)).subtracted(target);
+    for (const QRect& bar : bars) {
+        painter.fillRect(bar, kBackdrop);
+    }
+    painter.drawImage(target, m_image);
+    painter.restore();
+}
+
 void PreviewWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (!m_image.isNull() && m_hint.isEmpty()) {
-        // Stretched, without smoothing: the area has the video's size, so this is 1:1 normally.
-        painter.drawImage(rect(), m_image);
+        DrawPicture(painter);
         return;
     }
-    const QColor backdrop(0x20, 0x22, 0x26);
     const bool overPicture = !m_image.isNull() && m_hintOverPicture;
     if (overPicture) {
-        painter.drawImage(rect(), m_image);
+        DrawPicture(painter);
         painter.fillRect(rect(), QColor(0, 0, 0, 0x60));
     } else {
-        painter.fillRect(rect(), backdrop);
+        painter.fillRect(rect(), kBackdrop);
     }
     if (!m_hint.isEmpty()) {
         QFont font = painter.font();

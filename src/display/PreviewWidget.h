@@ -4,8 +4,11 @@
 #include <QString>
 #include <QWidget>
 
-// The preview area of the main window. It paints the last picture handed to it, stretched to
-// its whole area (the window sizes the area to the video, so the picture keeps its aspect).
+// The preview area of the main window. It paints the last picture handed to it as large as the
+// area allows at the picture's aspect ratio, centred, with dark bars where the area's shape
+// differs (a resized or maximised window). The picture is drawn in device pixels: one picture
+// pixel to a whole number of screen pixels stays sharp (scale 1 and 2 at the video's size);
+// any other ratio (scale 1.5, a resized window) is scaled smoothly.
 // While a hint is set (why there is no picture), the hint is shown instead of the picture, or
 // over the last picture, dimmed, when the hint asks for it (a camera that was unplugged).
 // GUI thread only; workers hand pictures over through queued calls to setImage().
@@ -23,8 +26,16 @@ public:
     QSize sizeHint() const override { return m_preferredSize; }
     void setPreferredSize(const QSize& size);
 
+    // Where a picture of pictureSize lands in an area of areaSize, both in device pixels:
+    // scaled to fit at its aspect ratio and centred on whole pixels.
+    static QRect PictureRect(const QSize& pictureSize, const QSize& areaSize);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Draws the picture fitted into the area and fills the bars beside it.
+    void DrawPicture(QPainter& painter);
 
 private:
     QImage m_image;

@@ -50,6 +50,17 @@ void CommandBars::BuildMenus(QMainWindow& window) {
     for (size_t i = 0; i < m_topMenus.size(); ++i) {
         m_topMenus[i] = bar->addMenu(QLatin1String(titles[i]));
     }
+    // F10 opens the menu bar's first menu, as on other Linux desktops; the arrow keys go on
+    // from there, and Alt with a title's underlined letter opens that menu.
+    auto* openMenuBar = new QAction(&window);
+    openMenuBar->setShortcut(QKeySequence(Qt::Key_F10));
+    openMenuBar->setShortcutContext(Qt::WindowShortcut);
+    window.addAction(openMenuBar);
+    connect(openMenuBar, &QAction::triggered, this, [this, bar] {
+        if (bar->isVisible() && !bar->activeAction()) {
+            bar->setActiveAction(m_topMenus[0]->menuAction());
+        }
+    });
     QMenu* setting = m_topMenus[1];
     m_resolution = std::make_unique<ResolutionMenu>(setting->addMenu(QStringLiteral("Resolution")),
                                                     m_bFactoryMode, m_trigger);

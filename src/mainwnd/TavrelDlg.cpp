@@ -51,8 +51,17 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     };
     setWindowIcon(IconById(Icon::App));
     setWindowTitle(QStringLiteral("Orvane"));
-    m_folderPicker = [](QWidget* owner, const QString& caption, const QString& start) {
-        return QFileDialog::getExistingDirectory(owner, caption, start, QFileDialog::ShowDirsOnly);
+    m_folderPicker = [](QWidget* owner, const QString& caption, const QString& instruction,
+                        const QString& start) {
+        QFileDialog dialog(owner, caption, start);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        // The instruction labels the folder field (desktops' own choosers may not show it).
+        dialog.setLabelText(QFileDialog::FileName, instruction);
+        dialog.setLabelText(QFileDialog::LookIn, instruction);
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                   ? dialog.selectedFiles().constFirst()
+                   : QString();
     };
 
     m_noteTimer = new QTimer(this);
@@ -81,15 +90,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     UpdateCommandStates();
     UpdateCommandEnables();
 
-    // The language in force carries the check mark.
-    const QString& lang = m_settings.m_strLanguageFile;
-    int checked = Cmd::LangChinese;
-    if (lang.endsWith(QLatin1String("/English.lng"))) {
-        checked = Cmd::LangEnglish;
-    } else if (lang.endsWith(QLatin1String("/Japanese.lng"))) {
-        checked = Cmd::LangJapanese;
-    }
-    SetMenuChecked(checked, true);
+    CheckLanguageInForce();
     adjustSize();
 }
 
@@ -509,17 +510,35 @@ void CTavrelDlg::FitWindowToVideo() {
     }
     const QRect screen =
         this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+    // Menu, toolbar and status bar around the preview, from the layout; the window frame from
+    // the window system once the window is shown (a usual title bar before).
+    const QSize chrome(std::max(sizeHint().width() - m_preview->sizeHint().width(), 0),
+                       std::max(sizeHint().height() - m_preview->sizeHint().height(), 36));
+    QSize frame = frameGeometry().size() - geometry().size();
+    if (!isVisible() || frame.isEmpty()) {
+        frame = QSize(8, 32);
+    }
+    const QSize room = (screen.size() - chrome - frame).expandedTo(QSize(160, 120));
+    // A video larger than the screen opens a window that fits it, the picture scaled down at its
+    // aspect ratio; snapshots and recordings keep the video's own size.
     QSize area(w, h);
-    if (w >= screen.width() - 48) {
-        // Too wide for the screen: the window spans it and the picture is scaled into it.
-        const int chrome = height() - m_preview->height();
-        area = QSize(screen.width() - 4, screen.height() - std::max(chrome, 36));
+    if (area.width() > room.width() || area.height() > room.height()) {
+        area = area.scaled(room, Qt::KeepAspectRatio);
     }
     m_preview->setPreferredSize(area);
     m_preview->setMinimumSize(std::min(area.width(), 160), std::min(area.height(), 120));
     if (!isMaximized() && !isFullScreen()) {
         adjustSize();
-        resize(sizeHint());
+        resize(sizeHint().boundedTo(screen.size() - frame));
+        // Keep the whole window on the screen after it grew.
+        QRect placed = frameGeometry();
+        placed.moveRight(std::min(placed.right(), screen.right()));
+        placed.moveBottom(std::min(placed.bottom(), screen.bottom()));
+        placed.moveLeft(std::max(placed.left(), screen.left()));
+        placed.moveTop(std::max(placed.top(), screen.top()));
+        if (placed.topLeft() != frameGeometry().topLeft()) {
+            move(placed.topLeft());
+        }
     }
     SetStatusText(0, StreamFormats::entryText(m_view.videoWidth(), m_view.videoHeight()));
     ShowZoomPercentage();
@@ -638,7 +657,8 @@ void CTavrelDlg::LoadSaveFolder() {
 }
 
 void CTavrelDlg::OnChooseFolder() {
-    const QString chosen = m_folderPicker(this, g_strFolderTips, m_strSaveFolder);
+    const QString chosen =
+        m_folderPicker(this, g_strFolderTips, m_texts.m_strFolder, m_strSaveFolder);
     if (chosen.isEmpty()) {
         return;
     }
@@ -663,17 +683,26 @@ void CTavrelDlg::OnJapanese() {
 void CTavrelDlg::OnLanguage(int index) {
     m_settings.ChooseLanguage(QLatin1String(kLanguageNames[size_t(index)]), index);
     ApplyLanguageTexts();
-    // The check mark follows the language in force (the flags alone would not show which).
-    for (int i = 0; i < int(kLanguageNames.size()); ++i) {
-        SetMenuChecked(Cmd::LangChinese + i, i == index);
-    }
+    CheckLanguageInForce();
     menuBar()->update();
+}
+
+void CTavrelDlg::CheckLanguageInForce() {
+    // The check mark follows the language in force, however it was chosen (the flags alone
+    // would not show which).
+    const QString& file = m_settings.m_strLanguageFile;
+    for (int i = 0; i < int(kLanguageNames.size()); ++i) {
+        const QString name =
+            QLatin1Char('/') + QLatin1String(kLanguageNames[size_t(i)]) + QLatin1String(".lng");
+        SetMenuChecked(Cmd::LangChinese + i, file.endsWith(name));
+    }
 }
 
 void CTavrelDlg::OnAbout() {
     CAboutDlg about(m_settings, this);
     about.exec();
     ApplyLanguageTexts();
+    CheckLanguageInForce();
 }
 
 void CTavrelDlg::OnExit() {

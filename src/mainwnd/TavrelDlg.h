@@ -73,9 +73,10 @@ public:
 
     void LoadSaveFolder();
     const QString& saveFolder() const { return m_strSaveFolder; }
-    // Folder chooser of the Save Folder command (replaceable by tests): parent, caption, start
-    // folder → the chosen folder, or empty when cancelled.
-    using FolderPicker = std::function<QString(QWidget*, const QString&, const QString&)>;
+    // Folder chooser of the Save Folder command (replaceable by tests): parent, caption,
+    // instruction line, start folder → the chosen folder, or empty when cancelled.
+    using FolderPicker =
+        std::function<QString(QWidget*, const QString&, const QString&, const QString&)>;
     void setFolderPicker(FolderPicker picker) { m_folderPicker = std::move(picker); }
 
     bool factoryMode() const { return m_bFactoryMode; }
@@ -181,6 +182,8 @@ private:
     void OnEnglish();
     void OnJapanese();
     void OnLanguage(int index);
+    // The language menu's check mark on the language file in force.
+    void CheckLanguageInForce();
 
     // Teardown in a fixed order; runs once, when the window closes.
     void DestroyWindow();

@@ -1,10 +1,13 @@
 #include "settings/AppSettings.h"
 
+#include "settings/LanguageText.h"
 #include "settings/ProfileFile.h"
 
 void AppSettings::SetLanguageName(const QString& name) {
     m_strLanguageFile = m_strLanguageFolder + name + QStringLiteral(".lng");
-    m_texts.setLanguageFile(m_strLanguageFile);
+    m_texts.setLanguageFile(m_strLanguageFile,
+                            ShippedLanguageFile(m_strShippedLanguageFolder, name));
+    m_qtTranslations.use(name);
 }
 
 void AppSettings::ChooseLanguage(const QString& name, int index) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <array>
 
+#include "settings/QtTranslations.h"
 #include "settings/Texts.h"
 
 // The three languages, in the order of their index ("INDEX" in Setting.ini).
@@ -13,8 +14,9 @@ inline constexpr std::array<const char*, 3> kLanguageNames = {"Chinese", "Englis
 // language commands and the About window change the language through ChooseLanguage(). GUI
 // thread only.
 struct AppSettings {
-    // Switches the language file in force (and the texts) to <language folder>/<name>.lng (the
-    // caller writes the settings keys, as ChooseLanguage does).
+    // Switches the language file in force (and the texts) to <language folder>/<name>.lng, with
+    // the shipped file of that language behind it, and Qt's own texts to the same language
+    // (the caller writes the settings keys, as ChooseLanguage does).
     void SetLanguageName(const QString& name);
 
     // A language chosen by the user (language commands, About window): writes
@@ -26,6 +28,9 @@ struct AppSettings {
     QString m_strLanguageFile;    // full path of the language file in force; empty at first
     QString m_strSettingFile;     // full path of Setting.ini
     QString m_strLanguageFolder;  // with trailing '/'
+    // The language files shipped with the program (<prefix>/share/tavrel/Language/), with
+    // trailing '/'; empty or missing files: the copies built into the program.
+    QString m_strShippedLanguageFolder;
     QString m_strPicturesFolder;  // XDG pictures folder, without trailing '/'
     QString m_strDataRoot;        // XDG data folder (flash files); empty: the user's own
     bool m_bFactoryMode = false;
@@ -33,4 +38,6 @@ struct AppSettings {
 
     // The texts of the language file in force.
     Texts m_texts;
+    // Qt's own texts in the same language.
+    QtTranslations m_qtTranslations;
 };

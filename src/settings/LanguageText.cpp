@@ -23,7 +23,7 @@ QString CutDefault(const QString& text) {
 
 }  // namespace
 
-bool ProvideLanguageFile(const QString& languageFile) {
+bool ProvideLanguageFile(const QString& languageFile, const QString& shippedFile) {
     if (languageFile.isEmpty()) {
         return false;
     }
@@ -31,8 +31,11 @@ bool ProvideLanguageFile(const QString& languageFile) {
     if (info.exists()) {
         return true;  // a translator's file, or one filled by earlier lookups: keep it
     }
-    QFile shipped(QStringLiteral(":/lng/") + info.fileName());
-    if (!shipped.exists() || !shipped.open(QIODevice::ReadOnly)) {
+    if (shippedFile.isEmpty()) {
+        return false;
+    }
+    QFile shipped(shippedFile);
+    if (!shipped.open(QIODevice::ReadOnly)) {
         return false;
     }
     const QByteArray bytes = shipped.readAll();
@@ -42,20 +45,38 @@ bool ProvideLanguageFile(const QString& languageFile) {
         return false;
     }
     // Later lookups write their values back, so the copy must be writable whatever the
-    // permissions of the shipped file were.
+    // permissions of the shipped file were (read-only under /usr/share or in the resources).
     QFile::setPermissions(languageFile, QFile::permissions(languageFile) | QFile::ReadOwner |
                                             QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     return true;
 }
 
-QString GetLanguageTextFrom(const QString& languageFile, const QString& section, const QString& key,
-                            const QString& def) {
-    if (languageFile.isEmpty()) {
-        return CutDefault(def);
+QString ShippedLanguageFile(const QString& shippedFolder, const QString& name) {
+    const QString fileName = name + QStringLiteral(".lng");
+    if (!shippedFolder.isEmpty() && QFileInfo(shippedFolder + fileName).isFile()) {
+        return shippedFolder + fileName;
     }
-    ProvideLanguageFile(languageFile);
-    ProfileFile file(languageFile);
-    const QString text = file.readString(section, key, def, kTextBufferChars);
-    file.writeString(section, key, text);  // a failed write-back is no error
+    const QString builtIn = QStringLiteral(":/lng/") + fileName;
+    return QFileInfo::exists(builtIn) ? builtIn : QString();
+}
+
+QString GetLanguageTextFrom(const QString& languageFile, const QString& shippedFile,
+                            const QString& section, const QString& key, const QString& def) {
+    // No value read from a file can hold a line break, so this marks a missing key.
+    const QString missing = QStringLiteral("\n");
+    QString text = missing;
+    if (!languageFile.isEmpty()) {
+        ProvideLanguageFile(languageFile, shippedFile);
+        text = ProfileFile(languageFile).readString(section, key, missing, kTextBufferChars);
+    }
+    if (text == missing && !shippedFile.isEmpty()) {
+        text = ProfileFile(shippedFile).readString(section, key, missing, kTextBufferChars);
+    }
+    if (text == missing) {
+        text = CutDefault(def);
+    }
+    if (!languageFile.isEmpty()) {
+        ProfileFile(languageFile).writeString(section, key, text);  // a failure is no error
+    }
     return text;
 }

@@ -2,20 +2,29 @@
 
 #include <QString>
 
-// The text lookup under Texts (settings/Texts.h): reads key of section from languageFile with
-// a default, cut to 259 characters, writes the value back under the same section and key, and
-// returns it. It never fails: a missing file, section or key yields the default, a failed
-// write-back is ignored, and an empty languageFile yields the default alone.
+// The text lookup under Texts (settings/Texts.h): reads key of section from languageFile, writes
+// the value back under the same section and key, and returns it, cut to 259 characters. A key
+// the file lacks takes its value from shippedFile, the copy of the same language shipped with
+// the program, so that a user's copy from an older version gains the new texts in its own
+// language; only when the shipped copy lacks the key too (or there is none) does def, the
+// built-in Chinese text, stand in. The lookup never fails: a missing file or section yields
+// the values above, a failed write-back is ignored, and an empty languageFile yields the value
+// without writing anything.
 //
 // Before the first lookup into a language file that does not exist yet, the file is created
-// from the copy shipped with the program (":/lng/<Name>.lng") when there is one; an existing
-// file is never overwritten, so a translator's edits stay.
-QString GetLanguageTextFrom(const QString& languageFile, const QString& section, const QString& key,
-                            const QString& def);
+// from shippedFile when there is one; an existing file is never overwritten otherwise, so a
+// translator's edits stay.
+QString GetLanguageTextFrom(const QString& languageFile, const QString& shippedFile,
+                            const QString& section, const QString& key, const QString& def);
 
-// Creates languageFile from the shipped copy of the same name when it does not exist.
-// Returns true when the file exists afterwards.
-bool ProvideLanguageFile(const QString& languageFile);
+// Creates languageFile as a copy of shippedFile when it does not exist. Returns true when the
+// file exists afterwards.
+bool ProvideLanguageFile(const QString& languageFile, const QString& shippedFile);
+
+// The shipped language file of the language `name` ("English" …): <shippedFolder><name>.lng
+// when that file exists (shippedFolder ends with '/'), else the copy built into the program,
+// else an empty string.
+QString ShippedLanguageFile(const QString& shippedFolder, const QString& name);
 
 // The process-wide caption text of the folder browser ("MainWnd"/"FOLDERTIPS").
 extern QString g_strFolderTips;

@@ -12,5 +12,5 @@ QString Texts::text(const char* section, const char* key) const {
 }
 
 QString Texts::text(const QString& section, const QString& key, const QString& def) const {
-    return GetLanguageTextFrom(m_languageFile, section, key, def);
+    return GetLanguageTextFrom(m_languageFile, m_shippedFile, section, key, def);
 }

@@ -8,17 +8,23 @@
 // reference to every window and component that shows text, so that nothing looks the language
 // up behind the caller's back.
 //
-// A lookup reads section/key from the language file in force with a default, as
-// GetLanguageTextFrom() does: the file is created from the shipped copy when missing, the value
-// is cut to 259 characters and written back, and a lookup never fails. Without a language file
-// the default itself is returned (cut the same way). GUI thread only.
+// A lookup reads section/key from the language file in force as GetLanguageTextFrom() does: the
+// file is created from the shipped copy of its language when missing, a key it lacks takes the
+// shipped copy's value (else the built-in default), the value is cut to 259 characters and
+// written back, and a lookup never fails. Without a language file the shipped value or the
+// default itself is returned (cut the same way). GUI thread only.
 class Texts {
 public:
     Texts() = default;
-    explicit Texts(QString languageFile) : m_languageFile(std::move(languageFile)) {}
-
+    explicit Texts(QString languageFile, QString shippedFile = QString())
+        : m_languageFile(std::move(languageFile)), m_shippedFile(std::move(shippedFile)) {}
     const QString& languageFile() const { return m_languageFile; }
-    void setLanguageFile(QString languageFile) { m_languageFile = std::move(languageFile); }
+    // shippedFile: the same language's file shipped with the program (ShippedLanguageFile()),
+    // empty when there is none.
+    void setLanguageFile(QString languageFile, QString shippedFile) {
+        m_languageFile = std::move(languageFile);
+        m_shippedFile = std::move(shippedFile);
+    }
 
     // A text of the program's text table, with the table's Chinese default.
     QString text(const QString& section, const QString& key) const;
@@ -28,4 +34,5 @@ public:
 
 private:
     QString m_languageFile;
+    QString m_shippedFile;
 };

@@ -110,6 +110,30 @@ private Q_SLOTS:
         QVERIFY(dlg.menuAction(40018)->isChecked());
     }
 
+    void videoLargerThanTheScreenOpensAWindowThatFits() {
+        start({});
+        CTavrelDlg dlg(*m_app, *m_app);
+        dlg.show();
+        QVERIFY(WaitForPicture(dlg));
+        dlg.OnCommand(Cmd::YuvFirst + 3);  // 1920 X 1080
+        QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->image().size() == QSize(1920, 1080); },
+                                5000));
+        QApplication::processEvents();
+        // The test screen is smaller than the video: the whole window stays on it, the
+        // preview keeps the video's shape, and the picture itself keeps every pixel.
+        const QRect screen = dlg.screen()->availableGeometry();
+        QVERIFY2(screen.contains(dlg.geometry()), qPrintable(QStringLiteral("%1x%2 on %3x%4")
+                                                                 .arg(dlg.width())
+                                                                 .arg(dlg.height())
+                                                                 .arg(screen.width())
+                                                                 .arg(screen.height())));
+        const QSize area = dlg.preview()->sizeHint();
+        QVERIFY(area.width() < 1920);
+        QVERIFY(std::abs(area.width() * 1080 - area.height() * 1920) <= 1920);
+        const QRect picture = PreviewWidget::PictureRect(QSize(1920, 1080), dlg.preview()->size());
+        QVERIFY(std::abs(picture.width() * 1080 - picture.height() * 1920) <= 1920);
+    }
+
     void playStopTwiceReturnsToRunning() {
         start({});
         CTavrelDlg dlg(*m_app, *m_app);

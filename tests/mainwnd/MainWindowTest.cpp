@@ -1,6 +1,7 @@
 // The main window's menus, texts, tool tips, language switching, save folder and About window,
 // driven offscreen against a temporary per-user folder.
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -103,7 +104,7 @@ private Q_SLOTS:
         CTavrelDlg dlg(*m_app, *m_app);
         const QString japaneseFile = dlg.topMenu(0)->title();
         dlg.OnCommand(Cmd::LangEnglish);
-        QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("File"));
+        QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("&File"));
         QCOMPARE(dlg.cameraMenu()->title(), QStringLiteral("Camera"));
         QVERIFY(dlg.topMenu(0)->title() != japaneseFile);
         QCOMPARE(settingsValue("LANGUAGESET", "LANGUAGE"), QStringLiteral("English"));
@@ -112,8 +113,29 @@ private Q_SLOTS:
         QVERIFY(!dlg.menuAction(Cmd::LangJapanese)->isChecked());
 
         dlg.OnCommand(Cmd::LangChinese);
-        QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("文件"));
+        QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("文件(&F)"));
         QCOMPARE(settingsValue("LANGUAGESET", "INDEX"), QStringLiteral("0"));
+
+        // Qt's own texts (message-box buttons, the folder chooser) follow the language.
+        const auto qtCancel = [] {
+            return QCoreApplication::translate("QPlatformTheme", "Cancel");
+        };
+        QCOMPARE(qtCancel(), QStringLiteral("取消"));
+        dlg.OnCommand(Cmd::LangEnglish);
+        QCOMPARE(qtCancel(), QStringLiteral("Cancel"));
+
+        // A language chosen in the About window moves the menu's check mark too.
+        QTimer::singleShot(0, this, [] {
+            auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+            QVERIFY(about);
+            about->languageList()->setCurrentIndex(2);
+            about->accept();
+        });
+        dlg.OnCommand(Cmd::About);
+        QVERIFY(dlg.menuAction(Cmd::LangJapanese)->isChecked());
+        QVERIFY(!dlg.menuAction(Cmd::LangEnglish)->isChecked());
+        QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("ファイル(&F)"));
+        QCOMPARE(qtCancel(), QStringLiteral("キャンセル"));
     }
 
     void editedStopTextShowsOnPlayItem() {
@@ -165,7 +187,7 @@ private Q_SLOTS:
         start();
         CTavrelDlg dlg(*m_app, *m_app);
         bool pickerCalled = false;
-        dlg.setFolderPicker([&](QWidget*, const QString&, const QString&) {
+        dlg.setFolderPicker([&](QWidget*, const QString&, const QString&, const QString&) {
             pickerCalled = true;
             return QStringLiteral("/elsewhere");
         });

@@ -29,13 +29,18 @@ protected:
     QTemporaryDir m_dir;
 };
 
+QString BuiltIn(const char* name) {
+    return ShippedLanguageFile(QString(), U(name));
+}
+
 TEST_F(LanguageTextTest, MissingFileIsCreatedFromTheShippedCopy) {
     const QString path = languageFile("Japanese");
+    const QString shipped = BuiltIn("Japanese");
     ASSERT_FALSE(QFileInfo::exists(path));
 
-    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "STOP", U("静止")), U("一時停止"));
-    EXPECT_EQ(GetLanguageTextFrom(path, "Menu", "FILE", U("文件")), U("ファイル"));
-    EXPECT_EQ(GetLanguageTextFrom(path, "MENU", "JAPANESE", U("日文")), U("日本語"));
+    EXPECT_EQ(GetLanguageTextFrom(path, shipped, "MainWnd", "STOP", U("静止")), U("一時停止"));
+    EXPECT_EQ(GetLanguageTextFrom(path, shipped, "Menu", "FILE", U("文件(&F)")), U("ファイル(&F)"));
+    EXPECT_EQ(GetLanguageTextFrom(path, shipped, "MENU", "JAPANESE", U("日文")), U("日本語"));
 
     // The copy is the shipped file itself, and it is writable for later write-backs.
     EXPECT_EQ(ReadBytes(path), ReadBytes(":/lng/Japanese.lng"));
@@ -43,41 +48,59 @@ TEST_F(LanguageTextTest, MissingFileIsCreatedFromTheShippedCopy) {
     EXPECT_TRUE(permissions & QFile::WriteOwner);
     EXPECT_TRUE(permissions & QFile::ReadOwner);
 
-    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "NEWKEY", U("新")), U("新"));
+    EXPECT_EQ(GetLanguageTextFrom(path, shipped, "MainWnd", "NEWKEY", U("新")), U("新"));
     EXPECT_EQ(ProfileFile(path).readString("MainWnd", "NEWKEY", "x"), U("新"));
 }
 
-TEST_F(LanguageTextTest, ExistingEditedFileIsNeverOverwritten) {
+TEST_F(LanguageTextTest, OldUserCopyGainsMissingKeysFromTheShippedFileOfItsLanguage) {
+    // An installation whose shipped English file has a text the user's older copy lacks.
+    const QString shippedFolder = m_dir.filePath("usr/share/tavrel/Language/");
+    ASSERT_TRUE(QDir().mkpath(shippedFolder));
+    ASSERT_TRUE(WriteBytes(shippedFolder + "English.lng", "[MainWnd]\nSTOP=Pause\nPLAY=Play on\n"));
     const QString path = languageFile("English");
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
     ASSERT_TRUE(WriteBytes(path, "[MainWnd]\nSTOP=Halt\n"));
 
-    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "STOP", U("静止")), "Halt");
-    EXPECT_TRUE(ProvideLanguageFile(path));
-    EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=Halt\n");
+    AppLocations locations;
+    locations.configRoot = m_dir.path();
+    locations.picturesFolder = m_dir.filePath("Pictures");
+    locations.shippedDataFolder = m_dir.filePath("usr/share/tavrel");
+    CTavrelApp app;
+    app.InitSettings(locations, ParseCommandLine({}));
+    app.SetLanguageName("English");
 
-    // A key the file lacks gets the built-in default, not the shipped translation.
-    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "PLAY", U("播放")), U("播放"));
-    EXPECT_EQ(GetLanguageTextFrom(path, "WndMessage", "NOVIDEO", U("视频创建失败")),
-              U("视频创建失败"));
+    // The user's own value stays; the missing key takes the shipped English value, and only
+    // a key the shipped file lacks too falls back to the built-in Chinese text.
+    EXPECT_EQ(app.m_texts.text("MainWnd", "STOP", U("静止")), "Halt");
+    EXPECT_EQ(app.m_texts.text("MainWnd", "PLAY", U("播放")), "Play on");
+    EXPECT_EQ(app.m_texts.text("WndMessage", "NOVIDEO", U("视频创建失败")), U("视频创建失败"));
     EXPECT_EQ(ReadBytes(path),
-              "[MainWnd]\nSTOP=Halt\nPLAY=播放\n[WndMessage]\nNOVIDEO=视频创建失败\n");
+              "[MainWnd]\nSTOP=Halt\nPLAY=Play on\n[WndMessage]\nNOVIDEO=视频创建失败\n");
+    EXPECT_EQ(ReadBytes(shippedFolder + "English.lng"), "[MainWnd]\nSTOP=Pause\nPLAY=Play on\n");
+
+    // A language the installation does not ship in its folder uses the built-in copy.
+    app.SetLanguageName("Japanese");
+    EXPECT_EQ(app.m_texts.text("MainWnd", "STOP", U("静止")), U("一時停止"));
+    EXPECT_EQ(ReadBytes(languageFile("Japanese")), ReadBytes(BuiltIn("Japanese")));
 }
 
 TEST_F(LanguageTextTest, LanguageWithoutShippedCopyFillsItselfWithDefaults) {
     const QString path = languageFile("Klingon");
+    const QString shipped = BuiltIn("Klingon");
+    ASSERT_TRUE(shipped.isEmpty());
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
-    EXPECT_FALSE(ProvideLanguageFile(path));
-    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "EXIT", U("退出")), U("退出"));
+    EXPECT_FALSE(ProvideLanguageFile(path, shipped));
+    EXPECT_EQ(GetLanguageTextFrom(path, shipped, "MainWnd", "EXIT", U("退出")), U("退出"));
     EXPECT_EQ(ReadBytes(path), "[MainWnd]\nEXIT=退出\n");
 }
 
 TEST_F(LanguageTextTest, LongValueIsCutAndTheCutValueWrittenBack) {
     const QString path = languageFile("Chinese");
+    const QString shipped = BuiltIn("Chinese");
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
     ASSERT_TRUE(WriteBytes(path, "[MainWnd]\nSTOP=" + QByteArray(300, 'x') + "\n"));
 
-    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "STOP", U("静止")), QString(259, u'x'));
+    EXPECT_EQ(GetLanguageTextFrom(path, shipped, "MainWnd", "STOP", U("静止")), QString(259, u'x'));
     EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=" + QByteArray(259, 'x') + "\n");
 }
 
@@ -112,8 +135,9 @@ TEST_F(LanguageTextTest, UnwritableLanguageFolderStillYieldsTexts) {
     ASSERT_TRUE(QDir().mkdir(folder));
     ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
     const QString path = folder + "/Japanese.lng";
-    EXPECT_FALSE(ProvideLanguageFile(path));
-    EXPECT_EQ(GetLanguageTextFrom(path, "MainWnd", "STOP", U("静止")), U("静止"));
+    const QString shipped;
+    EXPECT_FALSE(ProvideLanguageFile(path, shipped));
+    EXPECT_EQ(GetLanguageTextFrom(path, shipped, "MainWnd", "STOP", U("静止")), U("静止"));
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
@@ -175,8 +199,8 @@ TEST(ShippedLanguageFiles, HoldEveryBuiltInTextAndNothingElse) {
 TEST(ShippedLanguageFiles, TranslationsAreNotLeftInChinese) {
     const ProfileFile english(":/lng/English.lng");
     const ProfileFile japanese(":/lng/Japanese.lng");
-    EXPECT_EQ(english.readString("Menu", "FILE", ""), "File");
-    EXPECT_EQ(japanese.readString("Menu", "FILE", ""), U("ファイル"));
+    EXPECT_EQ(english.readString("Menu", "FILE", ""), "&File");
+    EXPECT_EQ(japanese.readString("Menu", "FILE", ""), U("ファイル(&F)"));
     EXPECT_EQ(japanese.readString("MainWnd", "ZOOMIN", ""), U("ズームイン"));
     EXPECT_EQ(english.readString("AboutWnd", "CPYRIGHT", ""),
               "Copyright (C) 2019-2026 Orvane Optics. All rights reserved.");
