@@ -33,8 +33,11 @@ int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrel"));
     QApplication::setApplicationVersion(QStringLiteral(TAVREL_VERSION));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
-    QGuiApplication::setDesktopFileName(QStringLiteral("tavrel"));
+    // The installed icon and launcher (data/) carry this id; the built-in icon stands in when
+    // the program runs from its build folder.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.orvane.Tavrel"),
+                                                 QIcon(QStringLiteral(":/icons/app.svg"))));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.orvane.Tavrel"));
 
     CTavrelApp app;
     app.InitSettings(AppLocations::FromSystem(), commandLine);
