@@ -91,7 +91,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     UpdateCommandEnables();
 
     CheckLanguageInForce();
-    adjustSize();
+    ResizeToContent();
 }
 
 CTavrelDlg::~CTavrelDlg() {
@@ -501,6 +501,32 @@ void CTavrelDlg::ShowExposureMode() {
     }
 }
 
+QSize CTavrelDlg::FrameSize() const {
+    // The window system's frame once the window is shown; a usual title bar before.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    return isVisible() && !frame.isEmpty() ? frame : QSize(8, 32);
+}
+
+void CTavrelDlg::ResizeToContent() {
+    if (isMaximized() || isFullScreen()) {
+        return;
+    }
+    const QRect screen =
+        this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
+    const QSize frame = FrameSize();
+    // Not adjustSize(): it would cut a window to two thirds of the screen.
+    resize(sizeHint().boundedTo(screen.size() - frame));
+    // Keep the whole window on the screen after it grew.
+    QRect placed = frameGeometry();
+    placed.moveRight(std::min(placed.right(), screen.right()));
+    placed.moveBottom(std::min(placed.bottom(), screen.bottom()));
+    placed.moveLeft(std::max(placed.left(), screen.left()));
+    placed.moveTop(std::max(placed.top(), screen.top()));
+    if (placed.topLeft() != frameGeometry().topLeft()) {
+        move(placed.topLeft());
+    }
+}
+
 void CTavrelDlg::FitWindowToVideo() {
     int w = m_view.videoWidth();
     int h = m_view.videoHeight();
@@ -510,14 +536,10 @@ void CTavrelDlg::FitWindowToVideo() {
     }
     const QRect screen =
         this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1920, 1080);
-    // Menu, toolbar and status bar around the preview, from the layout; the window frame from
-    // the window system once the window is shown (a usual title bar before).
+    // Menu, toolbar and status bar around the preview, from the layout.
     const QSize chrome(std::max(sizeHint().width() - m_preview->sizeHint().width(), 0),
                        std::max(sizeHint().height() - m_preview->sizeHint().height(), 36));
-    QSize frame = frameGeometry().size() - geometry().size();
-    if (!isVisible() || frame.isEmpty()) {
-        frame = QSize(8, 32);
-    }
+    const QSize frame = FrameSize();
     const QSize room = (screen.size() - chrome - frame).expandedTo(QSize(160, 120));
     // A video larger than the screen opens a window that fits it, the picture scaled down at its
     // aspect ratio; snapshots and recordings keep the video's own size.
@@ -527,19 +549,7 @@ void CTavrelDlg::FitWindowToVideo() {
     }
     m_preview->setPreferredSize(area);
     m_preview->setMinimumSize(std::min(area.width(), 160), std::min(area.height(), 120));
-    if (!isMaximized() && !isFullScreen()) {
-        adjustSize();
-        resize(sizeHint().boundedTo(screen.size() - frame));
-        // Keep the whole window on the screen after it grew.
-        QRect placed = frameGeometry();
-        placed.moveRight(std::min(placed.right(), screen.right()));
-        placed.moveBottom(std::min(placed.bottom(), screen.bottom()));
-        placed.moveLeft(std::max(placed.left(), screen.left()));
-        placed.moveTop(std::max(placed.top(), screen.top()));
-        if (placed.topLeft() != frameGeometry().topLeft()) {
-            move(placed.topLeft());
-        }
-    }
+    ResizeToContent();
     SetStatusText(0, StreamFormats::entryText(m_view.videoWidth(), m_view.videoHeight()));
     ShowZoomPercentage();
 }

@@ -133,6 +133,10 @@ private:
     void UpdateMirrorButtons();
     void ShowZoomPercentage();
     void FitWindowToVideo();
+    // The window at the size its content asks for, within the screen's available area and
+    // moved onto it (nothing while maximised or full screen).
+    void ResizeToContent();
+    QSize FrameSize() const;
     void CheckResolutionEntry();
     // The preview's hint: why there is no picture, or none.
     void ShowPictureProblem();
