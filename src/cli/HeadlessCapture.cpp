@@ -45,15 +45,15 @@ bool IsUsbId(const QString& text) {
 }
 
 // --camera: a device node (or a link to one, such as /dev/v4l/by-id/…), or VID:PID[:SERIAL].
-bool MatchesCamera(const CameraId& camera, const QString& spec) {
-    if (spec == camera.devNode) {
+bool MatchesCamera(const CameraId& camera, const QString& choice) {
+    if (choice == camera.devNode) {
         return true;
     }
-    const QFileInfo link(spec);
+    const QFileInfo link(choice);
     if (link.exists() && link.canonicalFilePath() == camera.devNode) {
         return true;
     }
-    const QStringList parts = spec.split(u':');
+    const QStringList parts = choice.split(u':');
     if ((parts.size() != 2 && parts.size() != 3) || !IsUsbId(parts[0]) || !IsUsbId(parts[1])) {
         return false;
     }
