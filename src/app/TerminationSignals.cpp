@@ -9,6 +9,7 @@
 #include <QWidget>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcSignals, "tavrel.app.signals")
 
@@ -35,7 +36,13 @@ bool TerminationSignals::Block() {
     return true;
 }
 
-TerminationSignals::TerminationSignals(QWidget& window) : m_window(window) {
+TerminationSignals::TerminationSignals(QWidget& window)
+    : TerminationSignals([&window] {
+          window.close();
+          QApplication::quit();
+      }) {}
+
+TerminationSignals::TerminationSignals(std::function<void()> stop) : m_stop(std::move(stop)) {
     const sigset_t set = TerminationSet();
     m_fd.reset(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!m_fd.isValid()) {
@@ -52,7 +59,6 @@ void TerminationSignals::ReadSignals() {
     signalfd_siginfo info{};
     while (::read(m_fd.get(), &info, sizeof info) == ssize_t(sizeof info)) {
         qCInfo(lcSignals) << "ending on signal" << info.ssi_signo;
-        m_window.close();
-        QApplication::quit();
+        m_stop();
     }
 }

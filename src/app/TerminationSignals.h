@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 
 #include "platform/UniqueFd.h"
 
@@ -10,7 +11,8 @@ class QWidget;
 // Ends the program through its normal teardown when it is asked to stop. SIGTERM, SIGINT and
 // SIGHUP do not kill the process: they wait in a signalfd that the GUI thread's event loop
 // reads, which then closes the main window like the Exit command (its teardown finishes a
-// running recording with its trailer) and ends the event loop.
+// running recording with its trailer) and ends the event loop; a capture without a window is
+// told to stop instead.
 //
 // Block() must run in main() before any other thread exists: threads inherit the signal mask,
 // and a signal that one thread leaves unblocked would still kill the process. GUI thread only.
@@ -22,6 +24,8 @@ public:
 
     // `window` must outlive this object.
     explicit TerminationSignals(QWidget& window);
+    // `stop` runs on the GUI thread for every signal that arrives.
+    explicit TerminationSignals(std::function<void()> stop);
     ~TerminationSignals() override;
 
     // False when the signalfd could not be made (the signals then keep their default action).
@@ -30,7 +34,7 @@ public:
 private:
     void ReadSignals();
 
-    QWidget& m_window;
+    std::function<void()> m_stop;
     UniqueFd m_fd;
     QSocketNotifier* m_notifier = nullptr;
 };

@@ -1,11 +1,35 @@
 #include <QApplication>
 #include <QIcon>
+#include <QTextStream>
 #include <cstdio>
 
 #include "app/CommandLine.h"
 #include "app/TavrelApp.h"
 #include "app/TerminationSignals.h"
+#include "cli/HeadlessCapture.h"
 #include "mainwnd/TavrelDlg.h"
+
+namespace {
+
+// --list-cameras, --snapshot, --record: no window and no display; the settings and the
+// camera's parameter memory are those the window would use.
+int RunWithoutWindow(int argc, char** argv, const CommandLine& commandLine) {
+    TerminationSignals::Block();
+    QCoreApplication qapp(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tavrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVREL_VERSION));
+
+    CTavrelApp app;
+    app.InitSettings(AppLocations::FromSystem(), commandLine);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    HeadlessCapture capture(app, commandLine.capture, out, err);
+    // SIGTERM, SIGINT and SIGHUP end a recording early, with its trailer.
+    TerminationSignals termination([&capture] { capture.Stop(); });
+    return capture.Run();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QStringList args;
@@ -26,6 +50,14 @@ int main(int argc, char** argv) {
     if (commandLine.showVersion) {
         std::printf("Tavrel %s\n", TAVREL_VERSION);
         return 0;
+    }
+    if (!commandLine.usageError.isEmpty()) {
+        std::fprintf(stderr, "tavrel: %s\n\n%s", commandLine.usageError.toLocal8Bit().constData(),
+                     UsageText().toLocal8Bit().constData());
+        return 2;
+    }
+    if (commandLine.capture.mode != CaptureMode::Window) {
+        return RunWithoutWindow(argc, argv, commandLine);
     }
 
     // Before QApplication starts any thread: they all inherit the blocked termination signals.

@@ -24,7 +24,7 @@
 #include "mainwnd/CommandBars.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/Icons.h"
-#include "mainwnd/SaveFolder.h"
+#include "output/SaveFolder.h"
 #include "output/RecordingController.h"
 #include "propdlg/CameraProWnd.h"
 #include "settings/AppSettings.h"

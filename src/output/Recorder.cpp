@@ -33,13 +33,17 @@ void Recorder::setCallbacks(Callbacks callbacks) {
 }
 
 bool Recorder::Request(const QString& folder, const QDateTime& now) {
+    // Unlike a snapshot, the recorder does not create the save folder: a missing folder makes
+    // the open fail.
+    return RequestFile(SnapshotBaseName(folder, now) + QStringLiteral(".mpeg"));
+}
+
+bool Recorder::RequestFile(const QString& fileName) {
     std::lock_guard<std::mutex> lock(m_stateLock);
     if (m_state != RecordState::Idle) {
         return false;
     }
-    // Unlike a snapshot, the recorder does not create the save folder: a missing folder makes
-    // the open fail.
-    m_strRecordFile = SnapshotBaseName(folder, now) + QStringLiteral(".mpeg");
+    m_strRecordFile = fileName;
     m_requestMs = m_nowMs();
     m_state = RecordState::Requested;
     return true;

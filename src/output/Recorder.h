@@ -107,6 +107,8 @@ public:
     // and remembers the moment as the origin of the elapsed time. Nothing is opened yet.
     // False (nothing changed) when a recording is already requested or running.
     bool Request(const QString& folder, const QDateTime& now);
+    // The same for a recording into `fileName` as it is named.
+    bool RequestFile(const QString& fileName);
     // Ends a requested or running recording: the encoder writes the samples it holds, repeats
     // the last picture up to now, writes the trailer and closes the file; returns when the
     // file is complete. Idle afterwards. Does nothing when idle.

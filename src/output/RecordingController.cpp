@@ -86,6 +86,15 @@ void RecordingController::ToggleRecording(const QString& folder) {
     emit recordingChanged(recording());
 }
 
+bool RecordingController::RecordTo(const QString& fileName) {
+    if (recording() || !m_recorder.RequestFile(fileName)) {
+        return false;
+    }
+    m_strRecordElapsed = ElapsedText(0);
+    emit recordingChanged(true);
+    return true;
+}
+
 void RecordingController::Finish() {
     const bool wasRecording = recording();
     StopRecordingTimers();

@@ -29,6 +29,9 @@ public:
     void Snap(const QString& folder, const QDateTime& when);
     // Record: asks for a recording into `folder` when none runs, otherwise ends it.
     void ToggleRecording(const QString& folder);
+    // Asks for a recording into `fileName` (the command line's FILE) when none runs; false
+    // when one is already requested or running.
+    bool RecordTo(const QString& fileName);
     // A recording is requested or running.
     bool recording() const { return m_recorder.state() != RecordState::Idle; }
     // Ends a running recording with its trailer; the timers stop, and recordingChanged(false)

@@ -21,13 +21,15 @@ QString SnapshotBaseName(const QString& folder, const QDateTime& localTime) {
 }
 
 SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const FrameStore& frames) {
-    SnapshotResult result;
     // One level only: a save folder whose parent is gone stays missing and the save fails.
     if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
         QDir().mkdir(folder);
     }
-    const QString fileName = SnapshotBaseName(folder, now) + QStringLiteral(".jpg");
+    return WriteSnapshot(SnapshotBaseName(folder, now) + QStringLiteral(".jpg"), frames);
+}
 
+SnapshotResult WriteSnapshot(const QString& fileName, const FrameStore& frames) {
+    SnapshotResult result;
     Image picture;
     const bool drawn = frames.copyComposedImage(picture);
     result.fileName = fileName;

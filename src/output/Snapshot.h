@@ -41,5 +41,9 @@ struct SnapshotResult {
 // resolution change) only means no file: the name is still returned for the status bar.
 SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const FrameStore& frames);
 
+// The same picture into the file `fileName`, as it is named (the command line's FILE); the
+// folder is not created. `written` as above.
+SnapshotResult WriteSnapshot(const QString& fileName, const FrameStore& frames);
+
 // JPEG quality of snapshots.
 inline constexpr int kSnapshotJpegQuality = 90;

@@ -117,6 +117,17 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
     {"ColorNames", "BLUE", "蓝"},
     {"ColorNames", "WHITE", "白"},
     {"ColorNames", "OTHER", "其他…"},
+    {"CommandLine", "NOCAMERA", "没有找到相机。"},
+    {"CommandLine", "NOMATCH", "没有与 %1 相符的相机。"},
+    {"CommandLine", "CANNOTOPEN", "无法打开相机 %1。"},
+    {"CommandLine", "CAMERABUSY", "相机 %1 正被其他程序使用。"},
+    {"CommandLine", "NOPERMISSION",
+     "没有打开 %1 的权限。请把用户加入 video 组（sudo usermod -aG video $USER）后重新登录。"},
+    {"CommandLine", "NOFORMAT", "相机 %1 没有本软件能显示的图像格式。"},
+    {"CommandLine", "NOFRAMES", "相机 %1 在 10 秒内没有送出图像。"},
+    {"CommandLine", "REMOVED", "相机 %1 已被拔出。"},
+    {"CommandLine", "NOSTREAM", "相机 %1 没有 %2 图像流。可用的有：%3"},
+    {"CommandLine", "WRITEFAILED", "无法写入 %1。"},
 });
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "app/TavrelApp.h"
 #include "capture/CaptureController.h"
 #include "capture/FrameStore.h"
+#include "contracts/Image.h"
 #include "display/DisplayWorker.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/CommandIds.h"
@@ -142,6 +144,45 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint().isEmpty(); }, 5000));
     }
 
+    // The program from the command line, without a window, on the real driver: a snapshot
+    // from the node named, and status 1 with the reason while another program holds it.
+    void theCommandLineTakesASnapshotAndSaysWhenTheCameraIsHeld() {
+        const QString node = VividNode();
+        if (node.isEmpty()) {
+            QSKIP("no vivid device: run this test through tests/vm/run-in-vm");
+        }
+        QTemporaryDir dir;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+        auto snapshot = [&](const QString& file, QString* err) {
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.start(QStringLiteral(TAVREL_PROGRAM),
+                          {QStringLiteral("--snapshot"), file, QStringLiteral("--camera"), node});
+            if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
+                return -1;
+            }
+            *err = QString::fromUtf8(process.readAllStandardError());
+            return process.exitCode();
+        };
+        QString err;
+        const QString file = dir.filePath(QStringLiteral("vivid.jpg"));
+        QCOMPARE(snapshot(file, &err), 0);
+        Image shot;
+        QVERIFY(shot.LoadJpeg(file));
+        QVERIFY(shot.GetWidth() > 0 && shot.GetHeight() > 0);
+
+        const pid_t other = StreamInAnotherProcess(node);
+        QVERIFY(other > 0);
+        const int held = snapshot(dir.filePath(QStringLiteral("held.jpg")), &err);
+        ::kill(other, SIGKILL);
+        ::waitpid(other, nullptr, 0);
+        QCOMPARE(held, 1);
+        QVERIFY2(err.contains(node), qPrintable(err));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("held.jpg"))));
+    }
+
     void aSavedBrightnessIsPutBackIntoTheDriverAtTheNextStart() {
         const QString node = VividNode();
         if (node.isEmpty()) {
@@ -208,9 +249,7 @@ private Q_SLOTS:
 
         QVERIFY(writeSysfs("/sys/bus/platform/drivers/vivid/bind"));
         QVERIFY(QTest::qWaitFor(
-            [&] {
-                return dlg.camera().captureGraph().state() == CaptureGraph::State::Running;
-            },
+            [&] { return dlg.camera().captureGraph().state() == CaptureGraph::State::Running; },
             10000));
         QCOMPARE(dlg.camera().camera().identityKey(), identity);
         const auto before = dlg.displayWorker().composedCount();

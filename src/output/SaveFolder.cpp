@@ -1,4 +1,4 @@
-#include "mainwnd/SaveFolder.h"
+#include "output/SaveFolder.h"
 
 #include "settings/ProfileFile.h"
 

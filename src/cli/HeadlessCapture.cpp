@@ -1,0 +1,478 @@
+#include "cli/HeadlessCapture.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTextStream>
+#include <QTimer>
+#include <map>
+
+#include "capture/CameraSystem.h"
+#include "capture/CaptureController.h"
+#include "contracts/CameraController.h"
+#include "device/CameraDiscovery.h"
+#include "device/SupportCheck.h"
+#include "device/UsbDeviceSource.h"
+#include "display/DisplayWorker.h"
+#include "flashparams/FlashParamsController.h"
+#include "output/RecordingController.h"
+#include "output/SaveFolder.h"
+#include "output/Snapshot.h"
+#include "settings/AppSettings.h"
+
+namespace {
+
+QString FourccText(uint32_t fourcc) {
+    QString text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const char c = char((fourcc >> shift) & 0xFF);
+        text += QLatin1Char(c >= 0x20 && c < 0x7F ? c : '?');
+    }
+    return text.trimmed();
+}
+
+QString StreamText(const CameraFormat& format) {
+    return QStringLiteral("%1 %2x%3")
+        .arg(FourccText(format.pixelFormat))
+        .arg(format.width)
+        .arg(format.height);
+}
+
+bool IsUsbId(const QString& text) {
+    bool ok = false;
+    text.toUInt(&ok, 16);
+    return ok && text.size() == 4;
+}
+
+// --camera: a device node (or a link to one, such as /dev/v4l/by-id/…), or VID:PID[:SERIAL].
+bool MatchesCamera(const CameraId& camera, const QString& choice) {
+    if (choice == camera.devNode) {
+        return true;
+    }
+    const QFileInfo link(choice);
+    if (link.exists() && link.canonicalFilePath() == camera.devNode) {
+        return true;
+    }
+    const QStringList parts = choice.split(u':');
+    if ((parts.size() != 2 && parts.size() != 3) || !IsUsbId(parts[0]) || !IsUsbId(parts[1])) {
+        return false;
+    }
+    return camera.onUsb() && parts[0].compare(camera.usbVid, Qt::CaseInsensitive) == 0 &&
+           parts[1].compare(camera.usbPid, Qt::CaseInsensitive) == 0 &&
+           (parts.size() == 2 || parts[2] == camera.usbSerial);
+}
+
+}  // namespace
+
+HeadlessCapture::HeadlessCapture(const AppSettings& settings, CaptureRequest request,
+                                 QTextStream& out, QTextStream& err, QObject* parent)
+    : QObject(parent),
+      m_settings(settings),
+      m_request(std::move(request)),
+      m_out(out),
+      m_err(err),
+      m_recording(std::make_unique<RecordingController>(m_frameStore, settings.m_texts)),
+      m_cameras(std::make_unique<CameraSystem>(settings.m_bVirtualCamera, settings.m_strDataRoot)),
+      m_discovery(std::make_unique<CameraDiscovery>(*m_cameras, settings.m_strSettingFile,
+                                                    settings.m_strDataRoot)),
+      m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
+      m_support(std::make_unique<SupportCheck>(m_devices, *m_discovery, *m_usbSource)),
+      m_camera(std::make_unique<CaptureController>(*m_cameras, m_frameStore)),
+      m_flashParams(std::make_unique<FlashParamsController>(
+          m_discovery->controller(), *m_camera, m_view, m_overlay, settings.m_bFactoryMode)) {
+    m_view.SetFactoryMode(settings.m_bFactoryMode);
+    m_display = std::make_unique<DisplayWorker>(m_frameStore, m_overlay, nullptr);
+    m_saveFolder = ReadSaveFolder(settings.m_strSettingFile, settings.m_strPicturesFolder);
+
+    // Every camera start reads the camera's parameter memory, as in the window; the request's
+    // stream and overlay choices then go over it.
+    m_camera->loadParameters = [this](Camera& source) {
+        m_flashParams->LoadFlashParameters(source);
+        if (!m_request.overlay) {
+            OverlaySettings overlay = m_overlay.settings();
+            overlay.m_bMaskEnable = 0;
+            overlay.m_bCrossEnable = 0;
+            m_overlay.setSettings(overlay);
+        }
+        ChooseStream(source);
+    };
+    connect(m_camera.get(), &CaptureController::videoSizeChanged, this,
+            [this](int width, int height) { m_view.SetVideoSize(width, height); });
+    connect(m_camera.get(), &CaptureController::previewStarting, this,
+            [this] { m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight()); });
+    connect(m_camera.get(), &CaptureController::cameraLost, this, &HeadlessCapture::OnCameraLost);
+    connect(m_recording.get(), &RecordingController::recordingChanged, this,
+            &HeadlessCapture::OnRecordingChanged);
+
+    m_poll = new QTimer(this);
+    m_poll->setInterval(10);
+    connect(m_poll, &QTimer::timeout, this, &HeadlessCapture::OnPoll);
+    m_deadline = new QTimer(this);
+    m_deadline->setSingleShot(true);
+    m_deadline->setInterval(kFrameDeadlineMs);
+    connect(m_deadline, &QTimer::timeout, this, &HeadlessCapture::OnDeadline);
+    m_next = new QTimer(this);
+    m_next->setSingleShot(true);
+    m_next->setTimerType(Qt::PreciseTimer);
+}
+
+HeadlessCapture::~HeadlessCapture() {
+    TearDown();
+}
+
+int HeadlessCapture::Run() {
+    if (m_request.mode == CaptureMode::ListCameras) {
+        return ListCameras();
+    }
+    if (!OpenCamera() || m_finished) {
+        TearDown();
+        return m_status;
+    }
+    m_poll->start();
+    m_deadline->start();
+    QEventLoop loop;
+    m_loop = &loop;
+    const int status = m_finished ? m_status : loop.exec();
+    m_loop = nullptr;
+    TearDown();
+    return status;
+}
+
+void HeadlessCapture::Stop() {
+    if (m_finished) {
+        return;
+    }
+    if (m_request.mode == CaptureMode::Record && m_recording->recording()) {
+        EndRecording();
+    } else {
+        Finish(m_shots > 0 ? kDone : kNoPicture);
+    }
+}
+
+int HeadlessCapture::ListCameras() {
+    m_support->FindSupportedCameras();
+    const std::vector<CameraId>& found = m_support->found();
+    if (found.empty()) {
+        Message(m_settings.m_texts.text("CommandLine", "NOCAMERA"));
+        return kNoPicture;
+    }
+    auto orDash = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    for (const CameraId& camera : found) {
+        const QString ids =
+            camera.onUsb() ? camera.usbVid + u':' + camera.usbPid : QStringLiteral("-");
+        m_out << camera.devNode << '\t' << ids << '\t' << orDash(camera.usbSerial) << '\t'
+              << orDash(camera.cardName.trimmed()) << '\n';
+        if (!m_request.verbose) {
+            continue;
+        }
+        std::unique_ptr<Camera> source = m_cameras->create(camera);
+        if (!source || !source->open()) {
+            m_out.flush();
+            Message(
+                m_settings.m_texts.text("CommandLine", "CANNOTOPEN")
+                    .arg(QStringLiteral("%1 (%2)").arg(camera.cardName.trimmed(), camera.devNode)));
+            continue;
+        }
+        // One line per pixel format, its sizes in the camera's order.
+        std::vector<std::pair<uint32_t, QStringList>> lines;
+        for (const CameraFormat& format : source->formats()) {
+            auto line = std::find_if(lines.begin(), lines.end(), [&format](const auto& l) {
+                return l.first == format.pixelFormat;
+            });
+            if (line == lines.end()) {
+                lines.push_back({format.pixelFormat, {}});
+                line = std::prev(lines.end());
+            }
+            const QString size = QStringLiteral("%1x%2").arg(format.width).arg(format.height);
+            if (!line->second.contains(size)) {
+                line->second.append(size);
+            }
+        }
+        source->close();
+        for (const auto& [fourcc, sizes] : lines) {
+            m_out << '\t' << FourccText(fourcc) << ' ' << sizes.join(u' ') << '\n';
+        }
+    }
+    m_out.flush();
+    return kDone;
+}
+
+bool HeadlessCapture::OpenCamera() {
+    // As the window: discovery answers for the camera to open until one is open.
+    m_discovery->setOpenCamera(CameraId());
+    const int count = m_support->FindSupportedCameras();
+    CameraId chosen;
+    if (m_request.camera.isEmpty()) {
+        if (count > 0) {
+            chosen = m_support->cameras()[0];
+        }
+    } else {
+        for (const CameraId& camera : m_support->found()) {
+            if (MatchesCamera(camera, m_request.camera)) {
+                chosen = camera;
+                break;
+            }
+        }
+        if (!chosen.isValid()) {
+            Message(m_settings.m_texts.text("CommandLine", "NOMATCH").arg(m_request.camera));
+            Finish(kNoPicture);
+            return false;
+        }
+    }
+    if (!chosen.isValid()) {
+        Message(m_settings.m_texts.text("CommandLine", "NOCAMERA"));
+        Finish(kNoPicture);
+        return false;
+    }
+    m_discovery->setOpenCamera(chosen);
+    m_camera->ChooseDevice(chosen);
+    if (m_streamMissing) {
+        QString wanted = m_request.format;
+        if (m_request.size.isValid()) {
+            wanted +=
+                (wanted.isEmpty() ? QString() : QStringLiteral(" ")) +
+                QStringLiteral("%1x%2").arg(m_request.size.width()).arg(m_request.size.height());
+        }
+        Message(m_settings.m_texts.text("CommandLine", "NOSTREAM")
+                    .arg(CameraText(), wanted, m_offered.join(QStringLiteral(", "))));
+        Finish(kUsage);
+        return false;
+    }
+    if (!m_camera->hasSource() || m_camera->problem() != PictureProblem::None) {
+        Message(ProblemText());
+        Finish(kNoPicture);
+        return false;
+    }
+    return true;
+}
+
+void HeadlessCapture::ChooseStream(Camera& source) {
+    if (m_request.format.isEmpty() && !m_request.size.isValid()) {
+        return;  // the camera's stored choice
+    }
+    StreamFormats& formats = m_camera->streamFormats();
+    StreamFormats probe;
+    probe.setCapabilities(source.formats());
+    probe.m_bMjpgSelected = formats.m_bMjpgSelected;
+    probe.m_nResolutionIndex = formats.m_nResolutionIndex;
+    const std::optional<CameraFormat> stored = probe.selectedFormat();
+    const QSize size = m_request.size.isValid() ? m_request.size
+                       : stored                 ? QSize(stored->width, stored->height)
+                                                : QSize();
+
+    auto fits = [this](const CameraFormat& format, const QSize& wanted) {
+        return (m_request.format.isEmpty() || FourccText(format.pixelFormat) == m_request.format) &&
+               (!wanted.isValid() || QSize(format.width, format.height) == wanted);
+    };
+    // The stored kind of list first, so that a size alone keeps the stored compression.
+    const bool order[2] = {formats.m_bMjpgSelected, !formats.m_bMjpgSelected};
+    // The size asked for (or the stored size); with a format alone, any size of that format.
+    const QSize tries[2] = {size, m_request.size.isValid() ? size : QSize()};
+    for (const QSize& wanted : tries) {
+        for (bool mjpg : order) {
+            for (const ResolutionEntry& entry : probe.list(mjpg)) {
+                if (fits(entry.format, wanted)) {
+                    formats.m_bMjpgSelected = mjpg;
+                    formats.m_nResolutionIndex = entry.index;
+                    return;
+                }
+            }
+        }
+    }
+    m_streamMissing = true;
+    for (const CameraFormat& format : source.formats()) {
+        m_offered.append(StreamText(format));
+    }
+}
+
+void HeadlessCapture::OnPoll() {
+    if (m_finished || m_settled) {
+        return;
+    }
+    if (m_display->composedCount() < m_request.warmupFrames) {
+        return;
+    }
+    m_settled = true;
+    m_poll->stop();
+    m_deadline->stop();
+    if (m_request.mode == CaptureMode::Snapshot) {
+        m_seriesClock.start();
+        TakeSnapshot();
+    } else {
+        StartRecording();
+    }
+}
+
+void HeadlessCapture::OnDeadline() {
+    if (m_finished || m_settled) {
+        return;
+    }
+    Message(ProblemText());
+    Finish(kNoPicture);
+}
+
+QString HeadlessCapture::SeriesFileName(int index) const {
+    if (m_request.count <= 1) {
+        return m_request.file;
+    }
+    // shot.jpg → shot-1.jpg, shot-2.jpg, …; the extension is what follows the last dot of the
+    // file's own name.
+    const QString& file = m_request.file;
+    const qsizetype slash = file.lastIndexOf(u'/');
+    const qsizetype dot = file.lastIndexOf(u'.');
+    const qsizetype cut = dot > slash + 1 ? dot : file.size();
+    return file.left(cut) + u'-' + QString::number(index + 1) + file.mid(cut);
+}
+
+void HeadlessCapture::TakeSnapshot() {
+    const SnapshotResult result =
+        m_request.file.isEmpty()
+            ? ::TakeSnapshot(m_saveFolder, QDateTime::currentDateTime(), m_frameStore)
+            : WriteSnapshot(SeriesFileName(m_shots), m_frameStore);
+    if (!result.written) {
+        Message(m_settings.m_texts.text("CommandLine", "WRITEFAILED").arg(result.fileName));
+        Finish(kWriteFailed);
+        return;
+    }
+    m_out << result.fileName << '\n';
+    m_out.flush();
+    ++m_shots;
+    if (m_shots >= m_request.count) {
+        Finish(kDone);
+        return;
+    }
+    // Shot n is due n intervals after the first, however long the writes took.
+    const qint64 due = qint64(m_shots * m_request.intervalSeconds * 1000.0);
+    m_next->disconnect();
+    connect(m_next, &QTimer::timeout, this, &HeadlessCapture::TakeSnapshot);
+    m_next->start(int(std::max<qint64>(0, due - m_seriesClock.elapsed())));
+}
+
+void HeadlessCapture::StartRecording() {
+    const bool requested = m_request.file.isEmpty()
+                               ? (m_recording->ToggleRecording(m_saveFolder), true)
+                               : m_recording->RecordTo(m_request.file);
+    if (!requested) {
+        Finish(kWriteFailed);
+    }
+}
+
+void HeadlessCapture::OnRecordingChanged(bool recording) {
+    if (m_finished || m_ending) {
+        return;
+    }
+    if (!recording) {
+        // The file could not be opened, or a frame could not be written (a full disk).
+        Message(m_settings.m_texts.text("CommandLine", "WRITEFAILED")
+                    .arg(m_recording->recorder().fileName()));
+        Finish(kWriteFailed);
+        return;
+    }
+    // Reported at the request and again once the file is open; the length counts from the
+    // open, where the file's first frame stands.
+    if (m_recordTimerStarted || m_recording->recorder().state() != RecordState::Running) {
+        return;
+    }
+    m_recordTimerStarted = true;
+    m_next->disconnect();
+    connect(m_next, &QTimer::timeout, this, &HeadlessCapture::EndRecording);
+    m_next->start(int(m_request.recordSeconds * 1000.0));
+}
+
+void HeadlessCapture::EndRecording() {
+    if (m_finished) {
+        return;
+    }
+    m_ending = true;
+    m_next->stop();
+    const bool opened = m_recording->recorder().state() == RecordState::Running;
+    m_recording->Finish();
+    if (!opened) {
+        Finish(kNoPicture);  // stopped before the file was opened: there is none
+        return;
+    }
+    m_out << m_recording->recorder().fileName() << '\n';
+    m_out.flush();
+    Finish(kDone);
+}
+
+void HeadlessCapture::OnCameraLost() {
+    if (m_finished) {
+        return;
+    }
+    // A recording keeps what it has, complete with its trailer.
+    if (m_recording->recorder().state() == RecordState::Running) {
+        m_ending = true;
+        m_recording->Finish();
+        m_out << m_recording->recorder().fileName() << '\n';
+        m_out.flush();
+    }
+    Message(m_settings.m_texts.text("CommandLine", "REMOVED").arg(CameraText()));
+    Finish(kNoPicture);
+}
+
+QString HeadlessCapture::CameraText() const {
+    const CameraId& camera = m_camera->camera();
+    return QStringLiteral("%1 (%2)").arg(camera.cardName.trimmed(), camera.devNode);
+}
+
+QString HeadlessCapture::ProblemText() const {
+    const char* key = "NOFRAMES";
+    switch (m_camera->problem()) {
+        case PictureProblem::None:
+            key = m_camera->hasSource() ? "NOFRAMES" : "CANNOTOPEN";
+            break;
+        case PictureProblem::NoCamera:
+            key = "CANNOTOPEN";
+            break;
+        case PictureProblem::Busy:
+            key = "CAMERABUSY";
+            break;
+        case PictureProblem::NoPermission:
+            key = "NOPERMISSION";
+            break;
+        case PictureProblem::NoFormat:
+            key = "NOFORMAT";
+            break;
+        case PictureProblem::NoFrames:
+            key = "NOFRAMES";
+            break;
+        case PictureProblem::Removed:
+            key = "REMOVED";
+            break;
+    }
+    return m_settings.m_texts.text("CommandLine", key).arg(CameraText());
+}
+
+void HeadlessCapture::Message(const QString& text) {
+    m_err << "tavrel: " << text << '\n';
+    m_err.flush();
+}
+
+void HeadlessCapture::Finish(int status) {
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
+    m_status = status;
+    m_poll->stop();
+    m_deadline->stop();
+    m_next->stop();
+    if (m_loop != nullptr) {
+        m_loop->exit(status);
+    }
+}
+
+void HeadlessCapture::TearDown() {
+    if (m_tornDown) {
+        return;
+    }
+    m_tornDown = true;
+    // The camera's flash is left as it is: a capture from the command line changes no setting.
+    m_camera->StopPreview();
+    m_camera->TearDownGraph();
+    m_camera->FreeCaptureFilters();
+    m_recording->Finish();
+    m_display->stop();
+    m_frameStore.Free();
+}
