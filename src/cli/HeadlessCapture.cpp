@@ -12,9 +12,7 @@
 #include "contracts/CameraController.h"
 #include "device/CameraDiscovery.h"
 #include "device/SupportCheck.h"
-#include "device/UsbDeviceSource.h"
 #include "display/DisplayWorker.h"
-#include "flashparams/FlashParamsController.h"
 #include "output/RecordingController.h"
 #include "output/SaveFolder.h"
 #include "output/Snapshot.h"
@@ -71,37 +69,25 @@ HeadlessCapture::HeadlessCapture(const AppSettings& settings, CaptureRequest req
       m_request(std::move(request)),
       m_out(out),
       m_err(err),
-      m_recording(std::make_unique<RecordingController>(m_frameStore, settings.m_texts)),
-      m_cameras(std::make_unique<CameraSystem>(settings.m_bVirtualCamera, settings.m_strDataRoot)),
-      m_discovery(std::make_unique<CameraDiscovery>(*m_cameras, settings.m_strSettingFile,
-                                                    settings.m_strDataRoot)),
-      m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
-      m_support(std::make_unique<SupportCheck>(m_devices, *m_discovery, *m_usbSource)),
-      m_camera(std::make_unique<CaptureController>(*m_cameras, m_frameStore)),
-      m_flashParams(std::make_unique<FlashParamsController>(
-          m_discovery->controller(), *m_camera, m_view, m_overlay, settings.m_bFactoryMode)) {
-    m_view.SetFactoryMode(settings.m_bFactoryMode);
-    m_display = std::make_unique<DisplayWorker>(m_frameStore, m_overlay, nullptr);
+      m_session(settings, m_devices) {
+    m_session.StartDisplay(nullptr);  // composed for the files, shown nowhere
     m_saveFolder = ReadSaveFolder(settings.m_strSettingFile, settings.m_strPicturesFolder);
 
     // Every camera start reads the camera's parameter memory, as in the window; the request's
     // stream and overlay choices then go over it.
-    m_camera->loadParameters = [this](Camera& source) {
-        m_flashParams->LoadFlashParameters(source);
+    m_session.afterParametersLoaded = [this](Camera& source) {
         if (!m_request.overlay) {
-            OverlaySettings overlay = m_overlay.settings();
-            overlay.m_bMaskEnable = 0;
-            overlay.m_bCrossEnable = 0;
-            m_overlay.setSettings(overlay);
+            Overlay& overlay = m_session.overlay();
+            OverlaySettings marks = overlay.settings();
+            marks.m_bMaskEnable = 0;
+            marks.m_bCrossEnable = 0;
+            overlay.setSettings(marks);
         }
         ChooseStream(source);
     };
-    connect(m_camera.get(), &CaptureController::videoSizeChanged, this,
-            [this](int width, int height) { m_view.SetVideoSize(width, height); });
-    connect(m_camera.get(), &CaptureController::previewStarting, this,
-            [this] { m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight()); });
-    connect(m_camera.get(), &CaptureController::cameraLost, this, &HeadlessCapture::OnCameraLost);
-    connect(m_recording.get(), &RecordingController::recordingChanged, this,
+    connect(&m_session.camera(), &CaptureController::cameraLost, this,
+            &HeadlessCapture::OnCameraLost);
+    connect(&m_session.recording(), &RecordingController::recordingChanged, this,
             &HeadlessCapture::OnRecordingChanged);
 
     m_poll = new QTimer(this);
@@ -117,7 +103,7 @@ HeadlessCapture::HeadlessCapture(const AppSettings& settings, CaptureRequest req
 }
 
 HeadlessCapture::~HeadlessCapture() {
-    TearDown();
+    m_session.Close();  // while this object's handlers can still take the last signals
 }
 
 int HeadlessCapture::Run() {
@@ -125,7 +111,7 @@ int HeadlessCapture::Run() {
         return ListCameras();
     }
     if (!OpenCamera() || m_finished) {
-        TearDown();
+        m_session.Close();
         return m_status;
     }
     m_poll->start();
@@ -134,7 +120,7 @@ int HeadlessCapture::Run() {
     m_loop = &loop;
     const int status = m_finished ? m_status : loop.exec();
     m_loop = nullptr;
-    TearDown();
+    m_session.Close();
     return status;
 }
 
@@ -142,7 +128,7 @@ void HeadlessCapture::Stop() {
     if (m_finished) {
         return;
     }
-    if (m_request.mode == CaptureMode::Record && m_recording->recording()) {
+    if (m_request.mode == CaptureMode::Record && m_session.recording().recording()) {
         EndRecording();
     } else {
         Finish(m_shots > 0 ? kDone : kNoPicture);
@@ -150,8 +136,8 @@ void HeadlessCapture::Stop() {
 }
 
 int HeadlessCapture::ListCameras() {
-    m_support->FindSupportedCameras();
-    const std::vector<CameraId>& found = m_support->found();
+    m_session.support().FindSupportedCameras();
+    const std::vector<CameraId>& found = m_session.support().found();
     if (found.empty()) {
         Message(m_settings.m_texts.text("CommandLine", "NOCAMERA"));
         return kNoPicture;
@@ -165,7 +151,7 @@ int HeadlessCapture::ListCameras() {
         if (!m_request.verbose) {
             continue;
         }
-        std::unique_ptr<Camera> source = m_cameras->create(camera);
+        std::unique_ptr<Camera> source = m_session.cameraSystem().create(camera);
         if (!source || !source->open()) {
             m_out.flush();
             Message(
@@ -199,15 +185,15 @@ int HeadlessCapture::ListCameras() {
 
 bool HeadlessCapture::OpenCamera() {
     // As the window: discovery answers for the camera to open until one is open.
-    m_discovery->setOpenCamera(CameraId());
-    const int count = m_support->FindSupportedCameras();
+    m_session.discovery().setOpenCamera(CameraId());
+    const int count = m_session.support().FindSupportedCameras();
     CameraId chosen;
     if (m_request.camera.isEmpty()) {
         if (count > 0) {
-            chosen = m_support->cameras()[0];
+            chosen = m_session.support().cameras()[0];
         }
     } else {
-        for (const CameraId& camera : m_support->found()) {
+        for (const CameraId& camera : m_session.support().found()) {
             if (MatchesCamera(camera, m_request.camera)) {
                 chosen = camera;
                 break;
@@ -224,8 +210,8 @@ bool HeadlessCapture::OpenCamera() {
         Finish(kNoPicture);
         return false;
     }
-    m_discovery->setOpenCamera(chosen);
-    m_camera->ChooseDevice(chosen);
+    m_session.discovery().setOpenCamera(chosen);
+    m_session.camera().ChooseDevice(chosen);
     if (m_streamMissing) {
         QString wanted = m_request.format;
         if (m_request.size.isValid()) {
@@ -238,7 +224,7 @@ bool HeadlessCapture::OpenCamera() {
         Finish(kUsage);
         return false;
     }
-    if (!m_camera->hasSource() || m_camera->problem() != PictureProblem::None) {
+    if (!m_session.camera().hasSource() || m_session.camera().problem() != PictureProblem::None) {
         Message(ProblemText());
         Finish(kNoPicture);
         return false;
@@ -250,7 +236,7 @@ void HeadlessCapture::ChooseStream(Camera& source) {
     if (m_request.format.isEmpty() && !m_request.size.isValid()) {
         return;  // the camera's stored choice
     }
-    StreamFormats& formats = m_camera->streamFormats();
+    StreamFormats& formats = m_session.camera().streamFormats();
     StreamFormats probe;
     probe.setCapabilities(source.formats());
     probe.m_bMjpgSelected = formats.m_bMjpgSelected;
@@ -289,7 +275,7 @@ void HeadlessCapture::OnPoll() {
     if (m_finished || m_settled) {
         return;
     }
-    if (m_display->composedCount() < m_request.warmupFrames) {
+    if (m_session.display().composedCount() < m_request.warmupFrames) {
         return;
     }
     m_settled = true;
@@ -327,8 +313,8 @@ QString HeadlessCapture::SeriesFileName(int index) const {
 void HeadlessCapture::TakeSnapshot() {
     const SnapshotResult result =
         m_request.file.isEmpty()
-            ? ::TakeSnapshot(m_saveFolder, QDateTime::currentDateTime(), m_frameStore)
-            : WriteSnapshot(SeriesFileName(m_shots), m_frameStore);
+            ? ::TakeSnapshot(m_saveFolder, QDateTime::currentDateTime(), m_session.frames())
+            : WriteSnapshot(SeriesFileName(m_shots), m_session.frames());
     if (!result.written) {
         Message(m_settings.m_texts.text("CommandLine", "WRITEFAILED").arg(result.fileName));
         Finish(kWriteFailed);
@@ -350,8 +336,8 @@ void HeadlessCapture::TakeSnapshot() {
 
 void HeadlessCapture::StartRecording() {
     const bool requested = m_request.file.isEmpty()
-                               ? (m_recording->ToggleRecording(m_saveFolder), true)
-                               : m_recording->RecordTo(m_request.file);
+                               ? (m_session.recording().ToggleRecording(m_saveFolder), true)
+                               : m_session.recording().RecordTo(m_request.file);
     if (!requested) {
         Finish(kWriteFailed);
     }
@@ -364,13 +350,13 @@ void HeadlessCapture::OnRecordingChanged(bool recording) {
     if (!recording) {
         // The file could not be opened, or a frame could not be written (a full disk).
         Message(m_settings.m_texts.text("CommandLine", "WRITEFAILED")
-                    .arg(m_recording->recorder().fileName()));
+                    .arg(m_session.recording().recorder().fileName()));
         Finish(kWriteFailed);
         return;
     }
     // Reported at the request and again once the file is open; the length counts from the
     // open, where the file's first frame stands.
-    if (m_recordTimerStarted || m_recording->recorder().state() != RecordState::Running) {
+    if (m_recordTimerStarted || m_session.recording().recorder().state() != RecordState::Running) {
         return;
     }
     m_recordTimerStarted = true;
@@ -385,13 +371,13 @@ void HeadlessCapture::EndRecording() {
     }
     m_ending = true;
     m_next->stop();
-    const bool opened = m_recording->recorder().state() == RecordState::Running;
-    m_recording->Finish();
+    const bool opened = m_session.recording().recorder().state() == RecordState::Running;
+    m_session.recording().Finish();
     if (!opened) {
         Finish(kNoPicture);  // stopped before the file was opened: there is none
         return;
     }
-    m_out << m_recording->recorder().fileName() << '\n';
+    m_out << m_session.recording().recorder().fileName() << '\n';
     m_out.flush();
     Finish(kDone);
 }
@@ -401,10 +387,10 @@ void HeadlessCapture::OnCameraLost() {
         return;
     }
     // A recording keeps what it has, complete with its trailer.
-    if (m_recording->recorder().state() == RecordState::Running) {
+    if (m_session.recording().recorder().state() == RecordState::Running) {
         m_ending = true;
-        m_recording->Finish();
-        m_out << m_recording->recorder().fileName() << '\n';
+        m_session.recording().Finish();
+        m_out << m_session.recording().recorder().fileName() << '\n';
         m_out.flush();
     }
     Message(m_settings.m_texts.text("CommandLine", "REMOVED").arg(CameraText()));
@@ -412,15 +398,15 @@ void HeadlessCapture::OnCameraLost() {
 }
 
 QString HeadlessCapture::CameraText() const {
-    const CameraId& camera = m_camera->camera();
+    const CameraId& camera = m_session.camera().camera();
     return QStringLiteral("%1 (%2)").arg(camera.cardName.trimmed(), camera.devNode);
 }
 
 QString HeadlessCapture::ProblemText() const {
     const char* key = "NOFRAMES";
-    switch (m_camera->problem()) {
+    switch (m_session.camera().problem()) {
         case PictureProblem::None:
-            key = m_camera->hasSource() ? "NOFRAMES" : "CANNOTOPEN";
+            key = m_session.camera().hasSource() ? "NOFRAMES" : "CANNOTOPEN";
             break;
         case PictureProblem::NoCamera:
             key = "CANNOTOPEN";
@@ -461,18 +447,4 @@ void HeadlessCapture::Finish(int status) {
     if (m_loop != nullptr) {
         m_loop->exit(status);
     }
-}
-
-void HeadlessCapture::TearDown() {
-    if (m_tornDown) {
-        return;
-    }
-    m_tornDown = true;
-    // The camera's flash is left as it is: a capture from the command line changes no setting.
-    m_camera->StopPreview();
-    m_camera->TearDownGraph();
-    m_camera->FreeCaptureFilters();
-    m_recording->Finish();
-    m_display->stop();
-    m_frameStore.Free();
 }

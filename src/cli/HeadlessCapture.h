@@ -6,28 +6,18 @@
 #include <QStringList>
 #include <memory>
 
-#include "capture/FrameStore.h"
 #include "cli/CaptureRequest.h"
 #include "device/DeviceTable.h"
-#include "display/Overlay.h"
-#include "display/ViewTransform.h"
+#include "session/CameraSession.h"
 
 struct AppSettings;
 class Camera;
-class CameraDiscovery;
-class CameraSystem;
-class CaptureController;
-class DisplayWorker;
-class FlashParamsController;
 class QEventLoop;
 class QTextStream;
 class QTimer;
-class RecordingController;
-class SupportCheck;
-class UsbDeviceSource;
 
 // A capture without a window: lists the cameras, takes snapshots or records, over the same
-// controllers the main window uses (discovery and support check, the capture controller with
+// camera session the main window uses (discovery and support check, the capture controller with
 // the camera's parameter memory, the display worker's composed picture, snapshot and recorder),
 // so that a file holds exactly what the window would show with the same settings.
 //
@@ -74,7 +64,6 @@ private:
     QString SeriesFileName(int index) const;
     void Message(const QString& text);
     void Finish(int status);
-    void TearDown();
 
     const AppSettings& m_settings;
     const CaptureRequest m_request;
@@ -82,20 +71,8 @@ private:
     QTextStream& m_err;
     QString m_saveFolder;
 
-    // Declaration order is teardown order in reverse, as in the main window: the frame store
-    // outlives everything that delivers frames into it or reads its pictures.
-    FrameStore m_frameStore;
-    Overlay m_overlay;
-    ViewTransform m_view{m_frameStore};
-    DeviceTable m_devices;
-    std::unique_ptr<RecordingController> m_recording;
-    std::unique_ptr<DisplayWorker> m_display;
-    std::unique_ptr<CameraSystem> m_cameras;
-    std::unique_ptr<CameraDiscovery> m_discovery;
-    std::unique_ptr<UsbDeviceSource> m_usbSource;
-    std::unique_ptr<SupportCheck> m_support;
-    std::unique_ptr<CaptureController> m_camera;
-    std::unique_ptr<FlashParamsController> m_flashParams;
+    DeviceTable m_devices;  // the support check's, outlives the session
+    CameraSession m_session;
 
     QTimer* m_poll = nullptr;      // child: watches for the settled picture
     QTimer* m_deadline = nullptr;  // child: the frame deadline
@@ -111,6 +88,5 @@ private:
     bool m_recordTimerStarted = false;
     bool m_ending = false;  // the recording is being finished on purpose
     bool m_finished = false;
-    bool m_tornDown = false;
     int m_status = kDone;
 };

@@ -8,14 +8,12 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "capture/CameraSystem.h"
 #include "capture/CaptureController.h"
 #include "contracts/CameraController.h"
 #include "device/CameraDiscovery.h"
 #include "device/DeviceTable.h"
 #include "device/HotPlugMonitor.h"
 #include "device/SupportCheck.h"
-#include "device/UsbDeviceSource.h"
 #include "display/DisplayWorker.h"
 #include "display/MaskWnd.h"
 #include "display/PreviewWidget.h"
@@ -24,8 +22,8 @@
 #include "mainwnd/CommandBars.h"
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/Icons.h"
-#include "output/SaveFolder.h"
 #include "output/RecordingController.h"
+#include "output/SaveFolder.h"
 #include "propdlg/CameraProWnd.h"
 #include "settings/AppSettings.h"
 #include "settings/LanguageText.h"
@@ -36,19 +34,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
       m_settings(settings),
       m_devices(devices),
       m_bFactoryMode(settings.m_bFactoryMode),
-      m_recording(std::make_unique<RecordingController>(m_frameStore, settings.m_texts)),
-      m_cameras(std::make_unique<CameraSystem>(settings.m_bVirtualCamera, settings.m_strDataRoot)),
-      m_discovery(std::make_unique<CameraDiscovery>(*m_cameras, settings.m_strSettingFile,
-                                                    settings.m_strDataRoot)),
-      m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
-      m_support(std::make_unique<SupportCheck>(devices, *m_discovery, *m_usbSource)),
-      m_camera(std::make_unique<CaptureController>(*m_cameras, m_frameStore)),
-      m_flashParams(std::make_unique<FlashParamsController>(m_discovery->controller(), *m_camera,
-                                                            m_view, m_overlay, m_bFactoryMode)) {
-    // Every camera start reads the camera's parameter block.
-    m_camera->loadParameters = [this](Camera& source) {
-        m_flashParams->LoadFlashParameters(source);
-    };
+      m_session(settings, devices) {
     setWindowIcon(IconById(Icon::App));
     setWindowTitle(QStringLiteral("Orvane"));
     m_folderPicker = [](QWidget* owner, const QString& caption, const QString& instruction,
@@ -70,8 +56,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
 
     m_preview = new PreviewWidget(this);
     setCentralWidget(m_preview);
-    m_view.SetFactoryMode(m_bFactoryMode);
-    m_display = std::make_unique<DisplayWorker>(m_frameStore, m_overlay, m_preview);
+    m_session.StartDisplay(m_preview);
 
     m_bars = new CommandBars(
         *this, m_bFactoryMode, [this](int id) { OnCommand(id); },
@@ -85,7 +70,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
     if (FindSupportedCameras() > 0) {
         OpenCamera(m_devices.m_pCameraMoniker[0]);
     }
-    m_hotPlug = std::make_unique<HotPlugMonitor>(*m_cameras);
+    m_hotPlug = std::make_unique<HotPlugMonitor>(cameraSystem());
     connect(m_hotPlug.get(), &HotPlugMonitor::deviceChanged, this, &CTavrelDlg::OnDeviceChange);
     UpdateCommandStates();
     UpdateCommandEnables();
@@ -100,55 +85,53 @@ CTavrelDlg::~CTavrelDlg() {
 
 // What the controllers report becomes menu states, toolbar pictures and texts.
 void CTavrelDlg::ConnectControllers() {
-    CaptureController* camera = m_camera.get();
-    connect(camera, &CaptureController::failure, this, &CTavrelDlg::NoteCameraFailure);
-    connect(camera, &CaptureController::videoSizeChanged, this,
-            [this](int width, int height) { m_view.SetVideoSize(width, height); });
-    connect(camera, &CaptureController::formatsChanged, this, [this] {
-        m_bars->resolution().Rebuild(m_camera->streamFormats());
+    CaptureController* capture = &camera();
+    connect(capture, &CaptureController::failure, this, &CTavrelDlg::NoteCameraFailure);
+    connect(capture, &CaptureController::formatsChanged, this, [this] {
+        m_bars->resolution().Rebuild(camera().streamFormats());
         CheckResolutionEntry();
     });
-    connect(camera, &CaptureController::pictureCleared, this, [this] {
+    connect(capture, &CaptureController::pictureCleared, this, [this] {
         ShowPlaceholder();
         UpdateCommandEnables();
     });
-    connect(camera, &CaptureController::powerLineFrequencyChanged, this, [this] {
-        const bool is50 = m_camera->streamFormats().m_nPowerLineFreq == 1;
+    connect(capture, &CaptureController::powerLineFrequencyChanged, this, [this] {
+        const bool is50 = camera().streamFormats().m_nPowerLineFreq == 1;
         SetMenuChecked(Cmd::Freq50Hz, is50);
         SetMenuChecked(Cmd::Freq60Hz, !is50);
     });
-    connect(camera, &CaptureController::exposureModeChanged, this, &CTavrelDlg::ShowExposureMode);
-    connect(camera, &CaptureController::previewStarting, this, [this] {
+    connect(capture, &CaptureController::exposureModeChanged, this, &CTavrelDlg::ShowExposureMode);
+    // The session has rebuilt the overlay at the new size by now.
+    connect(capture, &CaptureController::previewStarting, this, [this] {
         FitWindowToVideo();
-        ShowPlaceholder();
+        displayWorker().showPlaceholder();
     });
-    connect(camera, &CaptureController::previewStarted, this, [this] {
-        SetMenuChecked(Cmd::Play, !m_camera->wantPreview());
+    connect(capture, &CaptureController::previewStarted, this, [this] {
+        SetMenuChecked(Cmd::Play, !camera().wantPreview());
         UpdateZoomButtons();
         UpdateMirrorButtons();
         SetToolbarImage(ToolSlot::Play, Icon::Playing);
-        SetStatusText(2, m_camera->camera().cardName);
+        SetStatusText(2, camera().camera().cardName);
     });
-    connect(camera, &CaptureController::previewStopped, this,
+    connect(capture, &CaptureController::previewStopped, this,
             [this] { SetToolbarImage(ToolSlot::Play, Icon::Paused); });
-    connect(camera, &CaptureController::firstFrame, this, &CTavrelDlg::UpdateCommandEnables);
-    connect(camera, &CaptureController::stillButtonPressed, this, &CTavrelDlg::OnSnapAt);
-    connect(camera, &CaptureController::problemChanged, this, &CTavrelDlg::ShowPictureProblem);
+    connect(capture, &CaptureController::firstFrame, this, &CTavrelDlg::UpdateCommandEnables);
+    connect(capture, &CaptureController::stillButtonPressed, this, &CTavrelDlg::OnSnapAt);
+    connect(capture, &CaptureController::problemChanged, this, &CTavrelDlg::ShowPictureProblem);
     // Also where no device events arrive (no udev daemon): a stream whose device is gone.
-    connect(camera, &CaptureController::cameraLost, this, [this] { OnDeviceChange(false); });
+    connect(capture, &CaptureController::cameraLost, this, [this] { OnDeviceChange(false); });
 
-    connect(m_recording.get(), &RecordingController::recordingChanged, this, [this](bool on) {
+    connect(&recording(), &RecordingController::recordingChanged, this, [this](bool on) {
         SetToolbarImage(ToolSlot::Record, on ? Icon::Recording : Icon::Record);
         SetMenuChecked(Cmd::Record, on);
     });
-    connect(m_recording.get(), &RecordingController::statusText, this,
+    connect(&recording(), &RecordingController::statusText, this,
             [this](const QString& text) { SetStatusText(2, text); });
 }
 
 void CTavrelDlg::ShowPlaceholder() {
     // The overlay alone stands in for the picture until the next frame.
-    m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight());
-    m_display->showPlaceholder();
+    m_session.ShowPlaceholder();
 }
 
 void CTavrelDlg::NoteFailure(const QString& key) {
@@ -171,26 +154,26 @@ void CTavrelDlg::NoteCameraFailure(const QString& key) {
 
 void CTavrelDlg::ApplyLanguageTexts() {
     m_texts.Load(m_settings.m_texts);
-    m_recording->ApplyLanguageTexts();
+    recording().ApplyLanguageTexts();
     setWindowTitle(m_texts.m_strCaption);
     m_bars->ApplyTexts(m_texts);
     if (m_pMoveWnd) {
         m_pMoveWnd->ApplyTexts();
     }
-    if (m_camera->hasSource()) {
-        SetMenuChecked(Cmd::Play, !m_camera->wantPreview());
+    if (camera().hasSource()) {
+        SetMenuChecked(Cmd::Play, !camera().wantPreview());
     }
     ShowPictureProblem();
 }
 
 void CTavrelDlg::ShowPictureProblem() {
-    const CameraId& camera = m_camera->camera();
-    const QString device = QStringLiteral("%1 (%2)").arg(camera.cardName.trimmed(), camera.devNode);
+    const CameraId& open = camera().camera();
+    const QString device = QStringLiteral("%1 (%2)").arg(open.cardName.trimmed(), open.devNode);
     QString hint;
-    switch (m_camera->problem()) {
+    switch (camera().problem()) {
         case PictureProblem::None:
             // Without an open camera there is nothing to show but the hint.
-            hint = m_camera->hasSource() ? QString() : m_texts.m_strNoCameraHint;
+            hint = camera().hasSource() ? QString() : m_texts.m_strNoCameraHint;
             break;
         case PictureProblem::NoCamera:
             hint = m_texts.m_strNoCameraHint;
@@ -211,7 +194,7 @@ void CTavrelDlg::ShowPictureProblem() {
             hint = m_texts.m_strRemovedHint.arg(device);
             break;
     }
-    m_preview->setHint(hint, m_camera->problem() == PictureProblem::Removed);
+    m_preview->setHint(hint, camera().problem() == PictureProblem::Removed);
 }
 
 QString CTavrelDlg::OnToolTipText(int id) const {
@@ -220,14 +203,14 @@ QString CTavrelDlg::OnToolTipText(int id) const {
         return {};
     }
     if (id == Cmd::Play) {
-        if (!m_camera->hasPicture()) {
+        if (!camera().hasPicture()) {
             return m_texts.m_strOpen;
         }
-        return m_camera->wantPreview() ? m_texts.m_strStop : m_texts.m_strPlay;
+        return camera().wantPreview() ? m_texts.m_strStop : m_texts.m_strPlay;
     }
     if (id == Cmd::Property && !m_bFactoryMode) {
-        return m_camera->parameters().m_bExposureAuto ? m_texts.m_strManualExposure
-                                                      : m_texts.m_strAutoExposure;
+        return camera().parameters().m_bExposureAuto ? m_texts.m_strManualExposure
+                                                     : m_texts.m_strAutoExposure;
     }
     return m_texts.*row->text;
 }
@@ -243,9 +226,9 @@ bool CTavrelDlg::GuardHolds(Guard guard) const {
         case Guard::Always:
             return true;
         case Guard::Picture:
-            return m_camera->hasSource() && m_camera->hasPicture();
+            return camera().hasSource() && camera().hasPicture();
         case Guard::PictureZoomed:
-            return m_camera->hasSource() && m_camera->hasPicture() && m_view.zoom() > 1.0f;
+            return camera().hasSource() && camera().hasPicture() && view().zoom() > 1.0f;
         case Guard::NotRemoved:
             return !m_bCameraRemoved;
     }
@@ -256,8 +239,8 @@ void CTavrelDlg::UpdateCommandEnables() {
     for (const CommandRow& row : MainCommands()) {
         m_bars->SetEnabled(row.id, row.built && GuardHolds(row.guard));
     }
-    if (!m_camera->hasPicture()) {
-        m_camera->RequestFrameNotice();  // the first frame lets the commands act
+    if (!camera().hasPicture()) {
+        camera().RequestFrameNotice();  // the first frame lets the commands act
     }
 }
 
@@ -278,31 +261,32 @@ void CTavrelDlg::OnCommand(int id) {
 // Camera
 
 int CTavrelDlg::FindSupportedCameras() {
-    if (!m_camera->hasSource()) {
-        m_discovery->setOpenCamera(CameraId());  // the controller answers for the camera to open
+    if (!camera().hasSource()) {
+        cameraDiscovery().setOpenCamera(
+            CameraId());  // the controller answers for the camera to open
     }
-    const int count = m_support->FindSupportedCameras();
-    m_devices.m_pCameraMoniker = m_support->cameras();
-    if (!m_support->failureKey().isEmpty()) {
-        NoteFailure(m_support->failureKey());
+    const int count = m_session.support().FindSupportedCameras();
+    m_devices.m_pCameraMoniker = m_session.support().cameras();
+    if (!m_session.support().failureKey().isEmpty()) {
+        NoteFailure(m_session.support().failureKey());
     }
-    m_bars->cameras().Rebuild(m_support->found());
-    m_bars->cameras().CheckCamera(m_discovery->openCamera());
+    m_bars->cameras().Rebuild(m_session.support().found());
+    m_bars->cameras().CheckCamera(cameraDiscovery().openCamera());
     return count;
 }
 
-void CTavrelDlg::OpenCamera(const CameraId& camera) {
+void CTavrelDlg::OpenCamera(const CameraId& chosen) {
     // Discovery learns the camera first, so that the controller answers for it while the graph
     // is built.
-    m_discovery->setOpenCamera(camera);
-    m_camera->ChooseDevice(camera);
-    if (m_camera->hasSource()) {
+    cameraDiscovery().setOpenCamera(chosen);
+    camera().ChooseDevice(chosen);
+    if (camera().hasSource()) {
         m_bCameraRemoved = false;
         m_lostCamera = CameraId();
     } else {
-        m_discovery->setOpenCamera(CameraId());
+        cameraDiscovery().setOpenCamera(CameraId());
     }
-    m_bars->cameras().CheckCamera(m_discovery->openCamera());
+    m_bars->cameras().CheckCamera(cameraDiscovery().openCamera());
 }
 
 void CTavrelDlg::OnDeviceChange(bool arrival, const QString& devNode) {
@@ -310,7 +294,7 @@ void CTavrelDlg::OnDeviceChange(bool arrival, const QString& devNode) {
         return;
     }
     // A press that comes with a device change is not the user's.
-    m_camera->frameIntake().ResetStillTrigger();
+    camera().frameIntake().ResetStillTrigger();
     if (arrival) {
         OnCameraArrival(devNode);
     } else {
@@ -320,26 +304,26 @@ void CTavrelDlg::OnDeviceChange(bool arrival, const QString& devNode) {
 }
 
 void CTavrelDlg::OnCameraArrival(const QString& devNode) {
-    if (m_camera->hasSource()) {
+    if (camera().hasSource()) {
         FindSupportedCameras();  // the Camera menu lists the newcomer; the open camera stays
         return;
     }
     if (FindSupportedCameras() == 0) {
         return;
     }
-    m_camera->StopPreview();
-    m_camera->TearDownGraph();
-    m_camera->FreeCaptureFilters();
+    camera().StopPreview();
+    camera().TearDownGraph();
+    camera().FreeCaptureFilters();
     if (FindSupportedCameras() == 0) {
         return;
     }
     LoadSaveFolder();
-    m_camera->frameIntake().ResetStillTrigger();
+    camera().frameIntake().ResetStillTrigger();
     // The camera that was unplugged, whatever node it has now; otherwise the one a start
     // would open. A device of several nodes arrives node by node: while the unplugged camera
     // is not back, an arrival that is no camera (a metadata node, a memory stick) does not
     // make another camera that was there all along the open one.
-    const std::vector<CameraId>& found = m_support->found();
+    const std::vector<CameraId>& found = m_session.support().found();
     auto lost = std::find_if(found.begin(), found.end(), [this](const CameraId& camera) {
         return camera.identityKey() == m_lostCamera.identityKey();
     });
@@ -353,13 +337,13 @@ void CTavrelDlg::OnCameraArrival(const QString& devNode) {
     }
     OpenCamera(lost != found.end() ? *lost : m_devices.m_pCameraMoniker[0]);
     // The pan-and-zoom window comes back once it has been opened, even if it was closed since.
-    if (m_bPanWindowOpened && m_camera->hasSource()) {
+    if (m_bPanWindowOpened && camera().hasSource()) {
         OpenPanZoomWindow();
     }
 }
 
 void CTavrelDlg::OnCameraRemoval() {
-    CameraController& controller = m_discovery->controller();
+    CameraController& controller = cameraDiscovery().controller();
     controller.ALC_Initialize();
     uint16_t vid = 0;
     uint16_t pid = 0;
@@ -370,38 +354,38 @@ void CTavrelDlg::OnCameraRemoval() {
     }
     m_bCameraRemoved = true;
     m_bars->resolution().DisableEntries();
-    if (m_camera->hasSource()) {
-        m_lostCamera = m_camera->camera();
+    if (camera().hasSource()) {
+        m_lostCamera = camera().camera();
         // A recording ends with its trailer while the last frames are still at hand; the
         // status names its file beside the note.
-        const bool recording = m_recording->recording();
-        m_recording->Finish();
-        m_camera->CameraRemoved();
-        m_discovery->setOpenCamera(CameraId());
-        SetStatusText(2, recording ? m_texts.m_strCameraRemoved + QStringLiteral(": ") +
-                                         m_recording->recorder().fileName()
-                                   : m_texts.m_strCameraRemoved);
+        const bool wasRecording = recording().recording();
+        recording().Finish();
+        camera().CameraRemoved();
+        cameraDiscovery().setOpenCamera(CameraId());
+        SetStatusText(2, wasRecording ? m_texts.m_strCameraRemoved + QStringLiteral(": ") +
+                                            recording().recorder().fileName()
+                                      : m_texts.m_strCameraRemoved);
     }
     FindSupportedCameras();  // the Camera menu no longer lists it
 }
 
 void CTavrelDlg::OnCameraCommand(int id) {
-    const std::vector<CameraId>& found = m_support->found();
+    const std::vector<CameraId>& found = m_session.support().found();
     const int index = CameraMenu::indexOf(id);
     if (index < 0 || index >= int(found.size())) {
         return;
     }
-    m_discovery->preference().remember(found[size_t(index)]);
+    cameraDiscovery().preference().remember(found[size_t(index)]);
     OpenCamera(found[size_t(index)]);
 }
 
 bool CTavrelDlg::wantPreview() const {
-    return m_camera->wantPreview();
+    return camera().wantPreview();
 }
 
 void CTavrelDlg::OnPlay() {
-    if (m_camera->TogglePreview()) {
-        const bool want = m_camera->wantPreview();
+    if (camera().TogglePreview()) {
+        const bool want = camera().wantPreview();
         SetToolbarImage(ToolSlot::Play, want ? Icon::Playing : Icon::Paused);
         SetMenuChecked(Cmd::Play, !want);
         ApplyLanguageTexts();
@@ -410,68 +394,67 @@ void CTavrelDlg::OnPlay() {
     // No camera picture yet: look for a camera again (one may have been plugged in); the
     // camera that is open but shows nothing is started over.
     if (FindSupportedCameras() > 0) {
-        const CameraId& camera = m_devices.m_pCameraMoniker[0];
-        if (m_camera->hasSource() && m_camera->camera() == camera) {
-            m_camera->StartOver();
+        const CameraId& first = m_devices.m_pCameraMoniker[0];
+        if (camera().hasSource() && camera().camera() == first) {
+            camera().StartOver();
         } else {
-            OpenCamera(camera);
+            OpenCamera(first);
         }
     }
 }
 
 void CTavrelDlg::OnResolutionCommand(int id) {
-    if (m_camera->ChooseResolution(ResolutionMenu::isMjpgCommand(id),
-                                   ResolutionMenu::indexOf(id))) {
+    if (camera().ChooseResolution(ResolutionMenu::isMjpgCommand(id), ResolutionMenu::indexOf(id))) {
         m_bars->resolution().CheckCommand(id);
     }
 }
 
 void CTavrelDlg::On640x480() {
-    m_camera->Choose640x480();
+    camera().Choose640x480();
     m_bars->resolution().CheckCommand(Cmd::YuvFirst);
 }
 
 void CTavrelDlg::CheckResolutionEntry() {
-    if (m_camera->hasSource()) {
-        m_bars->resolution().CheckCurrent(m_camera->currentFormat().isMjpg(),
-                                          m_camera->streamFormats().m_nResolutionIndex);
+    if (camera().hasSource()) {
+        m_bars->resolution().CheckCurrent(camera().currentFormat().isMjpg(),
+                                          camera().streamFormats().m_nResolutionIndex);
     }
 }
 
 void CTavrelDlg::OnFreq50Hz() {
-    m_camera->SetPowerLineFrequency(1);
+    camera().SetPowerLineFrequency(1);
 }
 
 void CTavrelDlg::OnFreq60Hz() {
-    m_camera->SetPowerLineFrequency(2);
+    camera().SetPowerLineFrequency(2);
 }
 
 void CTavrelDlg::OnSaveParameters() {
-    const FlashWrite result = m_flashParams->OnSaveParameters();
+    const FlashWrite result = flashParameters().OnSaveParameters();
     if (result != FlashWrite::Skipped) {
         ShowFlashNote(result == FlashWrite::Written, m_texts.m_strStoreInfo);
     }
 }
 
 void CTavrelDlg::OnRestoreParameters() {
-    if (!m_camera->hasSource()) {
+    if (!camera().hasSource()) {
         return;
     }
     m_strSaveFolder = WithTrailingSlash(m_settings.m_strPicturesFolder);
     ProfileFile(m_settings.m_strSettingFile)
         .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), m_strSaveFolder);
-    const FlashWrite result = m_flashParams->OnRestoreParameters();
+    const FlashWrite result = flashParameters().OnRestoreParameters();
     OnFreq50Hz();
     if (FindSupportedCameras() > 0) {
         LoadSaveFolder();
-        m_camera->frameIntake().ResetStillTrigger();
+        camera().frameIntake().ResetStillTrigger();
         // The camera is opened anew even when it is the same one, so that the default block
         // takes effect at once.
-        const CameraId& camera = m_devices.m_pCameraMoniker[0];
-        if (m_camera->hasSource() && m_camera->camera() == camera) {
-            m_camera->StartOver();
+        const CameraId& first = m_devices.m_pCameraMoniker[0];
+        if (camera().hasSource() && camera().camera() == first) {
+            camera().StartOver();
         } else {
-            OpenCamera(camera);
+            OpenCamera(first);
         }
     }
     ShowFlashNote(result != FlashWrite::Failed, m_texts.m_strRestoreInfo);
@@ -485,17 +468,17 @@ void CTavrelDlg::ShowFlashNote(bool written, const QString& note) {
 void CTavrelDlg::OnProperty() {
     if (m_bFactoryMode) {
         CCameraProWnd::EditCameraProperties(
-            m_settings.m_texts, [this] { return m_camera->captureGraph().source(); },
-            m_camera->parameters(), this);
+            m_settings.m_texts, [this] { return camera().captureGraph().source(); },
+            camera().parameters(), this);
     } else {
-        m_camera->ToggleExposureAuto();  // the picture follows through exposureModeChanged
+        camera().ToggleExposureAuto();  // the picture follows through exposureModeChanged
     }
     ApplyLanguageTexts();
 }
 
 void CTavrelDlg::ShowExposureMode() {
     if (!m_bFactoryMode) {
-        SetToolbarImage(ToolSlot::Property, m_camera->parameters().m_bExposureAuto
+        SetToolbarImage(ToolSlot::Property, camera().parameters().m_bExposureAuto
                                                 ? Icon::ExposureAuto
                                                 : Icon::ExposureManual);
     }
@@ -528,8 +511,8 @@ void CTavrelDlg::ResizeToContent() {
 }
 
 void CTavrelDlg::FitWindowToVideo() {
-    int w = m_view.videoWidth();
-    int h = m_view.videoHeight();
+    int w = view().videoWidth();
+    int h = view().videoHeight();
     if (w <= 0 || h <= 0) {
         w = 640;
         h = 480;
@@ -550,7 +533,7 @@ void CTavrelDlg::FitWindowToVideo() {
     m_preview->setPreferredSize(area);
     m_preview->setMinimumSize(std::min(area.width(), 160), std::min(area.height(), 120));
     ResizeToContent();
-    SetStatusText(0, StreamFormats::entryText(m_view.videoWidth(), m_view.videoHeight()));
+    SetStatusText(0, StreamFormats::entryText(view().videoWidth(), view().videoHeight()));
     ShowZoomPercentage();
 }
 
@@ -563,14 +546,14 @@ void CTavrelDlg::OnSnap() {
 
 void CTavrelDlg::OnSnapAt(const QDateTime& when) {
     if (GuardHolds(Guard::Picture)) {
-        m_recording->Snap(m_strSaveFolder, when);
+        recording().Snap(m_strSaveFolder, when);
     }
 }
 
 void CTavrelDlg::OnRecord() {
     // Neither a start nor a stop while the preview is paused.
-    if (m_camera->captureGraph().state() == CaptureGraph::State::Running) {
-        m_recording->ToggleRecording(m_strSaveFolder);
+    if (camera().captureGraph().state() == CaptureGraph::State::Running) {
+        recording().ToggleRecording(m_strSaveFolder);
     }
 }
 
@@ -578,53 +561,53 @@ void CTavrelDlg::OnRecord() {
 // Zoom, mirror, overlay
 
 void CTavrelDlg::OnZoomIn() {
-    if (m_view.ZoomIn()) {
+    if (view().ZoomIn()) {
         ShowZoomPercentage();
     }
     UpdateZoomButtons();
 }
 
 void CTavrelDlg::OnZoomOut() {
-    m_view.ZoomOut();
+    view().ZoomOut();
     ShowZoomPercentage();
     UpdateZoomButtons();
 }
 
 void CTavrelDlg::OnZoomReset() {
-    m_view.ResetZoom();
+    view().ResetZoom();
     ShowZoomPercentage();
     UpdateZoomButtons();
 }
 
 void CTavrelDlg::OnHMirror() {
-    m_view.ToggleMirror(true);
+    view().ToggleMirror(true);
     UpdateMirrorButtons();
 }
 
 void CTavrelDlg::OnVMirror() {
-    m_view.ToggleMirror(false);
+    view().ToggleMirror(false);
     UpdateMirrorButtons();
 }
 
 void CTavrelDlg::OnMirrorReset() {
-    m_view.ResetMirrors();
+    view().ResetMirrors();
     UpdateMirrorButtons();
 }
 
 void CTavrelDlg::ShowZoomPercentage() {
-    SetStatusText(1, QStringLiteral("%1%").arg(ZoomPercent(m_view.zoom())));
+    SetStatusText(1, QStringLiteral("%1%").arg(ZoomPercent(view().zoom())));
 }
 
 void CTavrelDlg::UpdateZoomButtons() {
-    const auto icons = ZoomButtonIcons(m_view.zoom());
+    const auto icons = ZoomButtonIcons(view().zoom());
     SetToolbarImage(ToolSlot::ZoomIn, icons[0]);
     SetToolbarImage(ToolSlot::ZoomOut, icons[1]);
     SetToolbarImage(ToolSlot::ZoomReset, icons[2]);
 }
 
 void CTavrelDlg::UpdateMirrorButtons() {
-    const bool h = m_view.hMirror();
-    const bool v = m_view.vMirror();
+    const bool h = view().hMirror();
+    const bool v = view().vMirror();
     const auto icons = MirrorButtonIcons(h, v);
     SetToolbarImage(ToolSlot::HMirror, icons[0]);
     SetToolbarImage(ToolSlot::VMirror, icons[1]);
@@ -637,10 +620,10 @@ void CTavrelDlg::UpdateMirrorButtons() {
 
 void CTavrelDlg::OpenMaskWindow() {
     CMaskWnd wnd(
-        m_settings.m_texts, m_overlay.settings(), &m_frameStore,
+        m_settings.m_texts, overlay().settings(), &frameStore(),
         [this](const OverlaySettings& settings) {
-            m_overlay.setSettings(settings);
-            m_overlay.Rebuild();
+            overlay().setSettings(settings);
+            overlay().Rebuild();
         },
         this);
     wnd.exec();
@@ -654,7 +637,7 @@ void CTavrelDlg::OpenPanZoomWindow() {
         m_pMoveWnd->close();
         m_pMoveWnd->deleteLater();
     }
-    m_pMoveWnd = new CMoveWnd(m_settings.m_texts, m_view, m_overlay, m_frameStore, this);
+    m_pMoveWnd = new CMoveWnd(m_settings.m_texts, view(), overlay(), frameStore(), this);
     m_pMoveWnd->Open();
     m_bPanWindowOpened = true;
 }
@@ -730,7 +713,7 @@ void CTavrelDlg::keyPressEvent(QKeyEvent* event) {
             // The camera's snapshot button, when the desktop delivers it as a key to us rather
             // than through the camera's own input device.
             if (!event->isAutoRepeat()) {
-                m_camera->frameIntake().OnStillButton();
+                camera().frameIntake().OnStillButton();
             }
             return;
         case Qt::Key_Escape:
@@ -744,8 +727,8 @@ void CTavrelDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CTavrelDlg::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::WindowStateChange && m_display) {
-        m_display->setSuspended(isMinimized());
+    if (event->type() == QEvent::WindowStateChange && m_session.hasDisplay()) {
+        displayWorker().setSuspended(isMinimized());
     }
     QMainWindow::changeEvent(event);
 }
@@ -765,15 +748,7 @@ void CTavrelDlg::DestroyWindow() {
     }
     // The settings in force go into the camera while its source and its picture still exist.
     if (!m_bFactoryMode) {
-        m_flashParams->WriteSavedBlockBasic();
+        flashParameters().WriteSavedBlockBasic();
     }
-    // The capture thread is stopped and joined before the frame store is freed; the frame lock
-    // itself lives as long as the window object.
-    m_camera->StopPreview();
-    m_camera->TearDownGraph();
-    m_camera->FreeCaptureFilters();
-    // A recording still running is finished with its trailer, not left broken.
-    m_recording->Finish();
-    m_display->stop();
-    m_frameStore.Free();
+    m_session.Close();
 }

@@ -8,36 +8,26 @@
 #include <memory>
 #include <span>
 
-#include "capture/FrameStore.h"
 #include "display/MoveWnd.h"
-#include "display/Overlay.h"
-#include "display/ViewTransform.h"
 #include "mainwnd/CommandBars.h"
 #include "mainwnd/CommandTable.h"
 #include "mainwnd/WindowTexts.h"
+#include "session/CameraSession.h"
 
 struct AppSettings;
 struct DeviceTable;
-class CameraDiscovery;
-class CameraSystem;
-class CaptureController;
-class DisplayWorker;
-class FlashParamsController;
 class HotPlugMonitor;
 class PreviewWidget;
-class RecordingController;
-class SupportCheck;
-class UsbDeviceSource;
 class QAction;
 class QMenu;
 class QTimer;
 
 // The program's one top-level window: menu bar, toolbar of ten buttons, three-pane status bar
 // and the preview area. It is a router: every command is a row of the command table
-// (CommandTable.h), and each feature keeps its state and logic in a controller the window owns
-// (the open camera in CaptureController, the view in ViewTransform, snapshots and recordings in
-// RecordingController, the display worker and the overlay). The window turns what they report
-// into menu states, toolbar pictures and texts.
+// (CommandTable.h), and each feature keeps its state and logic in a controller of the window's
+// camera session (the open camera in CaptureController, the view in ViewTransform, snapshots and
+// recordings in RecordingController, the display worker and the overlay). The window turns what
+// they report into menu states, toolbar pictures and texts.
 //
 // A menu item and the toolbar button of one command are separate actions, because their states
 // differ (the toolbar shows pictures and pressed states, the menu shows check marks, and factory
@@ -94,16 +84,18 @@ public:
     // opened. Anything else changes nothing.
     void OnDeviceChange(bool arrival, const QString& devNode = QString());
 
-    CaptureController& camera() { return *m_camera; }
-    RecordingController& recording() { return *m_recording; }
-    ViewTransform& view() { return m_view; }
-    CameraSystem& cameraSystem() { return *m_cameras; }
-    CameraDiscovery& cameraDiscovery() { return *m_discovery; }
+    CaptureController& camera() { return m_session.camera(); }
+    const CaptureController& camera() const { return m_session.camera(); }
+    RecordingController& recording() { return m_session.recording(); }
+    ViewTransform& view() { return m_session.view(); }
+    const ViewTransform& view() const { return m_session.view(); }
+    CameraSystem& cameraSystem() { return m_session.cameraSystem(); }
+    CameraDiscovery& cameraDiscovery() { return m_session.discovery(); }
     HotPlugMonitor& hotPlug() { return *m_hotPlug; }
-    FrameStore& frameStore() { return m_frameStore; }
-    Overlay& overlay() { return m_overlay; }
-    DisplayWorker& displayWorker() { return *m_display; }
-    FlashParamsController& flashParameters() { return *m_flashParams; }
+    FrameStore& frameStore() { return m_session.frames(); }
+    Overlay& overlay() { return m_session.overlay(); }
+    DisplayWorker& displayWorker() { return m_session.display(); }
+    FlashParamsController& flashParameters() { return m_session.flashParameters(); }
     // Factory mode, with a picture: opens the pan-and-zoom window beside this one, replacing
     // one opened before. Also the way to bring it back after the camera is plugged in again.
     void OpenPanZoomWindow();
@@ -143,7 +135,7 @@ private:
     // Rebuilds the overlay and shows it alone until the next frame.
     void ShowPlaceholder();
     // ChooseDevice with camera; discovery's controller answers for it from now on.
-    void OpenCamera(const CameraId& camera);
+    void OpenCamera(const CameraId& chosen);
     void OnCameraArrival(const QString& devNode);
     void OnCameraRemoval();
     // Looks a failure text up so that its key lands in the language file; it is not shown.
@@ -197,19 +189,8 @@ private:
     const bool m_bFactoryMode;
     WindowTexts m_texts;
 
-    // Declaration order is teardown order in reverse: the frame store (and its lock) outlives
-    // everything that delivers frames into it or reads its pictures; the camera goes first.
-    FrameStore m_frameStore;
-    Overlay m_overlay;
-    ViewTransform m_view{m_frameStore};
-    std::unique_ptr<RecordingController> m_recording;
-    std::unique_ptr<DisplayWorker> m_display;
-    std::unique_ptr<CameraSystem> m_cameras;
-    std::unique_ptr<CameraDiscovery> m_discovery;
-    std::unique_ptr<UsbDeviceSource> m_usbSource;
-    std::unique_ptr<SupportCheck> m_support;
-    std::unique_ptr<CaptureController> m_camera;
-    std::unique_ptr<FlashParamsController> m_flashParams;
+    CameraSession m_session;
+    // Watches the session's camera system: it goes before the session.
     std::unique_ptr<HotPlugMonitor> m_hotPlug;
 
     CommandBars* m_bars = nullptr;  // child of the window

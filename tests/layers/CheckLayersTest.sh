@@ -30,7 +30,7 @@ add res/icons/notes.h '#include "app/main.h"'
 expect 0 "5 files checked, 0 violations" "a tree that keeps the order"
 
 add capture/Bad.h '#pragma once' '' '#include "mainwnd/X.h"'
-expect 1 "$tree/src/capture/Bad.h:3: capture (level 2) includes \"mainwnd/X.h\" from mainwnd (level 6)" \
+expect 1 "$tree/src/capture/Bad.h:3: capture (level 2) includes \"mainwnd/X.h\" from mainwnd (level 7)" \
   "an upward include"
 rm "$tree/src/capture/Bad.h"
 

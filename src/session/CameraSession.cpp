@@ -1,0 +1,71 @@
+#include "session/CameraSession.h"
+
+#include "capture/CameraSystem.h"
+#include "capture/CaptureController.h"
+#include "device/CameraDiscovery.h"
+#include "device/DeviceTable.h"
+#include "device/SupportCheck.h"
+#include "device/UsbDeviceSource.h"
+#include "display/DisplayWorker.h"
+#include "flashparams/FlashParamsController.h"
+#include "output/RecordingController.h"
+#include "settings/AppSettings.h"
+
+CameraSession::CameraSession(const AppSettings& settings, DeviceTable& devices)
+    : m_recording(std::make_unique<RecordingController>(m_frameStore, settings.m_texts)),
+      m_cameras(std::make_unique<CameraSystem>(settings.m_bVirtualCamera, settings.m_strDataRoot)),
+      m_discovery(std::make_unique<CameraDiscovery>(*m_cameras, settings.m_strSettingFile,
+                                                    settings.m_strDataRoot)),
+      m_usbSource(std::make_unique<UdevUsbDeviceSource>(m_cameras.get())),
+      m_support(std::make_unique<SupportCheck>(devices, *m_discovery, *m_usbSource)),
+      m_camera(std::make_unique<CaptureController>(*m_cameras, m_frameStore)),
+      m_flashParams(std::make_unique<FlashParamsController>(
+          m_discovery->controller(), *m_camera, m_view, m_overlay, settings.m_bFactoryMode)) {
+    m_view.SetFactoryMode(settings.m_bFactoryMode);
+    // Every camera start reads the camera's parameter memory.
+    m_camera->loadParameters = [this](Camera& source) {
+        m_flashParams->LoadFlashParameters(source);
+        if (afterParametersLoaded) {
+            afterParametersLoaded(source);
+        }
+    };
+    // Connected before any owner's handlers, so that these run first.
+    CaptureController* camera = m_camera.get();
+    QObject::connect(camera, &CaptureController::videoSizeChanged, camera,
+                     [this](int width, int height) { m_view.SetVideoSize(width, height); });
+    QObject::connect(camera, &CaptureController::previewStarting, camera,
+                     [this] { m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight()); });
+}
+
+CameraSession::~CameraSession() {
+    Close();
+}
+
+void CameraSession::StartDisplay(PreviewWidget* widget) {
+    m_display = std::make_unique<DisplayWorker>(m_frameStore, m_overlay, widget);
+}
+
+void CameraSession::ShowPlaceholder() {
+    m_overlay.BuildOverlay(m_view.videoWidth(), m_view.videoHeight());
+    if (m_display) {
+        m_display->showPlaceholder();
+    }
+}
+
+void CameraSession::Close() {
+    if (m_closed) {
+        return;
+    }
+    m_closed = true;
+    // The capture thread is stopped and joined before the frame store is freed; the frame lock
+    // itself lives as long as the session.
+    m_camera->StopPreview();
+    m_camera->TearDownGraph();
+    m_camera->FreeCaptureFilters();
+    // A recording still running is finished with its trailer, not left broken.
+    m_recording->Finish();
+    if (m_display) {
+        m_display->stop();
+    }
+    m_frameStore.Free();
+}
