@@ -33,6 +33,7 @@
 #include "mainwnd/TavrelDlg.h"
 
 #include "UsbCamClient.h"
+#include "VmTestSupport.h"
 #include "settings/ProfileFile.h"
 #include "support/TestApp.h"
 
@@ -59,17 +60,6 @@ ProcessFigures ReadFigures() {
         }
     }
     return figures;
-}
-
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-bool WriteSysfs(const char* path, const char* value) {
-    QFile file(QString::fromLatin1(path));
-    return file.open(QIODevice::WriteOnly) && file.write(value) == qint64(strlen(value));
 }
 
 }  // namespace
@@ -126,8 +116,10 @@ int main(int argc, char** argv) {
         unplug = [&usbCamera] { return UsbCamClient::isOk(usbCamera->command("unplug")); };
         plug = [&usbCamera] { return UsbCamClient::isOk(usbCamera->command("plug")); };
     } else {
-        unplug = [] { return WriteSysfs("/sys/bus/platform/drivers/vivid/unbind", "vivid.0"); };
-        plug = [] { return WriteSysfs("/sys/bus/platform/drivers/vivid/bind", "vivid.0"); };
+        unplug = [] {
+            return vmtest::writeSysfs("/sys/bus/platform/drivers/vivid/unbind", "vivid.0");
+        };
+        plug = [] { return vmtest::writeSysfs("/sys/bus/platform/drivers/vivid/bind", "vivid.0"); };
     }
 
     auto streaming = [&] {
@@ -154,9 +146,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         // Nothing should run while the camera is away.
-        const double cpuBefore = CpuSeconds();
+        const double cpuBefore = vmtest::processCpuSeconds();
         QTest::qWait(1000);
-        worstIdleCpu = std::max(worstIdleCpu, CpuSeconds() - cpuBefore);
+        worstIdleCpu = std::max(worstIdleCpu, vmtest::processCpuSeconds() - cpuBefore);
 
         QElapsedTimer back;
         back.start();

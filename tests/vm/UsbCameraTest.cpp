@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "UsbCamClient.h"
+#include "VmTestSupport.h"
 #include "capture/Camera.h"
 #include "capture/CameraSystem.h"
 #include "contracts/CameraController.h"
@@ -51,9 +52,10 @@ constexpr int kBars = 4;
 constexpr double kLevel = 191;
 constexpr double kTolerance = 24;
 
-struct Rgb {
-    double r = 0, g = 0, b = 0;
-};
+using vmtest::luma;
+using vmtest::mustReturnWithin;
+using vmtest::Rgb;
+using vmtest::threadCount;
 
 // What the tests read from one frame (24-bit BGR, bottom-up): the frame number the camera
 // drew, and the mean colour of the middle of each bar.
@@ -90,10 +92,6 @@ Seen look(const uint8_t* bgr, int w, int h, int bpp) {
         s.bars[bar] = Rgb{sum[2] / n, sum[1] / n, sum[0] / n};
     }
     return s;
-}
-
-double luma(const Rgb& c) {
-    return 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
 }
 
 class RecordingSink : public FrameSink {
@@ -145,32 +143,6 @@ private:
     std::condition_variable m_cv;
     int m_presses = 0;
 };
-
-int threadCount() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-        ++n;
-    }
-    return n;
-}
-
-// Runs f and ends the whole run when it hangs: the hung call still uses the test's objects.
-void mustReturnWithin(std::chrono::milliseconds timeout, const char* what,
-                      std::function<void()> f) {
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    std::thread([f = std::move(f), done] {
-        f();
-        done->set_value();
-    }).detach();
-    if (finished.wait_for(timeout) != std::future_status::ready) {
-        std::printf("FAILED: %s did not return within %lld ms\n", what,
-                    static_cast<long long>(timeout.count()));
-        std::fflush(stdout);
-        std::_Exit(1);
-    }
-}
 
 class UsbCameraTest : public ::testing::Test {
 protected:

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "VmTestSupport.h"
 #include "capture/Camera.h"
 #include "capture/CameraParameters.h"
 #include "capture/CameraSystem.h"
@@ -54,9 +55,12 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 360;
 constexpr int kBars = 8;
 
-struct Rgb {
-    double r = 0, g = 0, b = 0;
-};
+using vmtest::luma;
+using vmtest::mustReturnWithin;
+using vmtest::processCpuSeconds;
+using vmtest::Rgb;
+using vmtest::threadCount;
+using vmtest::writeSysfs;
 
 // The 75% bars: each channel is either 75% of full scale or off.
 constexpr double kOn = 0.75 * 255;
@@ -95,10 +99,6 @@ std::array<Rgb, kBars> barMeans(const uint8_t* bgr, int w, int h) {
         means[bar] = Rgb{sum[2] / n, sum[1] / n, sum[0] / n};
     }
     return means;
-}
-
-double luma(const Rgb& c) {
-    return 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
 }
 
 // Receives the backend's frames on its capture thread: keeps what the tests check (size,
@@ -173,50 +173,6 @@ private:
     std::vector<Frame> m_frames;
     std::vector<uint8_t> m_lastPixels;
 };
-
-bool writeSysfs(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    ::close(fd);
-    return ok;
-}
-
-int threadCount() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-        ++n;
-    }
-    return n;
-}
-
-double processCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// Runs f on another thread and waits at most timeout for it. A call that hangs ends the
-// whole run at once with a message: the hung call still uses the test's objects, so the test
-// cannot go on (and the guest must not wait for its time limit).
-void mustReturnWithin(std::chrono::milliseconds timeout, const char* what,
-                      std::function<void()> f) {
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    std::thread([f = std::move(f), done] {
-        f();
-        done->set_value();
-    }).detach();
-    if (finished.wait_for(timeout) != std::future_status::ready) {
-        std::printf("FAILED: %s did not return within %lld ms\n", what,
-                    static_cast<long long>(timeout.count()));
-        std::fflush(stdout);
-        std::_Exit(1);
-    }
-}
 
 class VividTest : public ::testing::Test {
 protected:
