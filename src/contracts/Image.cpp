@@ -195,9 +195,10 @@ bool Image::GrayScale() {
     return true;
 }
 
-bool Image::SaveJpeg(const QString& path, int quality) const {
+bool Image::EncodeJpeg(int quality, std::vector<uint8_t>& jpegBytes) const {
+    jpegBytes.clear();
     if (!IsValid()) {
-        qCWarning(lcContracts) << "not saving an empty image to" << path;
+        qCWarning(lcContracts) << "not encoding an empty image";
         return false;
     }
     TjHandle handle(tjInitCompress());
@@ -214,11 +215,20 @@ bool Image::SaveJpeg(const QString& path, int quality) const {
                     std::clamp(quality, 1, 100), TJFLAG_BOTTOMUP);
     TjBuffer jpeg(out);
     if (rc != 0 || !jpeg) {
-        qCWarning(lcContracts) << "tjCompress2 failed for" << path << ":"
-                               << tjGetErrorStr2(handle.get());
+        qCWarning(lcContracts) << "tjCompress2 failed:" << tjGetErrorStr2(handle.get());
         return false;
     }
-    return writeFileAtomically(path, jpeg.get(), size_t(outSize));
+    jpegBytes.assign(jpeg.get(), jpeg.get() + outSize);
+    return true;
+}
+
+bool Image::SaveJpeg(const QString& path, int quality) const {
+    std::vector<uint8_t> jpeg;
+    if (!EncodeJpeg(quality, jpeg)) {
+        qCWarning(lcContracts) << "nothing saved to" << path;
+        return false;
+    }
+    return writeFileAtomically(path, jpeg.data(), jpeg.size());
 }
 
 bool Image::LoadJpeg(const QString& path) {

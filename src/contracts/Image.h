@@ -76,6 +76,10 @@ public:
     // sum to 256, so white stays 255). An 8-bit image is left as it is. False when empty.
     bool GrayScale();
 
+    // The image as the bytes of a JPEG file (quality 1..100; 4:2:0 chroma for colour, a grey
+    // JPEG for 8-bit images). False (jpegBytes empty) for an empty image or an encoder failure.
+    bool EncodeJpeg(int quality, std::vector<uint8_t>& jpegBytes) const;
+
     // Writes the image as a JPEG file (quality 1..100; 4:2:0 chroma for colour, a grey JPEG
     // for 8-bit images). The file is replaced atomically: on any failure (missing folder,
     // short write, full disk) the result is false and no partial file exists under path; an

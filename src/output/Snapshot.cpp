@@ -3,9 +3,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <vector>
 
 #include "capture/FrameStore.h"
 #include "contracts/Image.h"
+#include "output/NewFile.h"
 
 namespace {
 
@@ -25,7 +27,28 @@ SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const F
     if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
         QDir().mkdir(folder);
     }
-    return WriteSnapshot(SnapshotBaseName(folder, now) + QStringLiteral(".jpg"), frames);
+    const QString stem = SnapshotBaseName(folder, now);
+    const QString extension = QStringLiteral(".jpg");
+    SnapshotResult result;
+    result.fileName = stem + extension;
+    Image picture;
+    if (!frames.copyComposedImage(picture)) {
+        qCInfo(lcSnapshot) << "No picture drawn yet; nothing written to" << result.fileName;
+        return result;
+    }
+    std::vector<uint8_t> jpeg;
+    if (!picture.EncodeJpeg(kSnapshotJpegQuality, jpeg)) {
+        return result;
+    }
+    // Never over an existing file: a second snapshot in the same millisecond gets "-2".
+    const QString written = WriteNewFile(stem, extension, jpeg.data(), jpeg.size());
+    if (written.isEmpty()) {
+        qCWarning(lcSnapshot) << "Snapshot could not be written to" << result.fileName;
+        return result;
+    }
+    result.fileName = written;
+    result.written = true;
+    return result;
 }
 
 SnapshotResult WriteSnapshot(const QString& fileName, const FrameStore& frames) {

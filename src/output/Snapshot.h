@@ -15,8 +15,8 @@ class FrameStore;
 QString SnapshotBaseName(const QString& folder, const QDateTime& localTime);
 
 struct SnapshotResult {
-    // Full name of the JPEG (base name + ".jpg"); the window shows it whether or not a file
-    // was written.
+    // Full name of the JPEG (base name + ".jpg", or with "-2", "-3", … before ".jpg" when that
+    // name was taken already); the window shows it whether or not a file was written.
     QString fileName;
     // A file exists under fileName: false when the composed frame was not drawn yet, the
     // folder is missing and cannot be created, or the JPEG could not be written (full disk).
@@ -27,7 +27,10 @@ struct SnapshotResult {
 //  - creates the folder when it is missing (one level only; a failure is not an error here),
 //  - copies the frame store's composed image when a current image exists and the composed
 //    image holds a picture (FrameStore::copyComposedImage, under the frame lock),
-//  - outside the lock: encodes the copy as a JPEG of quality 90 into the file.
+//  - outside the lock: encodes the copy as a JPEG of quality 90 into a new file. An existing
+//    file is never replaced: when the time-stamped name is taken (two snapshots within one
+//    millisecond), the next free name with "-2", "-3", … before ".jpg" is created instead, and
+//    a file that could not be written completely is removed.
 // The encode works on a private copy rather than under the frame lock, so frame intake and the
 // display are held only for a memory copy, not for the ~20 ms of a full-HD encode; the file
 // holds the same picture as if it were encoded under the lock, because the copy is taken while
@@ -41,8 +44,8 @@ struct SnapshotResult {
 // resolution change) only means no file: the name is still returned for the status bar.
 SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const FrameStore& frames);
 
-// The same picture into the file `fileName`, as it is named (the command line's FILE); the
-// folder is not created. `written` as above.
+// The same picture into the file `fileName`, as it is named (the command line's FILE, which
+// replaces a file of that name atomically); the folder is not created. `written` as above.
 SnapshotResult WriteSnapshot(const QString& fileName, const FrameStore& frames);
 
 // JPEG quality of snapshots.

@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "capture/FrameStore.h"
@@ -157,19 +159,51 @@ TEST(SnapshotFile, NothingIsWrittenBeforeAPictureIsDrawn) {
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
 }
 
-TEST(SnapshotFile, SecondSnapshotInTheSameMillisecondReplacesTheFirst) {
+TEST(SnapshotFile, SnapshotsInTheSameMillisecondNeverReplaceEachOther) {
     QTemporaryDir dir;
     ShownFrame frame;
     frame.show(shownPicture(64, 48));
     const QString folder = dir.path() + "/";
-    ASSERT_TRUE(frame.snap(folder, at(999)).written);
+    const SnapshotResult first = frame.snap(folder, at(999));
+    ASSERT_TRUE(first.written);
+    EXPECT_EQ(first.fileName, folder + "20211105-143009-999.jpg");
     frame.show(shownPicture(128, 96));
-    const SnapshotResult r = frame.snap(folder, at(999));
-    ASSERT_TRUE(r.written);
+    const SnapshotResult second = frame.snap(folder, at(999));
+    ASSERT_TRUE(second.written);
+    EXPECT_EQ(second.fileName, folder + "20211105-143009-999-2.jpg");
     Image saved;
-    ASSERT_TRUE(saved.LoadJpeg(r.fileName));
+    ASSERT_TRUE(saved.LoadJpeg(first.fileName));
+    EXPECT_EQ(saved.GetWidth(), 64);  // the first picture is still there
+    ASSERT_TRUE(saved.LoadJpeg(second.fileName));
     EXPECT_EQ(saved.GetWidth(), 128);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
+
+    // The Snap command and the camera's button at once, many times within one millisecond:
+    // every snapshot gets a file of its own, under the name it reports.
+    constexpr int kThreads = 4;
+    constexpr int kEach = 15;
+    std::vector<SnapshotResult> results(kThreads * kEach);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                results[size_t(t * kEach + i)] = TakeSnapshot(folder, at(5), frame.store);
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    QSet<QString> names;
+    for (const SnapshotResult& r : results) {
+        EXPECT_TRUE(r.written);
+        EXPECT_TRUE(r.fileName.startsWith(folder + "20211105-143009-  5"))
+            << qPrintable(r.fileName);
+        EXPECT_TRUE(r.fileName.endsWith(".jpg")) << qPrintable(r.fileName);
+        EXPECT_TRUE(saved.LoadJpeg(r.fileName)) << qPrintable(r.fileName);
+        names.insert(r.fileName);
+    }
+    EXPECT_EQ(names.size(), kThreads * kEach);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 2 + kThreads * kEach);
 }
 
 TEST(SnapshotFile, ASaveFolderThatIsAFileGivesNoSnapshot) {
