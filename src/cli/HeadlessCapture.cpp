@@ -373,8 +373,10 @@ void HeadlessCapture::EndRecording() {
     m_next->stop();
     const bool opened = m_session.recording().recorder().state() == RecordState::Running;
     m_session.recording().Finish();
-    if (!opened) {
-        Finish(kNoPicture);  // stopped before the file was opened: there is none
+    // Stopped before the file was opened, or before its first frame (the file is removed
+    // then): there is none.
+    if (!opened || m_session.recording().recorder().writtenFrames() == 0) {
+        Finish(kNoPicture);
         return;
     }
     m_out << m_session.recording().recorder().fileName() << '\n';
@@ -390,8 +392,10 @@ void HeadlessCapture::OnCameraLost() {
     if (m_session.recording().recorder().state() == RecordState::Running) {
         m_ending = true;
         m_session.recording().Finish();
-        m_out << m_session.recording().recorder().fileName() << '\n';
-        m_out.flush();
+        if (m_session.recording().recorder().writtenFrames() > 0) {
+            m_out << m_session.recording().recorder().fileName() << '\n';
+            m_out.flush();
+        }
     }
     Message(m_settings.m_texts.text("CommandLine", "REMOVED").arg(CameraText()));
     Finish(kNoPicture);

@@ -1,17 +1,24 @@
 #include "output/Recorder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <chrono>
 #include <utility>
 
 #include "contracts/Image.h"
+#include "output/NewFile.h"
 #include "output/Snapshot.h"
 
 namespace {
 
 Q_LOGGING_CATEGORY(lcRecorder, "tavrel.output.recorder")
+
+const QString kExtension = QStringLiteral(".mpeg");
 
 int64_t steadyNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -35,16 +42,23 @@ void Recorder::setCallbacks(Callbacks callbacks) {
 bool Recorder::Request(const QString& folder, const QDateTime& now) {
     // Unlike a snapshot, the recorder does not create the save folder: a missing folder makes
     // the open fail.
-    return RequestFile(SnapshotBaseName(folder, now) + QStringLiteral(".mpeg"));
+    return request(SnapshotBaseName(folder, now) + kExtension, true);
 }
 
 bool Recorder::RequestFile(const QString& fileName) {
+    return request(fileName, false);
+}
+
+bool Recorder::request(const QString& fileName, bool freeName) {
     std::lock_guard<std::mutex> lock(m_stateLock);
     if (m_state != RecordState::Idle) {
         return false;
     }
     m_strRecordFile = fileName;
+    m_freeName = freeName;
     m_requestMs = m_nowMs();
+    ++m_session;
+    m_written = 0;
     m_state = RecordState::Requested;
     return true;
 }
@@ -88,21 +102,40 @@ void Recorder::StartPendingRecording(int width, int height) {
 
     bool opened = false;
     Callbacks callbacks;
+    uint64_t session = 0;
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
         if (m_state != RecordState::Requested) {
             return;
         }
         callbacks = m_callbacks;
+        session = m_session;
+        // Whether the file is ours to remove again when the open fails.
+        bool created = false;
+        bool named = true;
+        if (m_freeName) {
+            NewFile file = CreateNewFile(m_strRecordFile.chopped(kExtension.size()), kExtension);
+            named = created = file.isOpen();
+            if (named) {
+                m_strRecordFile = file.name;
+            }
+        } else {
+            created = !QFileInfo(m_strRecordFile).exists();
+        }
+        const QByteArray name = QFile::encodeName(m_strRecordFile);
         m_writer.nKind = kKind;
         m_writer.nWidth = width;
         m_writer.nHeight = height;
         m_writer.fFrameRate = float(kFrameRate);
         m_writer.fBitRate = kBitRate;
-        opened = OpenMpegWriter(m_writer, QFile::encodeName(m_strRecordFile).constData());
+        opened = named && OpenMpegWriter(m_writer, name.constData());
         if (!opened) {
+            if (created) {
+                ::unlink(name.constData());
+            }
             m_state = RecordState::Idle;
         } else {
+            m_watch.reset(::open(name.constData(), O_RDONLY | O_CLOEXEC));
             m_width = width;
             m_height = height;
             m_openMs = m_nowMs();
@@ -125,19 +158,19 @@ void Recorder::StartPendingRecording(int width, int height) {
                 m_dropped = 0;
             }
             m_state = RecordState::Running;
-            m_encoder = std::thread(&Recorder::encoderLoop, this, ++m_session);
+            m_encoder = std::thread(&Recorder::encoderLoop, this, session, m_strRecordFile);
         }
     }
     if (opened) {
         qCInfo(lcRecorder) << "Recording" << width << "x" << height << "into" << fileName();
         if (callbacks.started) {
-            callbacks.started();
+            callbacks.started(session);
         }
         return;
     }
     qCWarning(lcRecorder) << "Cannot create the recording" << fileName();
     if (callbacks.openFailed) {
-        callbacks.openFailed();
+        callbacks.openFailed(session);
     }
 }
 
@@ -178,7 +211,7 @@ bool Recorder::SampleFrame(const Image& composed) {
     return true;
 }
 
-void Recorder::encoderLoop(uint64_t session) {
+void Recorder::encoderLoop(uint64_t session, QString fileName) {
     bool failed = false;
     for (;;) {
         int slot = -1;
@@ -236,12 +269,23 @@ void Recorder::encoderLoop(uint64_t session) {
     }
     // Finishes the file with its trailer, or as far as a full disk allows.
     CloseMpegWriter(m_writer);
+    // Not a single frame (stopped before the first sample), or not a single byte on the disk
+    // (full at once: the frames never left the output buffer): the file holds no picture and
+    // would only be left behind as clutter. Removed before the recorder goes idle, so that no
+    // new request can have taken the name meanwhile.
+    if (m_written == 0 || QFileInfo(fileName).size() == 0) {
+        qCInfo(lcRecorder) << "The recording" << fileName << "holds no frame; removed";
+        ::unlink(QFile::encodeName(fileName).constData());
+    }
 
     Callbacks callbacks;
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
         if (failed && session == m_session && m_state == RecordState::Running) {
             m_state = RecordState::Idle;
+        }
+        if (session == m_session) {
+            m_watch.reset();
         }
         callbacks = m_callbacks;
     }
@@ -252,7 +296,7 @@ void Recorder::encoderLoop(uint64_t session) {
         m_encoderIdle.notify_all();
     }
     if (failed && callbacks.writeFailed) {
-        callbacks.writeFailed();
+        callbacks.writeFailed(session);
     }
 }
 
@@ -327,6 +371,21 @@ bool Recorder::waitIdle(int timeoutMs) {
 RecordState Recorder::state() const {
     std::lock_guard<std::mutex> lock(m_stateLock);
     return m_state;
+}
+
+uint64_t Recorder::recordingNumber() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_session;
+}
+
+bool Recorder::FileLost() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    if (m_state != RecordState::Running || !m_watch.isValid()) {
+        return false;
+    }
+    // Removing the folder removes the file first, so its link count covers both.
+    struct stat st {};
+    return ::fstat(m_watch.get(), &st) == 0 && st.st_nlink == 0;
 }
 
 QString Recorder::fileName() const {

@@ -15,6 +15,7 @@
 
 #include "capture/ImageResize.h"
 #include "output/MpegWriter.h"
+#include "platform/UniqueFd.h"
 
 class Image;
 
@@ -26,6 +27,15 @@ class Image;
 //   Requested --Stop()----------------------------------------> Idle      (nothing was opened)
 //   Running   --Stop()----------------------------------------> Idle      (file finished)
 //   Running   --a frame cannot be written (full disk)---------> Idle      (writeFailed callback)
+//   Running   --FileLost() and Stop() (file or folder removed)-> Idle
+//
+// Every request gets a new number (recordingNumber()); the callbacks carry it, so that a report
+// that reaches the GUI thread late can be told from one about the recording in force.
+//
+// No empty files: a recording that ends without a single frame written (stopped before the
+// first sample, or a full disk at once) is removed with its file, and a failed open leaves no
+// file it created. A recording into the save folder never replaces an existing file: when its
+// time-stamped name is taken, the next free name with "-2", "-3", … before ".mpeg" is used.
 //
 // Stopping the preview, a resolution change or the loss of the camera do not end a recording:
 // it goes on repeating the last composed picture until Record is pressed again.
@@ -74,16 +84,18 @@ public:
     // a fake one.
     using Clock = std::function<int64_t()>;
 
+    // Each gets the number of the recording it reports on (recordingNumber() at its request).
     struct Callbacks {
         // The file is open and the recording runs: start the status and frame timers, show
         // the recording's Record button picture.
-        std::function<void()> started;
+        std::function<void(uint64_t recording)> started;
         // The file could not be opened: the request is withdrawn. Its failure text is
         // "WndMessage"/"NOVIDEO"; the owner looks it up.
-        std::function<void()> openFailed;
+        std::function<void(uint64_t recording)> openFailed;
         // A frame could not be written (full disk): the recording has ended, the file is
-        // finished as far as it could be. Stop the timers and say so in the status bar.
-        std::function<void()> writeFailed;
+        // finished as far as it could be (or removed when it holds no frame). Stop the timers
+        // and say so in the status bar.
+        std::function<void(uint64_t recording)> writeFailed;
     };
 
     static constexpr int kFrameRate = 24;
@@ -103,16 +115,22 @@ public:
     void setCallbacks(Callbacks callbacks);
 
     // --- GUI thread: the Record command ---
-    // Idle only: asks for a recording into folder + time stamp + ".mpeg" (local time `now`)
-    // and remembers the moment as the origin of the elapsed time. Nothing is opened yet.
-    // False (nothing changed) when a recording is already requested or running.
+    // Idle only: asks for a recording into folder + time stamp + ".mpeg" (local time `now`;
+    // the next free name when that one is taken at the open) and remembers the moment as the
+    // origin of the elapsed time. Nothing is opened yet. False (nothing changed) when a
+    // recording is already requested or running.
     bool Request(const QString& folder, const QDateTime& now);
-    // The same for a recording into `fileName` as it is named.
+    // The same for a recording into `fileName` as it is named (an existing file is replaced).
     bool RequestFile(const QString& fileName);
     // Ends a requested or running recording: the encoder writes the samples it holds, repeats
     // the last picture up to now, writes the trailer and closes the file; returns when the
-    // file is complete. Idle afterwards. Does nothing when idle.
+    // file is complete. A recording without a single frame is removed with its file
+    // (writtenFrames() is 0 afterwards). Idle afterwards. Does nothing when idle.
     void Stop();
+    // A running recording whose file is gone: removed, or its folder removed with it (the open
+    // file has no name left, so whatever is written from now on is lost). The owner checks
+    // this once a second and ends the recording as a failed write.
+    bool FileLost() const;
 
     // --- capture thread, frame lock held: every processed frame ---
     // Returns at once unless a recording is requested and not yet opened; then opens the file
@@ -128,6 +146,8 @@ public:
 
     // --- any thread ---
     RecordState state() const;
+    // Number of the current (or last) request; 0 before the first.
+    uint64_t recordingNumber() const;
     // Full name of the current (or last) recording.
     QString fileName() const;
     // Start date and time of the running (or last) recording, "YYYY-MM-DD hh:mm:ss", local
@@ -138,7 +158,7 @@ public:
     // Recording size (the frame size at the open); 0 before the first open.
     int width() const;
     int height() const;
-    // Counters of the current (or last) recording: samples dropped because the encoder was
+    // Counters of the current (or last) request: samples dropped because the encoder was
     // behind, and frames written into the file (repeats included).
     int droppedFrames() const;
     int writtenFrames() const;
@@ -155,7 +175,8 @@ private:
         int64_t tMs = 0;  // clock value when it was taken
     };
 
-    void encoderLoop(uint64_t session);
+    bool request(const QString& fileName, bool freeName);
+    void encoderLoop(uint64_t session, QString fileName);
     // Writes one sample at its time; false when a write failed.
     bool encodeSample(const Sample& sample);
     // Copies a sample into the writer's picture, scaled to the recording's size if need be.
@@ -173,10 +194,15 @@ private:
     mutable std::mutex m_stateLock;
     RecordState m_state = RecordState::Idle;
     QString m_strRecordFile;
+    // Set for a time-stamped name in the save folder: m_strRecordFile is then only the name
+    // wished for, and the open takes the next free one.
+    bool m_freeName = false;
     QString m_strRecordStart;
     int64_t m_requestMs = 0;  // the Record command's tick
-    uint64_t m_session = 0;   // one number per opened recording
+    uint64_t m_session = 0;   // one number per request
     std::thread m_encoder;
+    // The open recording's file, read-only, to notice its removal (FileLost).
+    UniqueFd m_watch;
 
     // Set at the open under the state lock, before the encoder thread starts.
     int m_width = 0;

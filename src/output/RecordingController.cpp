@@ -21,34 +21,43 @@ RecordingController::RecordingController(FrameStore& frames, const Texts& texts,
     m_frames.onRecorderStep = [this](int width, int height) {
         m_recorder.StartPendingRecording(width, height);
     };
+    // The reports arrive on the GUI thread some time after the fact, when the recording they
+    // speak of may have been stopped (Record pressed twice quickly) or followed by another: each
+    // acts only on the recording in force.
     Recorder::Callbacks callbacks;
-    callbacks.started = [this] {
+    callbacks.started = [this](uint64_t number) {
         QMetaObject::invokeMethod(
             this,
-            [this] {
+            [this, number] {
+                if (!isInForce(number) || m_recorder.state() != RecordState::Running) {
+                    return;
+                }
                 m_timerRecordStatus->start();
                 m_timerRecordFrame->start();
                 emit recordingChanged(true);
             },
             Qt::QueuedConnection);
     };
-    callbacks.openFailed = [this] {
+    callbacks.openFailed = [this](uint64_t number) {
         QMetaObject::invokeMethod(
             this,
-            [this] {
+            [this, number] {
+                if (!isInForce(number)) {
+                    return;
+                }
                 // The text is looked up (and lands in the language file) but not shown.
                 m_texts.text("WndMessage", "NOVIDEO");
                 emit recordingChanged(false);
             },
             Qt::QueuedConnection);
     };
-    callbacks.writeFailed = [this] {
+    callbacks.writeFailed = [this](uint64_t number) {
         QMetaObject::invokeMethod(
             this,
-            [this] {
-                StopRecordingTimers();
-                emit recordingChanged(false);
-                emit statusText(m_texts.text("MainWnd", "RECORDFAILED"));
+            [this, number] {
+                if (isInForce(number)) {
+                    EndFailedRecording();
+                }
             },
             Qt::QueuedConnection);
     };
@@ -81,7 +90,10 @@ void RecordingController::ToggleRecording(const QString& folder) {
         m_timerRecordFrame->stop();
         m_recorder.Stop();
         m_timerRecordStatus->stop();
-        emit statusText(m_recorder.fileName());
+        // A recording stopped before its first frame leaves no file to name.
+        if (m_recorder.writtenFrames() > 0) {
+            emit statusText(m_recorder.fileName());
+        }
     }
     emit recordingChanged(recording());
 }
@@ -108,7 +120,24 @@ bool RecordingController::timersActive() const {
     return m_timerRecordStatus->isActive() || m_timerRecordFrame->isActive();
 }
 
+bool RecordingController::isInForce(uint64_t number) const {
+    return number == m_recorder.recordingNumber();
+}
+
+void RecordingController::EndFailedRecording() {
+    StopRecordingTimers();
+    m_recorder.Stop();
+    emit recordingChanged(false);
+    emit statusText(m_texts.text("MainWnd", "RECORDFAILED"));
+}
+
 void RecordingController::OnRecordStatusTimer() {
+    // A file removed while it is written (its folder deleted) would take every later frame
+    // with it, unseen: the recording ends as a failed write instead.
+    if (m_recorder.FileLost()) {
+        EndFailedRecording();
+        return;
+    }
     emit statusText(
         RecordingStatus(m_strStartTime, m_recorder.startText(), m_strTimeLen, m_strRecordElapsed));
 }

@@ -12,12 +12,14 @@ class Texts;
 
 // Snapshots and recordings of the picture exactly as the window shows it: the Snap and Record
 // commands, the camera button's snapshot, the recording's two window timers (timer 1: the
-// status text every second; timer 2: one sample of the composed picture every 34 ms) and the
-// status text. The window owns one, checks each command's guard and routes it here.
+// status text every second, and the check that the file still exists; timer 2: one sample of
+// the composed picture every 34 ms) and the status text. The window owns one, checks each
+// command's guard and routes it here.
 //
 // The recorder reports from the capture and encoder threads; this class posts those reports to
-// the GUI thread itself. Everything else runs on the GUI thread. The frame store and the texts
-// are borrowed and must outlive it. The destructor finishes a running recording.
+// the GUI thread itself and drops those about a recording no longer in force. Everything else
+// runs on the GUI thread. The frame store and the texts are borrowed and must outlive it. The
+// destructor finishes a running recording.
 class RecordingController : public QObject {
     Q_OBJECT
 public:
@@ -57,6 +59,12 @@ private:
     void OnRecordStatusTimer();  // timer 1
     void OnRecordFrameTimer();   // timer 2
     void StopRecordingTimers();
+    // The recorder's report about `number` concerns the recording in force (not one already
+    // stopped and followed by another request).
+    bool isInForce(uint64_t number) const;
+    // A recording that ended by a failed write (a full disk, its file removed): timers off, the
+    // recorder idle, the failure in the status bar.
+    void EndFailedRecording();
 
     FrameStore& m_frames;
     const Texts& m_texts;

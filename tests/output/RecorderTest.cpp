@@ -116,9 +116,9 @@ struct TestRecorder {
 
     TestRecorder() {
         Recorder::Callbacks cb;
-        cb.started = [this] { ++started; };
-        cb.openFailed = [this] { ++openFailed; };
-        cb.writeFailed = [this] { ++writeFailed; };
+        cb.started = [this](uint64_t) { ++started; };
+        cb.openFailed = [this](uint64_t) { ++openFailed; };
+        cb.writeFailed = [this](uint64_t) { ++writeFailed; };
         rec.setCallbacks(cb);
     }
 
@@ -223,6 +223,72 @@ TEST(RecorderState, AMissingFolderFailsTheOpen) {
     ASSERT_TRUE(t.rec.Request(folder, at(6)));
     EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009-  6.mpeg");
     t.rec.Stop();
+}
+
+TEST(RecorderState, NoEmptyRecordingIsLeftBehind) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    const auto files = [&] { return QDir(folder).entryList(QDir::Files | QDir::Hidden); };
+
+    // Record pressed twice quickly: the file was opened by the first frame, but no sample
+    // reached it before the stop.
+    {
+        TestRecorder t;
+        ASSERT_TRUE(t.rec.Request(folder, at(1)));
+        t.rec.StartPendingRecording(320, 240);
+        ASSERT_EQ(t.rec.state(), RecordState::Running);
+        EXPECT_TRUE(QFileInfo::exists(t.rec.fileName()));
+        t.rec.Stop();
+        EXPECT_EQ(t.rec.writtenFrames(), 0);
+        EXPECT_TRUE(files().isEmpty()) << files().join(' ').toStdString();
+    }
+
+    // A disk that is full at once: not one byte of the recording reaches it.
+    const int status = RunWithFileSizeLimit(0, [&] {
+        TestRecorder t;
+        if (!t.rec.Request(folder, at(2))) {
+            return 11;
+        }
+        t.rec.StartPendingRecording(640, 480);
+        for (int i = 0; i < 200 && t.rec.state() == RecordState::Running; ++i) {
+            t.now += 34;
+            t.tick(i, 640, 480);
+        }
+        t.rec.Stop();  // joins the encoder: its report has been made
+        return t.writeFailed == 1 ? 0 : 12;
+    });
+    ASSERT_EQ(status, 0);
+    EXPECT_TRUE(files().isEmpty()) << files().join(' ').toStdString();
+
+    // An open that fails after the name was claimed (a size the encoder refuses).
+    TestRecorder t;
+    ASSERT_TRUE(t.rec.Request(folder, at(3)));
+    t.rec.StartPendingRecording(8192, 8192);
+    EXPECT_EQ(t.openFailed, 1);
+    EXPECT_TRUE(files().isEmpty()) << files().join(' ').toStdString();
+}
+
+TEST(RecorderState, ARecordingNeverReplacesAFileOfItsName) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    const QString taken = folder + "20211105-143009-  4.mpeg";
+    {
+        QFile f(taken);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("an older file");
+    }
+    TestRecorder t;
+    ASSERT_TRUE(t.rec.Request(folder, at(4)));
+    t.rec.StartPendingRecording(320, 240);
+    ASSERT_EQ(t.rec.state(), RecordState::Running);
+    EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009-  4-2.mpeg");
+    t.now += 34;
+    t.tick(0, 320, 240);
+    t.rec.Stop();
+    EXPECT_GT(QFileInfo(t.rec.fileName()).size(), 0);
+    QFile f(taken);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("an older file"));
 }
 
 // ---- Files read back ----

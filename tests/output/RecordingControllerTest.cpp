@@ -1,11 +1,15 @@
 // The recording controller's reports: a recording that cannot be opened is withdrawn, its
-// failure text lands in the language file, and the status and frame timers never start.
+// failure text lands in the language file, and the status and frame timers never start; a
+// report that arrives after the recording was stopped changes nothing; a recording whose folder
+// is removed ends as a failed write.
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "capture/FrameStore.h"
+#include "contracts/Image.h"
 #include "output/RecordingController.h"
 #include "settings/Texts.h"
 
@@ -41,6 +45,65 @@ private Q_SLOTS:
         const QString text = QString::fromUtf8(f.readAll());
         QVERIFY2(text.contains(QStringLiteral("[WndMessage]\nNOVIDEO=视频创建失败")),
                  qPrintable(text));
+    }
+
+    // Record pressed twice quickly: the first frame opened the file on the capture thread, and
+    // its "started" report reaches the window only after the second press stopped it.
+    void aLateStartedReportDoesNotRestartAStoppedRecording() {
+        QTemporaryDir dir;
+        const Texts texts(dir.filePath(QStringLiteral("Test.lng")));
+        FrameStore frames;
+        RecordingController recording(frames, texts);
+        QSignalSpy changed(&recording, &RecordingController::recordingChanged);
+        const QString folder = dir.path() + QLatin1Char('/');
+
+        recording.ToggleRecording(folder);
+        frames.onRecorderStep(320, 240);  // opens; "started" is posted, not yet delivered
+        QCOMPARE(recording.recorder().state(), RecordState::Running);
+        recording.ToggleRecording(folder);
+        QVERIFY(!recording.recording());
+        QTest::qWait(50);  // the late report is delivered now
+
+        QVERIFY(!recording.timersActive());
+        QVERIFY(!recording.recording());
+        QVERIFY(!changed.isEmpty());
+        QCOMPARE(changed.last().at(0).toBool(), false);  // the Record button shows no recording
+        // A new recording afterwards starts its timers as usual.
+        recording.ToggleRecording(folder);
+        frames.onRecorderStep(320, 240);
+        QTRY_VERIFY(recording.timersActive());
+        QCOMPARE(changed.last().at(0).toBool(), true);
+        recording.Finish();
+    }
+
+    void aRecordingWhoseFolderIsRemovedEndsAsAFailedWrite() {
+        QTemporaryDir dir;
+        const Texts texts(dir.filePath(QStringLiteral("Test.lng")));
+        FrameStore frames;
+        const std::vector<uint8_t> frame(size_t(320) * 240 * 3);
+        frames.OnFrame(frame.data(), 320, 240, 24);
+        Image composed;
+        composed.Create(320, 240, 24);
+        composed.Clear(90);
+        frames.exchangeComposedImage(composed);
+        RecordingController recording(frames, texts);
+        QSignalSpy changed(&recording, &RecordingController::recordingChanged);
+        QSignalSpy status(&recording, &RecordingController::statusText);
+        const QString folder = dir.filePath(QStringLiteral("Videos")) + QLatin1Char('/');
+        QVERIFY(QDir().mkdir(folder));
+
+        recording.ToggleRecording(folder);
+        frames.onRecorderStep(320, 240);
+        QTRY_VERIFY(recording.timersActive());
+        QTRY_VERIFY(recording.recorder().writtenFrames() > 0);
+        QVERIFY(QDir(folder).removeRecursively());
+
+        const QString failed = texts.text("MainWnd", "RECORDFAILED");
+        QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.last().at(0).toString() == failed,
+                                 5000);
+        QVERIFY(!recording.recording());
+        QVERIFY(!recording.timersActive());
+        QCOMPARE(changed.last().at(0).toBool(), false);
     }
 };
 
