@@ -139,7 +139,6 @@ void Snapshot(benchmark::State& state) {
     Image first = ComposedFrame(1920, 1080, uint64_t(kFrames));
     store.exchangeComposedImage(first);
     size_t i = 0;
-    QString written;
     for (auto _ : state) {
         store.exchangeComposedImage(composed[i++ % kFrames]);
         const SnapshotResult r = TakeSnapshot(folder, when, store);
@@ -147,9 +146,10 @@ void Snapshot(benchmark::State& state) {
             state.SkipWithError("TakeSnapshot wrote no file");
             break;
         }
-        written = r.fileName;
+        // Snapshots never replace a file: without this, every run would take a name further
+        // along ("-2", "-3", …) and time the search for a free one.
+        std::remove(r.fileName.toStdString().c_str());
     }
-    std::remove(written.toStdString().c_str());
 }
 
 // One recorded frame: the composed frame copied into the RGB picture, converted, encoded and
