@@ -357,14 +357,15 @@ void CTavrelDlg::OnCameraRemoval() {
     if (camera().hasSource()) {
         m_lostCamera = camera().camera();
         // A recording ends with its trailer while the last frames are still at hand; the
-        // status names its file beside the note.
+        // status names its file beside the note (none when it had no frame yet: removed).
         const bool wasRecording = recording().recording();
         recording().Finish();
+        const bool kept = wasRecording && recording().recorder().writtenFrames() > 0;
         camera().CameraRemoved();
         cameraDiscovery().setOpenCamera(CameraId());
-        SetStatusText(2, wasRecording ? m_texts.m_strCameraRemoved + QStringLiteral(": ") +
-                                            recording().recorder().fileName()
-                                      : m_texts.m_strCameraRemoved);
+        SetStatusText(2, kept ? m_texts.m_strCameraRemoved + QStringLiteral(": ") +
+                                    recording().recorder().fileName()
+                              : m_texts.m_strCameraRemoved);
     }
     FindSupportedCameras();  // the Camera menu no longer lists it
 }

@@ -273,7 +273,8 @@ void Recorder::encoderLoop(uint64_t session, QString fileName) {
     // (full at once: the frames never left the output buffer): the file holds no picture and
     // would only be left behind as clutter. Removed before the recorder goes idle, so that no
     // new request can have taken the name meanwhile.
-    if (m_written == 0 || QFileInfo(fileName).size() == 0) {
+    const QFileInfo file(fileName);
+    if (file.exists() && (m_written == 0 || file.size() == 0)) {
         qCInfo(lcRecorder) << "The recording" << fileName << "holds no frame; removed";
         ::unlink(QFile::encodeName(fileName).constData());
     }
