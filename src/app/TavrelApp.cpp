@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 
 #include "settings/ProfileFile.h"
+#include "settings/SettingsLog.h"
 
 namespace {
 
@@ -84,6 +85,12 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
 
     m_strSettingFile = userFolder + QStringLiteral("Setting.ini");
     ProfileFile settings(m_strSettingFile);
+    if (settings.state() == ProfileFile::State::Undecodable) {
+        qCWarning(lcSettings).noquote()
+            << "settings file" << m_strSettingFile
+            << "is neither UTF-8 nor has it a byte-order mark; it is left as it is and the "
+               "settings take their defaults";
+    }
     QString language = settings.readString(QStringLiteral("LANGUAGESET"),
                                            QStringLiteral("LANGUAGE"), QStringLiteral("Japanese"));
     bool known = false;
