@@ -5,7 +5,13 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+
 #include "settings/ProfileFile.h"
+#include "settings/SettingsLog.h"
 
 namespace {
 
@@ -22,6 +28,29 @@ QString WithTrailingSlash(const QString& path) {
     return path.endsWith(u'/') ? path : path + u'/';
 }
 
+// The home folder of the account running the program, from the password database, or empty.
+QString AccountHome() {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size_t(size > 0 ? size : 16384));
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+        found == nullptr || found->pw_dir == nullptr) {
+        return QString();
+    }
+    const QString home = QString::fromLocal8Bit(found->pw_dir);
+    return QDir::isAbsolutePath(home) ? home : QString();
+}
+
+// $name when it is set to an absolute path, else accountHome + below, else empty.
+QString XdgFolder(const char* name, const QString& accountHome, const char* below) {
+    const QString value = qEnvironmentVariable(name);
+    if (QDir::isAbsolutePath(value)) {
+        return value;
+    }
+    return accountHome.isEmpty() ? QString() : accountHome + QLatin1String(below);
+}
+
 void EnsureDirectory(const QString& path) {
     if (!QFileInfo(path).isDir()) {
         QDir().mkpath(path);  // failure is no error: later reads give defaults
@@ -31,22 +60,34 @@ void EnsureDirectory(const QString& path) {
 }  // namespace
 
 AppLocations AppLocations::FromSystem() {
+    return FromEnvironment(qEnvironmentVariableIsEmpty("HOME") ? AccountHome() : QString());
+}
+
+AppLocations AppLocations::FromEnvironment(const QString& accountHome) {
     AppLocations locations;
-    locations.configRoot = WithoutTrailingSlash(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
-    if (locations.configRoot.isEmpty()) {
-        locations.configRoot = QDir::homePath() + QStringLiteral("/.config");
+    if (qEnvironmentVariableIsEmpty("HOME")) {
+        // Qt would take the root of the file system for the home folder.
+        locations.configRoot = XdgFolder("XDG_CONFIG_HOME", accountHome, "/.config");
+        locations.dataRoot = XdgFolder("XDG_DATA_HOME", accountHome, "/.local/share");
+        if (!accountHome.isEmpty()) {
+            locations.picturesFolder = accountHome + QStringLiteral("/Pictures");
+        }
+    } else {
+        locations.configRoot =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        locations.picturesFolder =
+            QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        locations.dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     }
-    locations.picturesFolder =
-        WithoutTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    locations.configRoot = WithoutTrailingSlash(locations.configRoot);
+    locations.picturesFolder = WithoutTrailingSlash(locations.picturesFolder);
+    locations.dataRoot = WithoutTrailingSlash(locations.dataRoot);
     if (QCoreApplication::instance() != nullptr) {
         locations.moduleFolder = QCoreApplication::applicationDirPath();
     } else {
         locations.moduleFolder = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
     }
     locations.moduleFolder = WithoutTrailingSlash(locations.moduleFolder);
-    locations.dataRoot =
-        WithoutTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     const QString installed =
         QDir::cleanPath(locations.moduleFolder + QStringLiteral("/" TAVREL_DATA_FROM_BIN));
     if (QFileInfo(installed).isDir()) {
@@ -73,17 +114,26 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
     m_strModuleFolder = WithTrailingSlash(locations.moduleFolder);
     m_strDataRoot = WithoutTrailingSlash(locations.dataRoot);
 
-    QString configRoot = WithoutTrailingSlash(locations.configRoot);
-    if (configRoot.isEmpty()) {
-        configRoot = QDir::homePath() + QStringLiteral("/.config");
+    const QString configRoot = WithoutTrailingSlash(locations.configRoot);
+    // Without a configuration root (no home folder at all) there is no per-user folder: the
+    // settings take their defaults and nothing is written.
+    const QString userFolder =
+        configRoot.isEmpty() ? QString() : configRoot + QStringLiteral("/Orvane/");
+    m_strSettingFile.clear();
+    m_strLanguageFolder.clear();
+    if (!userFolder.isEmpty()) {
+        // The XDG configuration folder itself may not exist yet on a fresh account, so the
+        // whole path is created.
+        EnsureDirectory(userFolder);
+        m_strSettingFile = userFolder + QStringLiteral("Setting.ini");
     }
-    // The XDG configuration folder itself may not exist yet on a fresh account, so the whole
-    // path is created.
-    const QString userFolder = configRoot + QStringLiteral("/Orvane/");
-    EnsureDirectory(userFolder);
-
-    m_strSettingFile = userFolder + QStringLiteral("Setting.ini");
     ProfileFile settings(m_strSettingFile);
+    if (settings.state() == ProfileFile::State::Undecodable) {
+        qCWarning(lcSettings).noquote()
+            << "settings file" << m_strSettingFile
+            << "is neither UTF-8 nor has it a byte-order mark; it is left as it is and the "
+               "settings take their defaults";
+    }
     QString language = settings.readString(QStringLiteral("LANGUAGESET"),
                                            QStringLiteral("LANGUAGE"), QStringLiteral("Japanese"));
     bool known = false;
@@ -100,8 +150,10 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
         locations.shippedDataFolder.isEmpty()
             ? QString()
             : WithoutTrailingSlash(locations.shippedDataFolder) + QStringLiteral("/Language/");
-    m_strLanguageFolder = userFolder + QStringLiteral("Language/");
-    EnsureDirectory(m_strLanguageFolder);
+    if (!userFolder.isEmpty()) {
+        m_strLanguageFolder = userFolder + QStringLiteral("Language/");
+        EnsureDirectory(m_strLanguageFolder);
+    }
     SetLanguageName(language);
 
     m_bFactoryMode = commandLine.factoryMode();

@@ -71,7 +71,7 @@ HeadlessCapture::HeadlessCapture(const AppSettings& settings, CaptureRequest req
       m_err(err),
       m_session(settings, m_devices) {
     m_session.StartDisplay(nullptr);  // composed for the files, shown nowhere
-    m_saveFolder = ReadSaveFolder(settings.m_strSettingFile, settings.m_strPicturesFolder);
+    m_saveFolder = ReadSaveFolder(settings.m_strSettingFile, settings.m_strPicturesFolder).folder;
 
     // Every camera start reads the camera's parameter memory, as in the window; the request's
     // stream and overlay choices then go over it.

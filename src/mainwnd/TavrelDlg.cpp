@@ -647,7 +647,14 @@ void CTavrelDlg::OpenPanZoomWindow() {
 // Files, languages, About, Exit
 
 void CTavrelDlg::LoadSaveFolder() {
-    m_strSaveFolder = ReadSaveFolder(m_settings.m_strSettingFile, m_settings.m_strPicturesFolder);
+    const StoredSaveFolder stored =
+        ReadSaveFolder(m_settings.m_strSettingFile, m_settings.m_strPicturesFolder);
+    m_strSaveFolder = stored.folder;
+    // Said once a session: the stored value stays in the file for the user to mend.
+    if (stored.fellBack && !m_bSaveFolderNoted) {
+        m_bSaveFolderNoted = true;
+        SetStatusText(2, m_settings.m_texts.text("MainWnd", "FOLDERFALLBACK").arg(m_strSaveFolder));
+    }
 }
 
 void CTavrelDlg::OnChooseFolder() {

@@ -201,6 +201,7 @@ private:
     bool m_bPanWindowOpened = false;
 
     QString m_strSaveFolder;
+    bool m_bSaveFolderNoted = false;  // the note on an unusable stored folder has been shown
     // Set when the open camera was unplugged, until a camera is open again.
     bool m_bCameraRemoved = false;
     // The camera that was unplugged, opened again when it comes back.

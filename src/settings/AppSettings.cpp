@@ -4,7 +4,10 @@
 #include "settings/ProfileFile.h"
 
 void AppSettings::SetLanguageName(const QString& name) {
-    m_strLanguageFile = m_strLanguageFolder + name + QStringLiteral(".lng");
+    // Without a language folder the texts come from the shipped file and nothing is written.
+    m_strLanguageFile = m_strLanguageFolder.isEmpty()
+                            ? QString()
+                            : m_strLanguageFolder + name + QStringLiteral(".lng");
     m_texts.setLanguageFile(m_strLanguageFile,
                             ShippedLanguageFile(m_strShippedLanguageFolder, name));
     m_qtTranslations.use(name);

@@ -26,7 +26,7 @@ struct AppSettings {
 
     QString m_strModuleFolder;    // with trailing '/'
     QString m_strLanguageFile;    // full path of the language file in force; empty at first
-    QString m_strSettingFile;     // full path of Setting.ini
+    QString m_strSettingFile;     // full path of Setting.ini; empty without a per-user folder
     QString m_strLanguageFolder;  // with trailing '/'
     // The language files shipped with the program (<prefix>/share/tavrel/Language/), with
     // trailing '/'; empty or missing files: the copies built into the program.

@@ -64,19 +64,24 @@ QString GetLanguageTextFrom(const QString& languageFile, const QString& shippedF
                             const QString& section, const QString& key, const QString& def) {
     // No value read from a file can hold a line break, so this marks a missing key.
     const QString missing = QStringLiteral("\n");
-    QString text = missing;
     if (!languageFile.isEmpty()) {
         ProvideLanguageFile(languageFile, shippedFile);
-        text = ProfileFile(languageFile).readString(section, key, missing, kTextBufferChars);
+        const QString own =
+            ProfileFile(languageFile).readString(section, key, missing, kTextBufferChars);
+        if (own != missing) {
+            return own;  // the translator's text stays in the file as it is, however long
+        }
     }
-    if (text == missing && !shippedFile.isEmpty()) {
-        text = ProfileFile(shippedFile).readString(section, key, missing, kTextBufferChars);
+    QString text = missing;
+    if (!shippedFile.isEmpty()) {
+        text = ProfileFile(shippedFile).readString(section, key, missing, ProfileFile::kWholeValue);
     }
     if (text == missing) {
-        text = CutDefault(def);
+        text = def;
     }
     if (!languageFile.isEmpty()) {
+        // Only a missing key is added; a file that cannot be decoded refuses the write.
         ProfileFile(languageFile).writeString(section, key, text);  // a failure is no error
     }
-    return text;
+    return CutDefault(text);
 }

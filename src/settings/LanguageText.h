@@ -2,14 +2,16 @@
 
 #include <QString>
 
-// The text lookup under Texts (settings/Texts.h): reads key of section from languageFile, writes
-// the value back under the same section and key, and returns it, cut to 259 characters. A key
-// the file lacks takes its value from shippedFile, the copy of the same language shipped with
+// The text lookup under Texts (settings/Texts.h): reads key of section from languageFile and
+// returns it, cut to 259 characters. A value the file holds is never rewritten (a long text is
+// cut for the window only, never in the file). A key the file lacks takes its value from
+// shippedFile, the copy of the same language shipped with
 // the program, so that a user's copy from an older version gains the new texts in its own
 // language; only when the shipped copy lacks the key too (or there is none) does def, the
-// built-in Chinese text, stand in. The lookup never fails: a missing file or section yields
-// the values above, a failed write-back is ignored, and an empty languageFile yields the value
-// without writing anything.
+// built-in Chinese text, stand in; that value is added to the file. The lookup never fails: a
+// missing file or section yields the values above, a file that cannot be decoded is only read
+// around (the shipped value, else def), a failed write is ignored, and an empty languageFile yields
+// the value without writing anything.
 //
 // Before the first lookup into a language file that does not exist yet, the file is created
 // from shippedFile when there is one; an existing file is never overwritten otherwise, so a

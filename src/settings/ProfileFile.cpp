@@ -71,14 +71,35 @@ QString Cut(const QString& text, int maxChars) {
     return text.left(length);
 }
 
-bool SameName(QByteArrayView utf8Name, QStringView name) {
-    return QString::fromUtf8(utf8Name).compare(name, Qt::CaseInsensitive) == 0;
+// UTF-8 text as it stands: a U+FEFF at its start is a character like any other (the file's
+// byte-order mark is taken off once, in Load). QString::fromUtf8 would drop it.
+QString Decode(QByteArrayView utf8) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom |
+                                                       QStringConverter::Flag::Stateless);
+    return decoder.decode(utf8);
 }
+
+bool SameName(QByteArrayView utf8Name, QStringView name) {
+    return Decode(utf8Name).compare(name, Qt::CaseInsensitive) == 0;
+}
+
+// Text without a byte-order mark is taken for UTF-8 only when it is valid UTF-8 and holds no
+// NUL byte (UTF-16 without a mark is full of them): anything else is in an encoding this
+// program cannot tell, and writing UTF-8 lines into it would spoil it.
+bool IsPlainUtf8(QByteArrayView bytes) {
+    if (bytes.contains('\0')) {
+        return false;
+    }
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    Q_UNUSED(text);
+    return !decoder.hasError();
+}
+
+using State = ProfileFile::State;
 
 // The file's text as UTF-8 without byte-order mark, or why there is none.
 struct Content {
-    enum class State { Missing, Loaded, Unreadable };
-
     State state = State::Missing;
     QByteArray utf8;
 };
@@ -86,14 +107,14 @@ struct Content {
 Content Load(const QString& path) {
     Content content;
     if (path.isEmpty()) {
-        content.state = Content::State::Unreadable;
+        content.state = State::Unreadable;
         return content;
     }
     const QFileInfo info(path);
     if (!info.exists()) {
         return content;  // every key takes its default, and a write creates the file
     }
-    content.state = Content::State::Unreadable;
+    content.state = State::Unreadable;
     // Directories, devices and pipes are no profile files (a pipe would block the read).
     if (!info.isFile() || info.size() > kMaxFileBytes) {
         return content;
@@ -106,17 +127,21 @@ Content Load(const QString& path) {
     if (bytes.size() > kMaxFileBytes || file.error() != QFileDevice::NoError) {
         return content;
     }
-    content.state = Content::State::Loaded;
+    content.state = State::Loaded;
 
+    // Exactly one byte-order mark is taken off; a second one is text.
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
-        QStringDecoder decoder(bytes.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE
-                                                            : QStringConverter::Utf16BE);
+        QStringDecoder decoder(
+            bytes.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+            QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
         const QString text = decoder.decode(QByteArrayView(bytes).sliced(2));
         content.utf8 = text.toUtf8();
     } else if (bytes.startsWith("\xEF\xBB\xBF")) {
         content.utf8 = bytes.sliced(3);
-    } else {
+    } else if (IsPlainUtf8(bytes)) {
         content.utf8 = std::move(bytes);
+    } else {
+        content.state = State::Undecodable;
     }
     return content;
 }
@@ -156,23 +181,24 @@ Line Classify(QByteArrayView text) {
     return line;
 }
 
-// Calls visit(line) for every line until it returns false. Lines end at "\n" or "\r\n". Nothing
-// is allocated per line, so even a file of millions of empty lines is cheap to walk.
+// Calls visit(line) for every line until it returns false. Lines end at "\n", "\r\n" or a lone
+// "\r" (files saved by old Mac editors). Nothing is allocated per line, so even a file of
+// millions of empty lines is cheap to walk.
 template <typename Visit>
 void ForEachLine(const QByteArray& utf8, Visit visit) {
-    const QByteArrayView all(utf8);
+    const char* const data = utf8.constData();
+    const qsizetype size = utf8.size();
     qsizetype pos = 0;
-    while (pos < all.size()) {
-        qsizetype end = all.indexOf('\n', pos);
-        if (end < 0) {
-            end = all.size();
+    while (pos < size) {
+        qsizetype end = pos;
+        while (end < size && data[end] != '\n' && data[end] != '\r') {
+            ++end;
         }
-        qsizetype contentEnd = end;
-        if (contentEnd > pos && all[contentEnd - 1] == '\r') {
-            --contentEnd;
-        }
-        if (!visit(Classify(all.sliced(pos, contentEnd - pos)))) {
+        if (!visit(Classify(QByteArrayView(data + pos, end - pos)))) {
             return;
+        }
+        if (end + 1 < size && data[end] == '\r' && data[end + 1] == '\n') {
+            ++end;
         }
         pos = end + 1;
     }
@@ -221,7 +247,7 @@ std::optional<QString> Lookup(const QString& path, const QString& section, const
     if (!where.key) {
         return std::nullopt;
     }
-    return QString::fromUtf8(where.key->value);
+    return Decode(where.key->value);
 }
 
 // The text after "key=": quoted when blanks at either end or a pair of outer quotes would
@@ -259,7 +285,14 @@ QByteArray Rewrite(const QByteArray& utf8, const char* at, bool replace,
     return out;
 }
 
-bool Save(const QString& path, const QByteArray& bytes) {
+bool Save(const QString& path, QByteArray bytes) {
+    // Text that itself begins like a byte-order mark (a U+FEFF character, or bytes FF FE kept
+    // from a file that had a UTF-8 mark) would be taken for one on the next reading: a mark of
+    // its own keeps it text.
+    if (bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
+        bytes.startsWith("\xFE\xFF")) {
+        bytes.prepend("\xEF\xBB\xBF");
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
@@ -293,6 +326,10 @@ QString ProfileFile::readString(const QString& section, const QString& key, cons
                                 int bufferChars) const {
     const std::optional<QString> value = Lookup(m_path, section, key);
     return Cut(value ? *value : def, bufferChars - 1);
+}
+
+ProfileFile::State ProfileFile::state() const {
+    return Load(m_path).state;
 }
 
 int ProfileFile::readInt(const QString& section, const QString& key, int def) const {
@@ -335,7 +372,7 @@ bool ProfileFile::writeString(const QString& section, const QString& key, const 
 
     const std::lock_guard<std::mutex> lock(g_writeMutex);
     const Content content = Load(m_path);
-    if (content.state == Content::State::Unreadable) {
+    if (content.state == State::Unreadable || content.state == State::Undecodable) {
         return false;  // never replace a file whose content could not be read
     }
 
@@ -346,7 +383,7 @@ bool ProfileFile::writeString(const QString& section, const QString& key, const 
         return Save(m_path, Rewrite(content.utf8, nullptr, false, QByteArray()) + added + '\n');
     }
     if (where.key) {
-        if (QString::fromUtf8(where.key->value) == value) {
+        if (Decode(where.key->value) == value) {
             return true;  // the file already says so: leave it untouched
         }
         // The key keeps the spelling it has in the file.

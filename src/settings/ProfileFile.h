@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <limits>
+
 // An initialisation file ("[Section]" lines and "Key=Value" lines), such as Setting.ini and the
 // language files, which users may copy from another computer or edit by hand. The rules:
 //  - section and key names compare without regard to case ("Menu" and "MENU" are one section;
@@ -11,9 +13,14 @@
 //    section to the file, keeping the order and every other line (comments, unknown keys);
 //  - the file and the section come into being with the first write.
 // Files are read as UTF-8, or UTF-16 of either byte order when they start with a byte-order
-// mark; they are written as UTF-8. A write replaces the file atomically (temporary file and
-// rename), so a crash or a full disk never leaves half a file behind. A file that cannot be
-// read or parsed simply yields the defaults; nothing here throws or crashes on bad input.
+// mark; they are written as UTF-8. Exactly one byte-order mark is taken off: a U+FEFF after it
+// is text, and a written file whose text begins like a mark gets a UTF-8 mark of its own, so
+// that it reads back as it was written. A file without a mark that is not valid UTF-8 (or holds
+// NUL bytes, as UTF-16 without a mark does) cannot be decoded: it yields the defaults and is
+// never written. Lines end at "\n", "\r\n" or a lone "\r"; a write ends every line with "\n". A
+// write replaces the file atomically (temporary file and rename), so a crash or a full disk never
+// leaves half a file behind. A file that cannot be read or parsed simply yields the defaults;
+// nothing here throws or crashes on bad input.
 //
 // Each call opens the file anew; the class keeps no cache, so several objects (and other
 // programs) may work on the same file. Writes within this process are serialised; writers in
@@ -25,9 +32,23 @@
 // unchanged.
 class ProfileFile {
 public:
+    // What a reading of the file finds.
+    enum class State {
+        Missing,      // no such file: defaults, and a write creates it
+        Loaded,       // read and decoded
+        Unreadable,   // a folder, too large, no permission, or no path
+        Undecodable,  // no byte-order mark and not UTF-8
+    };
+
+    // A buffer size that takes a value in full (paths, which no length limit applies to).
+    static constexpr int kWholeValue = std::numeric_limits<int>::max();
+
     explicit ProfileFile(QString path);
 
     const QString& path() const { return m_path; }
+
+    // Reads the file once to tell the callers that log it why its values are defaults.
+    State state() const;
 
     // The value, or def when the file, section or key is missing.
     QString readString(const QString& section, const QString& key, const QString& def,

@@ -48,6 +48,7 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
     {"MainWnd", "NOFRAMESHINT", "相机 %1 已有 5 秒没有送出图像。请按播放重新启动。"},
     {"MainWnd", "REMOVEDHINT", "相机 %1 已被拔出。重新插入后画面会自动恢复。"},
     {"MainWnd", "CAMERAREMOVED", "相机已拔出"},
+    {"MainWnd", "FOLDERFALLBACK", "设置中的保存文件夹无法使用，改存到 %1"},
     {"Menu", "FILE", "文件(&F)"},
     {"Menu", "SETTING", "设置(&S)"},
     {"Menu", "CONTROL", "控制(&C)"},

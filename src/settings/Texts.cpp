@@ -1,7 +1,21 @@
 #include "settings/Texts.h"
 
 #include "settings/LanguageText.h"
+#include "settings/ProfileFile.h"
+#include "settings/SettingsLog.h"
 #include "settings/TextTable.h"
+
+void Texts::setLanguageFile(QString languageFile, QString shippedFile) {
+    m_languageFile = std::move(languageFile);
+    m_shippedFile = std::move(shippedFile);
+    if (!m_languageFile.isEmpty() &&
+        ProfileFile(m_languageFile).state() == ProfileFile::State::Undecodable) {
+        qCWarning(lcSettings).noquote()
+            << "language file" << m_languageFile
+            << "is neither UTF-8 nor has it a byte-order mark; it is read-only, and its texts "
+               "come from the shipped file of its language";
+    }
+}
 
 QString Texts::text(const QString& section, const QString& key) const {
     return text(section, key, BuiltInDefault(section, key));

@@ -10,8 +10,9 @@
 //
 // A lookup reads section/key from the language file in force as GetLanguageTextFrom() does: the
 // file is created from the shipped copy of its language when missing, a key it lacks takes the
-// shipped copy's value (else the built-in default), the value is cut to 259 characters and
-// written back, and a lookup never fails. Without a language file the shipped value or the
+// shipped copy's value (else the built-in default) and is added to the file, values the file
+// holds are never rewritten, the text returned is cut to 259 characters, and a lookup never
+// fails. Without a language file the shipped value or the
 // default itself is returned (cut the same way). GUI thread only.
 class Texts {
 public:
@@ -21,10 +22,8 @@ public:
     const QString& languageFile() const { return m_languageFile; }
     // shippedFile: the same language's file shipped with the program (ShippedLanguageFile()),
     // empty when there is none.
-    void setLanguageFile(QString languageFile, QString shippedFile) {
-        m_languageFile = std::move(languageFile);
-        m_shippedFile = std::move(shippedFile);
-    }
+    // A language file that cannot be decoded is logged here, once per switch.
+    void setLanguageFile(QString languageFile, QString shippedFile);
 
     // A text of the program's text table, with the table's Chinese default.
     QString text(const QString& section, const QString& key) const;

@@ -156,6 +156,45 @@ TEST_F(StartupTest, CurrentFollowsTheLifetimeOfTheApplicationObject) {
     EXPECT_EQ(CTavrelApp::current(), nullptr);
 }
 
+TEST_F(StartupTest, WithoutHomeFoldersComeFromTheAccountOrNothingIsWritten) {
+    // The environment of a service started without HOME or XDG variables.
+    const char* names[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"};
+    QByteArray saved[3];
+    for (int i = 0; i < 3; ++i) {
+        saved[i] = qgetenv(names[i]);
+        qunsetenv(names[i]);
+    }
+    const AppLocations account = AppLocations::FromEnvironment("/home/ada");
+    const AppLocations system = AppLocations::FromSystem();
+    const AppLocations none = AppLocations::FromEnvironment(QString());
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(m_dir.path());
+    CTavrelApp app;
+    app.InitSettings(none, ParseCommandLine({}));
+    const QString stop = app.m_texts.text("MainWnd", "STOP");
+    QDir::setCurrent(cwd);
+    for (int i = 0; i < 3; ++i) {
+        if (!saved[i].isNull()) {
+            qputenv(names[i], saved[i]);
+        }
+    }
+
+    EXPECT_EQ(account.configRoot, "/home/ada/.config");
+    EXPECT_EQ(account.dataRoot, "/home/ada/.local/share");
+    EXPECT_EQ(account.picturesFolder, "/home/ada/Pictures");
+    EXPECT_NE(system.configRoot, "/.config");
+    EXPECT_NE(system.picturesFolder, "/Pictures");
+    EXPECT_TRUE(none.configRoot.isEmpty() && none.picturesFolder.isEmpty() &&
+                none.dataRoot.isEmpty());
+
+    // No home at all: defaults, and not one file written, not even in the current folder.
+    EXPECT_TRUE(app.m_strSettingFile.isEmpty());
+    EXPECT_TRUE(app.m_strLanguageFile.isEmpty());
+    EXPECT_EQ(stop, QString::fromUtf8("一時停止"));  // the shipped Japanese text
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList({"bin", "config"}));
+}
+
 TEST_F(StartupTest, SystemLocationsAreAbsolute) {
     const AppLocations locations = AppLocations::FromSystem();
     EXPECT_TRUE(QDir::isAbsolutePath(locations.configRoot)) << locations.configRoot.toStdString();

@@ -26,6 +26,7 @@
 #include "settings/ProfileFile.h"
 
 #include "support/TestApp.h"
+#include "support/TestFiles.h"
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -220,6 +221,46 @@ private Q_SLOTS:
                          QStringLiteral("/data/shots/"));
         dlg.LoadSaveFolder();
         QCOMPARE(dlg.saveFolder(), QStringLiteral("/data/shots/"));
+    }
+
+    void longSaveFolderIsReadInFull() {
+        start();
+        CTavrelDlg dlg(*m_app, *m_app);
+        const QString deep = m_dir->filePath(QString(300, u'e'));
+        ProfileFile(m_app->m_strSettingFile)
+            .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), deep + u'/');
+        dlg.LoadSaveFolder();
+        QCOMPARE(dlg.saveFolder(), deep + u'/');
+    }
+
+    void unusableSaveFolderFallsBackToPicturesWithANote() {
+        start();
+        const QString pictures = m_dir->filePath(QStringLiteral("Pictures")) + u'/';
+        const QString plainFile = m_dir->filePath(QStringLiteral("notes.txt"));
+        QVERIFY(WriteBytes(plainFile, "x"));
+        ProfileFile settings(m_app->m_strSettingFile);
+
+        // Without the trailing '/', a folder gets one, and nothing needs saying.
+        const QString pics = m_dir->filePath(QStringLiteral("pics"));
+        QVERIFY(settings.writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), pics));
+        {
+            CTavrelDlg dlg(*m_app, *m_app);
+            QCOMPARE(dlg.saveFolder(), pics + u'/');
+            QCOMPARE(dlg.statusText(2), QString());
+        }
+
+        const QString note = m_app->m_texts.text("MainWnd", "FOLDERFALLBACK").arg(pictures);
+        for (const QString& bad : {plainFile, QStringLiteral("pics/"), QString()}) {
+            QVERIFY(
+                settings.writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), bad));
+            CTavrelDlg dlg(*m_app, *m_app);
+            QCOMPARE(dlg.saveFolder(), pictures);
+            QCOMPARE(dlg.statusText(2), note);
+            // The user's value stays in the file for the user to mend.
+            QCOMPARE(settings.readString(QStringLiteral("Path"), QStringLiteral("FileFolder"),
+                                         QStringLiteral("missing")),
+                     bad);
+        }
     }
 
     void escapeAndEnterCloseTheWindow() {

@@ -94,14 +94,41 @@ TEST_F(LanguageTextTest, LanguageWithoutShippedCopyFillsItselfWithDefaults) {
     EXPECT_EQ(ReadBytes(path), "[MainWnd]\nEXIT=退出\n");
 }
 
-TEST_F(LanguageTextTest, LongValueIsCutAndTheCutValueWrittenBack) {
+TEST_F(LanguageTextTest, LongValueIsShownCutButStaysWholeInTheFile) {
     const QString path = languageFile("Chinese");
     const QString shipped = BuiltIn("Chinese");
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
-    ASSERT_TRUE(WriteBytes(path, "[MainWnd]\nSTOP=" + QByteArray(300, 'x') + "\n"));
+    const QByteArray original = "[MainWnd]\nSTOP=" + QByteArray(100000, 'x') + "\n";
+    ASSERT_TRUE(WriteBytes(path, original));
 
     EXPECT_EQ(GetLanguageTextFrom(path, shipped, "MainWnd", "STOP", U("静止")), QString(259, u'x'));
-    EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=" + QByteArray(259, 'x') + "\n");
+    EXPECT_EQ(ReadBytes(path), original);
+    // A value the file holds is not replaced by a lookup with another default either.
+    EXPECT_EQ(GetLanguageTextFrom(path, shipped, "MainWnd", "STOP", U("停")), QString(259, u'x'));
+    EXPECT_EQ(ReadBytes(path), original);
+}
+
+TEST_F(LanguageTextTest, EnglishFileInAnotherEncodingKeepsEnglishAndIsNeverWritten) {
+    AppLocations locations;
+    locations.configRoot = m_dir.path();
+    locations.picturesFolder = m_dir.filePath("Pictures");
+    CTavrelApp app;
+    app.InitSettings(locations, ParseCommandLine({}));
+    const QString path = languageFile("English");
+
+    // Latin-1 without a byte-order mark: the English texts come from the shipped English file.
+    const QByteArray latin1 = "[MainWnd]\nSTOP=Arr\xEAt\n";
+    ASSERT_TRUE(WriteBytes(path, latin1));
+    app.SetLanguageName("English");
+    EXPECT_EQ(app.m_texts.text("MainWnd", "STOP"), "Pause");
+    EXPECT_EQ(app.m_texts.text("MainWnd", "PLAY"), "Play");
+    EXPECT_EQ(ReadBytes(path), latin1);
+
+    // Lone carriage returns: the user's texts are found, and the missing ones added in English.
+    ASSERT_TRUE(WriteBytes(path, "[MainWnd]\rSTOP=Halt\r"));
+    EXPECT_EQ(app.m_texts.text("MainWnd", "STOP"), "Halt");
+    EXPECT_EQ(app.m_texts.text("MainWnd", "PLAY"), "Play");
+    EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=Halt\nPLAY=Play\n");
 }
 
 TEST_F(LanguageTextTest, LookupsFollowTheLanguageFileInForce) {

@@ -215,8 +215,8 @@ TEST_F(ProfileFileTest, BadContentYieldsDefaultsWithoutCrashing) {
     }
     ASSERT_TRUE(WriteBytes(path, garbage));
     EXPECT_EQ(file.readString("LANGUAGESET", "LANGUAGE", "Japanese"), "Japanese");
-    EXPECT_TRUE(file.writeString("LANGUAGESET", "LANGUAGE", "Japanese"));
-    EXPECT_EQ(file.readString("LANGUAGESET", "LANGUAGE", "x"), "Japanese");
+    EXPECT_FALSE(file.writeString("LANGUAGESET", "LANGUAGE", "Japanese"));
+    EXPECT_EQ(ReadBytes(path), garbage);
 
     // A line of several megabytes, then a normal section.
     ASSERT_TRUE(WriteBytes(path, QByteArray(6 * 1024 * 1024, 'a') +
@@ -231,16 +231,74 @@ TEST_F(ProfileFileTest, BadContentYieldsDefaultsWithoutCrashing) {
     ASSERT_TRUE(file.writeString("S", "L", "w"));
     EXPECT_EQ(ReadBytes(path), QByteArray(4 * 1024 * 1024, '\n') + "[S]\nK=v\nL=w\n");
 
-    // Invalid UTF-8 reads as replacement characters; a line nobody writes keeps its bytes.
+    // Behind a UTF-8 byte-order mark invalid bytes read as replacement characters, and a line
+    // nobody writes keeps its bytes.
     const QByteArray invalidLine = "J=\xFF\xFE\xC3(\xED\xA0\x80";
-    ASSERT_TRUE(WriteBytes(path, "[S]\n" + invalidLine + "\nK=\xC3\n"));
+    ASSERT_TRUE(WriteBytes(path, "\xEF\xBB\xBF[S]\n" + invalidLine + "\nK=\xC3\n"));
     EXPECT_EQ(file.readString("S", "K", "def"), QString(QChar::ReplacementCharacter));
     ASSERT_TRUE(file.writeString("S", "K", "ok"));
     EXPECT_EQ(ReadBytes(path), "[S]\n" + invalidLine + "\nK=ok\n");
+}
 
-    // NUL bytes inside a line.
-    ASSERT_TRUE(WriteBytes(path, QByteArray("[S]\nK=a\0b\n", 10)));
-    EXPECT_EQ(file.readString("S", "K", "def").size(), 3);
+TEST_F(ProfileFileTest, ByteOrderMarkIsTakenOffOnceAndWritesReadBackTheSame) {
+    const QString path = pathOf("bom.ini");
+    ProfileFile file(path);
+
+    // Text behind a UTF-8 mark that begins with the bytes of a UTF-16 mark stays UTF-8 after a
+    // write: every key is still there.
+    ASSERT_TRUE(WriteBytes(path, "\xEF\xBB\xBF\xFF\xFE\n[S]\nK=v\n"));
+    EXPECT_EQ(file.readString("S", "K", "def"), "v");
+    ASSERT_TRUE(file.writeString("S", "L", "w"));
+    EXPECT_EQ(file.readString("S", "K", "def"), "v");
+    EXPECT_EQ(file.readString("S", "L", "def"), "w");
+    EXPECT_EQ(file.state(), ProfileFile::State::Loaded);
+
+    // U+FEFF inside a value, at its start too, is text.
+    const QString marked = QChar(0xFEFF) + QStringLiteral("x") + QChar(0xFEFF);
+    ASSERT_TRUE(file.writeString("S", "K", marked));
+    EXPECT_EQ(file.readString("S", "K", "def"), marked);
+
+    // A second mark is the first character of the text; it survives a rewrite of the file, in
+    // UTF-8 and in UTF-16.
+    const QString text = QChar(0xFEFF) + QStringLiteral("[A]\nK=a\n[S]\nK=v\n");
+    QByteArray le("\xFF\xFE");
+    for (const QChar c : text) {
+        le.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    }
+    for (const QByteArray& bytes : {QByteArray("\xEF\xBB\xBF") + text.toUtf8(), le}) {
+        ASSERT_TRUE(WriteBytes(path, bytes));
+        EXPECT_EQ(file.readString("A", "K", "def"), "def");  // "\uFEFF[A]" is no section
+        ASSERT_TRUE(file.writeString("S", "K", "w"));
+        EXPECT_EQ(file.readString("A", "K", "def"), "def");
+        EXPECT_EQ(file.readString("S", "K", "def"), "w");
+    }
+}
+
+TEST_F(ProfileFileTest, UndecodableFileIsReadOnlyAndLoneCarriageReturnsEndLines) {
+    const QString path = pathOf("English.lng");
+    ProfileFile file(path);
+
+    // UTF-16 without a byte-order mark, and a legacy 8-bit encoding: defaults, never written.
+    QByteArray utf16;
+    for (const char c : QByteArray("[LANGUAGESET]\r\nLANGUAGE=English\r\n")) {
+        utf16.append(c).append('\0');
+    }
+    for (const QByteArray& bytes : {utf16, QByteArray("[MainWnd]\nSTOP=Arr\xEAt\n")}) {
+        ASSERT_TRUE(WriteBytes(path, bytes));
+        EXPECT_EQ(file.state(), ProfileFile::State::Undecodable);
+        EXPECT_EQ(file.readString("LANGUAGESET", "LANGUAGE", "Japanese"), "Japanese");
+        EXPECT_FALSE(file.writeString("LANGUAGESET", "INDEX", "1"));
+        EXPECT_FALSE(file.writeString("MainWnd", "STOP", "Stop"));
+        EXPECT_EQ(ReadBytes(path), bytes);
+    }
+
+    // Lines ended by a lone carriage return read like any other; a write ends them with "\n".
+    ASSERT_TRUE(WriteBytes(path, "[MainWnd]\rSTOP=Stop\rPLAY=Play\r\r[Menu]\rFILE=File"));
+    EXPECT_EQ(file.readString("MainWnd", "PLAY", "x"), "Play");
+    EXPECT_EQ(file.readString("Menu", "FILE", "x"), "File");
+    ASSERT_TRUE(file.writeString("MainWnd", "SNAP", "Snapshot"));
+    EXPECT_EQ(ReadBytes(path),
+              "[MainWnd]\nSTOP=Stop\nPLAY=Play\nSNAP=Snapshot\n\n[Menu]\nFILE=File\n");
 }
 
 TEST_F(ProfileFileTest, FolderOrOversizedFileIsUnreadableAndNeverOverwritten) {
