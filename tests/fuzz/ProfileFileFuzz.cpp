@@ -1,10 +1,10 @@
 // Settings files: starting from any file content, a series of writes through ProfileFile must
 // read back exactly as written, each key keeping the last value written to it, and a refused
 // write must leave the file as it was.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QString>
-#include <QTemporaryDir>
 
 #include <vector>
 
@@ -24,10 +24,20 @@ bool IsBlank(QChar c) {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\v' || c == u'\f';
 }
 
-// Whether ProfileFile accepts the name (as it is: names with blanks at either end are trimmed
-// by the class, which this check keeps out of the comparison).
+// The name as ProfileFile looks it up: blanks and tabs at either end do not count.
+QString Trimmed(QString name) {
+    while (!name.isEmpty() && IsBlank(name.front())) {
+        name.remove(0, 1);
+    }
+    while (!name.isEmpty() && IsBlank(name.back())) {
+        name.chop(1);
+    }
+    return name;
+}
+
+// Whether ProfileFile accepts the (trimmed) name.
 bool UsableName(const QString& name, bool isSection) {
-    if (name.isEmpty() || IsBlank(name.front()) || IsBlank(name.back())) {
+    if (name.isEmpty()) {
         return false;
     }
     if (name.contains(u'\n') || name.contains(u'\r') || name.contains(QChar(0))) {
@@ -57,9 +67,12 @@ struct Written {
 }  // namespace
 
 int FuzzOne(const uint8_t* data, size_t size) {
-    static QTemporaryDir folder;  // one folder for the whole run; each input starts afresh
-    FUZZ_CHECK(folder.isValid());
-    const QString path = folder.filePath(QStringLiteral("Setting.ini"));
+    // One file per process, removed after each input, in memory where the system has it: every
+    // write syncs the file to disk, which on a real disk would make the run crawl.
+    const QString folder =
+        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    const QString path =
+        QStringLiteral("%1/tavrel-fuzz-%2.ini").arg(folder).arg(QCoreApplication::applicationPid());
     QFile::remove(path);
 
     FuzzInput in(data, size);
@@ -79,9 +92,9 @@ int FuzzOne(const uint8_t* data, size_t size) {
     std::vector<Written> written;
     for (int i = 0; i < 8 && !in.empty(); ++i) {
         Written w{Field(in), Field(in), Field(in)};
-        const bool usable = UsableName(w.section, true) && UsableName(w.key, false) &&
-                            !w.value.contains(u'\n') && !w.value.contains(u'\r') &&
-                            !w.value.contains(QChar(0));
+        const bool usable = UsableName(Trimmed(w.section), true) &&
+                            UsableName(Trimmed(w.key), false) && !w.value.contains(u'\n') &&
+                            !w.value.contains(u'\r') && !w.value.contains(QChar(0));
         const QByteArray before = Contents(path);
         const bool ok = profile.writeString(w.section, w.key, w.value);
         if (!ok) {
@@ -90,14 +103,16 @@ int FuzzOne(const uint8_t* data, size_t size) {
             continue;
         }
         FUZZ_CHECK(writable);
+        // The lookups below use the names as given; which writes name the same key is decided
+        // on the names as the file holds them.
         written.push_back(w);
         // Every key written so far reads the last value written to it.
         for (size_t k = 0; k < written.size(); ++k) {
             const Written& earlier = written[k];
             QString expected = earlier.value;
             for (size_t later = k + 1; later < written.size(); ++later) {
-                if (SameName(written[later].section, earlier.section) &&
-                    SameName(written[later].key, earlier.key)) {
+                if (SameName(Trimmed(written[later].section), Trimmed(earlier.section)) &&
+                    SameName(Trimmed(written[later].key), Trimmed(earlier.key))) {
                     expected = written[later].value;
                 }
             }
@@ -108,10 +123,12 @@ int FuzzOne(const uint8_t* data, size_t size) {
                 std::fprintf(stderr, "[%s] %s: wrote \"%s\", read \"%s\"\n",
                              qPrintable(earlier.section), qPrintable(earlier.key),
                              qPrintable(expected), qPrintable(read));
+                std::fprintf(stderr, "file: %s\n", Contents(path).toPercentEncoding().constData());
             }
             FUZZ_CHECK(read == expected);
         }
         FUZZ_CHECK(profile.state() == ProfileFile::State::Loaded);
     }
+    QFile::remove(path);
     return 0;
 }
