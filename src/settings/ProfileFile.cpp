@@ -287,10 +287,11 @@ QByteArray Rewrite(const QByteArray& utf8, const char* at, bool replace,
 
 bool Save(const QString& path, QByteArray bytes) {
     // Text that itself begins like a byte-order mark (a U+FEFF character, or bytes FF FE kept
-    // from a file that had a UTF-8 mark) would be taken for one on the next reading: a mark of
-    // its own keeps it text.
+    // from a file that had a UTF-8 mark) would be taken for one on the next reading, and text
+    // that is not plain UTF-8 (bytes kept from a file with a UTF-8 mark) would be taken for an
+    // undecodable file: a mark of its own keeps it text.
     if (bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
-        bytes.startsWith("\xFE\xFF")) {
+        bytes.startsWith("\xFE\xFF") || !IsPlainUtf8(bytes)) {
         bytes.prepend("\xEF\xBB\xBF");
     }
     QSaveFile file(path);

@@ -14,8 +14,9 @@
 //  - the file and the section come into being with the first write.
 // Files are read as UTF-8, or UTF-16 of either byte order when they start with a byte-order
 // mark; they are written as UTF-8. Exactly one byte-order mark is taken off: a U+FEFF after it
-// is text, and a written file whose text begins like a mark gets a UTF-8 mark of its own, so
-// that it reads back as it was written. A file without a mark that is not valid UTF-8 (or holds
+// is text, and a written file whose text begins like a mark, or is not plain UTF-8 (bytes kept
+// from a file with a UTF-8 mark), gets a UTF-8 mark of its own, so that it reads back as it was
+// written. A file without a mark that is not valid UTF-8 (or holds
 // NUL bytes, as UTF-16 without a mark does) cannot be decoded: it yields the defaults and is
 // never written. Lines end at "\n", "\r\n" or a lone "\r"; a write ends every line with "\n". A
 // write replaces the file atomically (temporary file and rename), so a crash or a full disk never

@@ -232,12 +232,13 @@ TEST_F(ProfileFileTest, BadContentYieldsDefaultsWithoutCrashing) {
     EXPECT_EQ(ReadBytes(path), QByteArray(4 * 1024 * 1024, '\n') + "[S]\nK=v\nL=w\n");
 
     // Behind a UTF-8 byte-order mark invalid bytes read as replacement characters, and a line
-    // nobody writes keeps its bytes.
+    // nobody writes keeps its bytes; the mark stays, so that the file is still read as UTF-8.
     const QByteArray invalidLine = "J=\xFF\xFE\xC3(\xED\xA0\x80";
     ASSERT_TRUE(WriteBytes(path, "\xEF\xBB\xBF[S]\n" + invalidLine + "\nK=\xC3\n"));
     EXPECT_EQ(file.readString("S", "K", "def"), QString(QChar::ReplacementCharacter));
     ASSERT_TRUE(file.writeString("S", "K", "ok"));
-    EXPECT_EQ(ReadBytes(path), "[S]\n" + invalidLine + "\nK=ok\n");
+    EXPECT_EQ(ReadBytes(path), "\xEF\xBB\xBF[S]\n" + invalidLine + "\nK=ok\n");
+    EXPECT_EQ(file.readString("S", "K", "def"), "ok");
 }
 
 TEST_F(ProfileFileTest, ByteOrderMarkIsTakenOffOnceAndWritesReadBackTheSame) {
@@ -252,6 +253,12 @@ TEST_F(ProfileFileTest, ByteOrderMarkIsTakenOffOnceAndWritesReadBackTheSame) {
     EXPECT_EQ(file.readString("S", "K", "def"), "v");
     EXPECT_EQ(file.readString("S", "L", "def"), "w");
     EXPECT_EQ(file.state(), ProfileFile::State::Loaded);
+
+    // Bytes behind a UTF-8 mark that are no valid UTF-8 keep the file readable after a write.
+    ASSERT_TRUE(WriteBytes(path, "\xEF\xBB\xBF\xFF\xBF[w]\n\x8B\xC2\n[S]\nK=v\n"));
+    ASSERT_TRUE(file.writeString("S", "L", "w"));
+    EXPECT_EQ(file.readString("S", "K", "def"), "v");
+    EXPECT_EQ(file.readString("S", "L", "def"), "w");
 
     // U+FEFF inside a value, at its start too, is text.
     const QString marked = QChar(0xFEFF) + QStringLiteral("x") + QChar(0xFEFF);
