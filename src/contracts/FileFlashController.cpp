@@ -45,10 +45,14 @@ QString fileNameSafe(const QString& text) {
 
 FileFlashController::FileFlashController(QString dataRoot, CameraFinder finder, FlashImage blank)
     : m_finder(std::move(finder)), m_blank(std::move(blank)) {
-    if (dataRoot.isEmpty()) {
+    // Without a home folder the standard location would be the root of the file system: then
+    // nothing is kept, and every save reports failure (the flash lives in memory only).
+    if (dataRoot.isEmpty() && !qEnvironmentVariableIsEmpty("HOME")) {
         dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     }
-    m_flashFolder = dataRoot + QStringLiteral("/Orvane/flash");
+    if (!dataRoot.isEmpty()) {
+        m_flashFolder = dataRoot + QStringLiteral("/Orvane/flash");
+    }
 }
 
 FileFlashController::~FileFlashController() {
@@ -58,6 +62,9 @@ FileFlashController::~FileFlashController() {
 }
 
 QString FileFlashController::flashFilePath(const CameraIdentity& camera) const {
+    if (m_flashFolder.isEmpty()) {
+        return {};
+    }
     if (!camera.onUsb) {
         return QStringLiteral("%1/v4l2-%2-%3.bin")
             .arg(m_flashFolder, fileNameSafe(camera.busInfo), fileNameSafe(camera.cardName));

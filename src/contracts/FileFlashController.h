@@ -23,7 +23,8 @@
 // outermost pair for the same camera saves them again. GUI thread only.
 class FileFlashController final : public CameraController {
 public:
-    // dataRoot empty: the user's data folder ($XDG_DATA_HOME). An empty finder finds no camera.
+    // dataRoot empty: the user's data folder ($XDG_DATA_HOME); without a home folder nothing is
+    // kept (the flash lives in memory, saves report failure). An empty finder finds no camera.
     // `blank` is what a camera's flash holds before its file exists (erased, unless the camera
     // comes with prepared contents).
     FileFlashController(QString dataRoot, CameraFinder finder, FlashImage blank = FlashImage());

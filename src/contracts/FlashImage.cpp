@@ -57,6 +57,9 @@ bool FlashImage::load(const QString& path, const FlashImage& blank) {
 }
 
 bool FlashImage::save(const QString& path) const {
+    if (path.isEmpty()) {
+        return false;  // no place to keep it
+    }
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
         qCWarning(lcContracts) << "cannot create the flash folder" << folder;

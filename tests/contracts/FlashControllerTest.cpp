@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -262,6 +263,26 @@ TEST_F(FileFlashControllerTest, FailedSaveIsRetriedLater) {
     FlashImage saved;
     ASSERT_TRUE(saved.load(cameraFile()));
     EXPECT_EQ(saved.bytes()[0x1C17], 0x01);
+}
+
+// Without a home folder (and no data folder named), nothing is written anywhere: the flash
+// lives in memory and every save says it was not kept.
+TEST_F(FileFlashControllerTest, WithoutAHomeFolderNothingIsWritten) {
+    const QByteArray home = qgetenv("HOME");
+    qunsetenv("HOME");
+    {
+        FileFlashController c(QString(), usb.finder());
+        EXPECT_TRUE(c.flashFilePath(*usb.camera).isEmpty());
+        c.ALC_Initialize();
+        writeByte(c, 0x1C17, 0x01);
+        c.ALC_UnInitialize();
+        EXPECT_FALSE(c.flashKept());
+        uint8_t b = 0;
+        EXPECT_NE(readByte(c, 0x1C17, &b), 0);  // still read back from memory
+        EXPECT_EQ(b, 0x01);
+    }
+    qputenv("HOME", home);
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/.local/share/Orvane")));
 }
 
 TEST_F(FileFlashControllerTest, PendingWritesAreSavedOnDestruction) {
