@@ -56,6 +56,7 @@ using vmtest::luma;
 using vmtest::mustReturnWithin;
 using vmtest::Rgb;
 using vmtest::threadCount;
+using vmtest::waitUntil;
 
 // What the tests read from one frame (24-bit BGR, bottom-up): the frame number the camera
 // drew, and the mean colour of the middle of each bar.
@@ -426,17 +427,11 @@ TEST_F(UsbCameraTest, UnplugWhileStreamingEndsTheStreamAndPlugBringsTheCameraBac
 
     const std::string unplugged = m_client->command("unplug");
     ASSERT_TRUE(UsbCamClient::isOk(unplugged)) << unplugged;
-    const Clock::time_point at = Clock::now();
-    while (!camera->isLost() && Clock::now() - at < 10s) {
-        std::this_thread::sleep_for(10ms);
-    }
+    waitUntil(10s, [&] { return camera->isLost(); });
     ASSERT_TRUE(camera->isLost()) << "the backend did not notice the camera going away";
     EXPECT_FALSE(camera->isStreaming());
     // The capture thread ends by itself, before anyone calls stop().
-    const Clock::time_point lost = Clock::now();
-    while (threadCount() > threadsBefore && Clock::now() - lost < 5s) {
-        std::this_thread::sleep_for(10ms);
-    }
+    waitUntil(5s, [&] { return threadCount() <= threadsBefore; });
     EXPECT_LE(threadCount(), threadsBefore) << "the capture thread is still running";
     const size_t framesAtLoss = sink.frames().size();
     std::this_thread::sleep_for(500ms);
@@ -449,13 +444,10 @@ TEST_F(UsbCameraTest, UnplugWhileStreamingEndsTheStreamAndPlugBringsTheCameraBac
     const std::string plugged = m_client->command("plug");
     ASSERT_TRUE(UsbCamClient::isOk(plugged)) << plugged;
     CameraId again;
-    const Clock::time_point plugAt = Clock::now();
-    while (!again.isValid() && Clock::now() - plugAt < 10s) {
+    waitUntil(10s, [&] {
         again = findUsbCamera(system);
-        if (!again.isValid()) {
-            std::this_thread::sleep_for(50ms);
-        }
-    }
+        return again.isValid();
+    });
     ASSERT_TRUE(again.isValid()) << "the camera was not found after plugging it in again";
     EXPECT_EQ(again.devNode.toStdString(), UsbCamClient::value(plugged));
     EXPECT_EQ(again.usbSerial, kSerial);

@@ -60,6 +60,7 @@ using vmtest::mustReturnWithin;
 using vmtest::processCpuSeconds;
 using vmtest::Rgb;
 using vmtest::threadCount;
+using vmtest::waitUntil;
 using vmtest::writeSysfs;
 
 // The 75% bars: each channel is either 75% of full scale or off.
@@ -670,17 +671,11 @@ TEST_F(VividTest, UnbindWhileStreamingEndsTheCaptureThread) {
     ASSERT_TRUE(unbound) << "cannot write " << driver << "/unbind";
     ASSERT_FALSE(std::filesystem::exists(driver + "/" + kDeviceName)) << "vivid still bound";
 
-    const Clock::time_point unboundAt = Clock::now();
-    while (!camera->isLost() && Clock::now() - unboundAt < 10s) {
-        std::this_thread::sleep_for(10ms);
-    }
+    waitUntil(10s, [&] { return camera->isLost(); });
     ASSERT_TRUE(camera->isLost()) << "the backend did not notice the device going away";
     EXPECT_FALSE(camera->isStreaming());
     // The capture thread ends by itself, before anyone calls stop().
-    const Clock::time_point lost = Clock::now();
-    while (threadCount() > threadsBefore && Clock::now() - lost < 5s) {
-        std::this_thread::sleep_for(10ms);
-    }
+    waitUntil(5s, [&] { return threadCount() <= threadsBefore; });
     EXPECT_LE(threadCount(), threadsBefore) << "the capture thread is still running";
 
     // Nothing spins: over 2 s the process uses a small fraction of one core.
@@ -701,11 +696,10 @@ TEST_F(VividTest, UnbindWhileStreamingEndsTheCaptureThread) {
     // Plugged in again, the camera is found and streams once more.
     ASSERT_TRUE(writeSysfs(driver + "/bind", kDeviceName));
     CameraId again;
-    const Clock::time_point bound = Clock::now();
-    while (!again.isValid() && Clock::now() - bound < 10s) {
-        std::this_thread::sleep_for(50ms);
+    waitUntil(10s, [&] {
         again = findVivid(system);
-    }
+        return again.isValid();
+    });
     ASSERT_TRUE(again.isValid()) << "vivid not found after binding it again";
     std::unique_ptr<Camera> replugged = system.create(again);
     ASSERT_TRUE(replugged && replugged->open());

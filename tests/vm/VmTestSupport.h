@@ -55,6 +55,15 @@ inline double processCpuSeconds() {
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+// Polls every 10 ms until done() holds or timeout has passed; returns done().
+inline bool waitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
 // Runs f on another thread and waits at most timeout for it. A call that hangs ends the
 // whole run at once with a message: the hung call still uses the test's objects, so the test
 // cannot go on (and the guest must not wait for its time limit).
