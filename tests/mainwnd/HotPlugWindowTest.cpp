@@ -87,7 +87,8 @@ private Q_SLOTS:
         dlg.OnCommand(Cmd::Record);
         QVERIFY(QTest::qWaitFor(
             [&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
-        QTest::qWait(1200);
+        QVERIFY(QTest::qWaitFor([&] { return dlg.recording().recorder().writtenFrames() >= 20; },
+                                10000));
 
         device.unplug();
         QVERIFY(QTest::qWaitFor([&] { return !dlg.camera().hasSource(); }, 3000));

@@ -107,7 +107,8 @@ private Q_SLOTS:
         dlg.OnCommand(Cmd::Record);
         QVERIFY(QTest::qWaitFor(
             [&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
-        QTest::qWait(1500);
+        QVERIFY(QTest::qWaitFor([&] { return dlg.recording().recorder().writtenFrames() >= 24; },
+                                10000));
 
         QVERIFY(UsbCamClient::isOk(m_client->command("unplug")));
         QVERIFY(QTest::qWaitFor([&] { return !dlg.camera().hasSource(); }, 5000));
