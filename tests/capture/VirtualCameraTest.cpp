@@ -177,13 +177,17 @@ TEST(VirtualCameraFormats, UncompressedFirstThenMjpgEachOnce) {
     ASSERT_TRUE(camera->open());
 
     const std::vector<CameraFormat> formats = camera->formats();
-    ASSERT_EQ(formats.size(), 8u);
-    const std::vector<std::pair<int, int>> sizes{{640, 480}, {800, 600}, {1280, 720}, {1920, 1080}};
+    // YUYV up to 2560 x 1440 as over USB 2, MJPG up to 3840 x 2160.
+    const std::vector<std::pair<int, int>> sizes{{640, 480},   {800, 600},   {1280, 720},
+                                                 {1920, 1080}, {2560, 1440}, {3840, 2160}};
+    ASSERT_EQ(formats.size(), 11u);
     std::set<std::tuple<uint32_t, int, int>> seen;
     for (size_t i = 0; i < formats.size(); ++i) {
-        EXPECT_EQ(formats[i].pixelFormat, i < 4 ? PixelFormat::YUYV : PixelFormat::MJPG) << i;
-        EXPECT_EQ(formats[i].width, sizes[i % 4].first) << i;
-        EXPECT_EQ(formats[i].height, sizes[i % 4].second) << i;
+        const bool yuyv = i < 5;
+        const auto& size = sizes[yuyv ? i : i - 5];
+        EXPECT_EQ(formats[i].pixelFormat, yuyv ? PixelFormat::YUYV : PixelFormat::MJPG) << i;
+        EXPECT_EQ(formats[i].width, size.first) << i;
+        EXPECT_EQ(formats[i].height, size.second) << i;
         EXPECT_TRUE(
             seen.insert({formats[i].pixelFormat, formats[i].width, formats[i].height}).second);
     }

@@ -78,8 +78,8 @@ private Q_SLOTS:
     void normalModeListsOneFlatList() {
         start({});
         CTavrelDlg dlg(*m_app, *m_app);
-        QCOMPARE(texts(dlg.resolutionMenu()),
-                 QStringList({"640 X 480", "800 X 600", "1280 X 720", "1920 X 1080"}));
+        QCOMPARE(texts(dlg.resolutionMenu()), QStringList({"640 X 480", "800 X 600", "1280 X 720",
+                                                           "1920 X 1080", "2560 X 1440"}));
         QVERIFY(dlg.menuAction(40018)->isChecked());
         QVERIFY(!dlg.menuAction(40019)->isChecked());
         QVERIFY(!dlg.menuAction(40056));
@@ -423,8 +423,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor(
             [&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
         // A recording that holds no frame is removed, so wait for one (slow under sanitizers).
-        QVERIFY(QTest::qWaitFor([&] { return dlg.recording().recorder().writtenFrames() > 0; },
-                                10000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return dlg.recording().recorder().writtenFrames() > 0; }, 10000));
         QTest::keyClick(&dlg, Qt::Key_R);
         QVERIFY(dlg.recording().recorder().state() == RecordState::Idle);
         QVERIFY(dlg.statusText(2).endsWith(QLatin1String(".mpeg")));

@@ -16,10 +16,17 @@ VirtualCamera::~VirtualCamera() {
 }
 
 std::vector<CameraFormat> VirtualCamera::supportedFormats() {
-    static constexpr int kSizes[][2] = {{640, 480}, {800, 600}, {1280, 720}, {1920, 1080}};
+    // Like a USB 2 camera, the sensor sends uncompressed YUYV up to 2560 x 1440 only; beyond
+    // that the bus cannot carry 30 frames a second, and 3840 x 2160 comes as MJPG alone.
+    static constexpr int kSizes[][2] = {{640, 480},   {800, 600},   {1280, 720},
+                                        {1920, 1080}, {2560, 1440}, {3840, 2160}};
+    static constexpr int kLargestYuyvWidth = 2560;
     std::vector<CameraFormat> list;
     for (uint32_t pixelFormat : {PixelFormat::YUYV, PixelFormat::MJPG}) {
         for (const auto& size : kSizes) {
+            if (pixelFormat == PixelFormat::YUYV && size[0] > kLargestYuyvWidth) {
+                continue;
+            }
             list.push_back(CameraFormat{pixelFormat, size[0], size[1], kFrameRate});
         }
     }

@@ -32,7 +32,8 @@ public:
     VirtualCamera(const VirtualCamera&) = delete;
     VirtualCamera& operator=(const VirtualCamera&) = delete;
 
-    // The formats the virtual sensor offers: YUYV, then MJPG, each at the same sizes.
+    // The formats the virtual sensor offers: YUYV from 640 x 480 to 2560 x 1440, then MJPG
+    // from 640 x 480 to 3840 x 2160.
     static std::vector<CameraFormat> supportedFormats();
 
     const CameraId& id() const override { return m_id; }
