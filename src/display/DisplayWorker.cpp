@@ -1,7 +1,6 @@
 #include "display/DisplayWorker.h"
 
 #include <QMetaObject>
-#include <cstring>
 #include <utility>
 
 #include "capture/FrameStore.h"
@@ -15,6 +14,11 @@ DisplayWorker::DisplayWorker(FrameStore& frames, Overlay& overlay, PreviewWidget
       m_handover(std::make_shared<Handover>()) {
     // Every frame the store publishes wakes the worker (the hook only raises a flag).
     m_frames.onFramePublished = [this] { notifyFrame(); };
+    if (m_widget != nullptr) {
+        m_area = m_widget->pictureArea();
+        m_areaConnection = QObject::connect(m_widget, &PreviewWidget::pictureAreaChanged, m_widget,
+                                            [this](const QSize& area) { setPictureArea(area); });
+    }
     m_thread = std::thread([this] { run(); });
 }
 
@@ -56,7 +60,20 @@ void DisplayWorker::setSuspended(bool suspended) {
     m_wake.notify_one();
 }
 
+void DisplayWorker::setPictureArea(const QSize& area) {
+    {
+        std::lock_guard guard(m_mailLock);
+        if (m_area == area) {
+            return;
+        }
+        m_area = area;
+        m_redrawPending = true;
+    }
+    m_wake.notify_one();
+}
+
 void DisplayWorker::stop() {
+    QObject::disconnect(m_areaConnection);
     {
         std::lock_guard guard(m_mailLock);
         m_stopping = true;
@@ -86,7 +103,8 @@ void DisplayWorker::run() {
     std::unique_lock lock(m_mailLock);
     for (;;) {
         m_wake.wait(lock, [this] {
-            return m_stopping || m_framePending || (m_placeholderPending && !m_suspended);
+            return m_stopping || m_framePending ||
+                   ((m_placeholderPending || m_redrawPending) && !m_suspended);
         });
         if (m_stopping) {
             break;
@@ -95,6 +113,12 @@ void DisplayWorker::run() {
         const bool frame = m_framePending;
         const bool placeholderFirst = placeholder && (!frame || m_placeholderSeq < m_frameSeq);
         const bool show = !m_suspended;
+        // A new frame is drawn for the new area anyway; while suspended the request waits.
+        const bool redrawWanted = m_redrawPending && show && !frame && !placeholder;
+        if (show) {
+            m_redrawPending = false;
+        }
+        const QSize area = m_area;
         if (placeholder) {
             m_placeholderPending = false;
         }
@@ -103,13 +127,16 @@ void DisplayWorker::run() {
         lock.unlock();
 
         if (placeholderFirst) {
-            drawPlaceholder();
+            drawPlaceholder(area);
         }
         if (frame) {
-            composeFrame(show);
+            composeFrame(show, area);
+        }
+        if (redrawWanted) {
+            redraw(area);
         }
         if (placeholder && !placeholderFirst) {
-            drawPlaceholder();
+            drawPlaceholder(area);
         }
 
         lock.lock();
@@ -120,15 +147,25 @@ void DisplayWorker::run() {
     m_idle.notify_all();
 }
 
-void DisplayWorker::drawPlaceholder() {
+void DisplayWorker::drawPlaceholder(const QSize& area) {
     const Overlay::View view = m_overlay.current();
     if (!view.prepared || !view.prepared->valid()) {
         return;  // no overlay built yet: nothing to show
     }
-    handOver(view.prepared->canvas().ToQImage());
+    m_showingFrame = false;
+    const Image& canvas = view.prepared->canvas();
+    if (canvas.GetBpp() != 24) {
+        handOver(canvas.ToQImage());
+        return;
+    }
+    QImage& picture = pictureBuffer(
+        ScreenPicture::PictureSize(QSize(canvas.GetWidth(), canvas.GetHeight()), area));
+    if (m_screen.Draw(canvas, picture)) {
+        handOver(picture);
+    }
 }
 
-void DisplayWorker::composeFrame(bool show) {
+void DisplayWorker::composeFrame(bool show, const QSize& area) {
     // Taken before the frame lock: the overlay's lock and the frame lock are never nested.
     const Overlay::View view = m_overlay.current();
 
@@ -159,7 +196,7 @@ void DisplayWorker::composeFrame(bool show) {
     });
     if (!fetch.haveFrame) {
         if (show) {
-            drawPlaceholder();
+            drawPlaceholder(area);
         }
         return;
     }
@@ -175,13 +212,9 @@ void DisplayWorker::composeFrame(bool show) {
     QImage* picture = nullptr;
     if (show && m_widget != nullptr) {
         if (m_work.GetBpp() == 24) {
-            picture = &pictureBuffer(w, h);
-            uchar* base = picture->bits();
-            const qsizetype perLine = picture->bytesPerLine();
-            for (int y = 0; y < h; ++y) {
-                // The image is bottom-up, the picture top-down.
-                std::memcpy(base + qsizetype(h - 1 - y) * perLine, m_work.GetBits(y),
-                            size_t(w) * 3);
+            picture = &pictureBuffer(ScreenPicture::PictureSize(QSize(w, h), area));
+            if (!m_screen.Draw(m_work, *picture)) {
+                picture = nullptr;
             }
         } else {
             m_pictures[0] = m_work.ToQImage();
@@ -198,6 +231,31 @@ void DisplayWorker::composeFrame(bool show) {
         onComposed();
     }
 
+    if (picture != nullptr) {
+        m_showingFrame = true;
+        handOver(*picture);
+    }
+}
+
+void DisplayWorker::redraw(const QSize& area) {
+    if (m_widget == nullptr) {
+        return;
+    }
+    if (!m_showingFrame) {
+        drawPlaceholder(area);
+        return;
+    }
+    QImage* picture = nullptr;
+    m_frames.readComposedImage([&](const Image& composed) {
+        if (composed.GetBpp() != 24) {
+            return;
+        }
+        const QSize frameSize(composed.GetWidth(), composed.GetHeight());
+        picture = &pictureBuffer(ScreenPicture::PictureSize(frameSize, area));
+        if (!m_screen.Draw(composed, *picture)) {
+            picture = nullptr;
+        }
+    });
     if (picture != nullptr) {
         handOver(*picture);
     }
@@ -219,7 +277,7 @@ const PreparedOverlay* DisplayWorker::overlayForFrame(
     return m_resizedOverlay->valid() ? m_resizedOverlay.get() : nullptr;
 }
 
-QImage& DisplayWorker::pictureBuffer(int width, int height) {
+QImage& DisplayWorker::pictureBuffer(const QSize& size) {
     // A picture can be refilled once nobody else holds it: the widget has moved on to a newer
     // one and no delivery carries it. The acquire fence pairs with the release of the GUI
     // thread's last reference, so its reads are finished before we write.
@@ -228,8 +286,7 @@ QImage& DisplayWorker::pictureBuffer(int width, int height) {
         if (picture.isNull() || !picture.isDetached()) {
             continue;
         }
-        if (picture.width() == width && picture.height() == height &&
-            picture.format() == QImage::Format_BGR888) {
+        if (picture.size() == size && picture.format() == QImage::Format_RGB32) {
 #if defined(__SANITIZE_THREAD__)
             // ThreadSanitizer does not model fences: it gets a fresh picture every time.
             continue;
@@ -251,7 +308,7 @@ QImage& DisplayWorker::pictureBuffer(int width, int height) {
     if (reusable == nullptr) {
         reusable = &m_pictures[0];  // all held: drop our reference, its holders keep it
     }
-    *reusable = QImage(width, height, QImage::Format_BGR888);
+    *reusable = QImage(size, QImage::Format_RGB32);
     return *reusable;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QMetaObject>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "contracts/Image.h"
+#include "display/ScreenPicture.h"
 
 class FrameStore;
 class Overlay;
@@ -21,8 +23,10 @@ class PreviewWidget;
 // The one thread that puts frames on the screen. For every new frame it takes the newest
 // current image from the frame store, lays the overlay (edge mask, crosshair) over it, keeps
 // the result as the frame store's composed image (the frame exactly as displayed, at frame
-// resolution: the source of snapshots and recordings) and hands a QImage of it to the preview
-// widget.
+// resolution: the source of snapshots and recordings) and hands a picture of it to the preview
+// widget, made for the widget's area (ScreenPicture): a frame larger than the area arrives
+// already scaled down, so that the GUI thread only copies it to the screen. When the area
+// changes, the last composed frame is drawn again for it, also while no frames arrive.
 //
 // Frames are never queued. notifyFrame() only raises a flag: frames that arrive while the
 // worker is busy collapse into one pending request, and the worker always fetches the newest
@@ -58,6 +62,10 @@ public:
     // snapshots and recordings stay current. Leaving the suspension redraws the newest frame.
     void setSuspended(bool suspended);
 
+    // The widget's picture area in device pixels (empty: make pictures at the frame's size).
+    // Connected to the widget's pictureAreaChanged; any thread.
+    void setPictureArea(const QSize& area);
+
     // Stops and joins the worker thread. Afterwards notifications are ignored. Idempotent.
     void stop();
 
@@ -91,11 +99,14 @@ private:
     };
 
     void run();
-    void drawPlaceholder();
-    void composeFrame(bool show);
+    void drawPlaceholder(const QSize& area);
+    void composeFrame(bool show, const QSize& area);
+    // Draws the last picture again for a new picture area: the last composed frame, or the
+    // placeholder when that is what the widget shows.
+    void redraw(const QSize& area);
     const PreparedOverlay* overlayForFrame(const std::shared_ptr<const PreparedOverlay>& prepared,
                                            int width, int height);
-    QImage& pictureBuffer(int width, int height);
+    QImage& pictureBuffer(const QSize& size);
     void handOver(const QImage& picture);
 
     FrameStore& m_frames;
@@ -110,6 +121,8 @@ private:
     std::condition_variable m_idle;  // the worker went idle
     bool m_framePending = false;
     bool m_placeholderPending = false;
+    bool m_redrawPending = false;  // the picture area changed
+    QSize m_area;                  // the widget's picture area
     // Order of the two requests: each takes the next number, so a placeholder asked for after
     // a frame is drawn after it, and a frame that follows a placeholder replaces it.
     uint64_t m_requestSeq = 0;
@@ -123,6 +136,8 @@ private:
     // re-made at the frame's size when a frame's size differs from the overlay's.
     Image m_work;
     std::array<QImage, 3> m_pictures;
+    ScreenPicture m_screen;
+    bool m_showingFrame = false;  // the widget's last picture is a frame, not the placeholder
     std::shared_ptr<const PreparedOverlay> m_resizedSource;
     std::shared_ptr<const PreparedOverlay> m_resizedOverlay;
 
@@ -134,5 +149,6 @@ private:
     std::shared_ptr<const PreparedOverlay> m_composedMarks;
 
     std::atomic<int> m_composed{0};
-    std::thread m_thread;  // last: started once every member above exists
+    QMetaObject::Connection m_areaConnection;  // GUI thread
+    std::thread m_thread;                      // last: started once every member above exists
 };

@@ -61,7 +61,40 @@ void PreviewWidget::DrawPicture(QPainter& painter) {
     painter.restore();
 }
 
+QSize PreviewWidget::pictureArea() const {
+    if (!isVisible()) {
+        return {};
+    }
+    const qreal ratio = devicePixelRatioF();
+    return QSize(qRound(width() * ratio), qRound(height() * ratio));
+}
+
+void PreviewWidget::PublishArea() {
+    const QSize area = pictureArea();
+    if (area != m_publishedArea) {
+        m_publishedArea = area;
+        emit pictureAreaChanged(area);
+    }
+}
+
+void PreviewWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    PublishArea();
+}
+
+void PreviewWidget::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    PublishArea();
+}
+
+void PreviewWidget::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    PublishArea();
+}
+
 void PreviewWidget::paintEvent(QPaintEvent*) {
+    // A move to a screen of another scale shows here first.
+    PublishArea();
     QPainter painter(this);
     if (!m_image.isNull() && m_hint.isEmpty()) {
         DrawPicture(painter);

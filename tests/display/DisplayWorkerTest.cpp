@@ -279,6 +279,40 @@ private Q_SLOTS:
         QVERIFY(SamePixels(Shown(*m_widget), canvas));
     }
 
+    void aShownPreviewGetsPicturesScaledToItsAreaAlsoAfterAResize() {
+        // A frame larger than the preview arrives scaled to the fitted size, top-down, so
+        // the paint only copies it; a resize redraws the last frame without a new one.
+        m_overlay->setSettings(Marks(false, false));
+        m_overlay->BuildOverlay(640, 480);
+        m_widget->resize(400, 400);
+        m_widget->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_widget.get()));
+        const QSize area = m_widget->pictureArea();
+        std::vector<uint8_t> frame(size_t(640) * 480 * 3);
+        for (int y = 0; y < 480; ++y) {  // bottom half blue, top half red (rows bottom-up)
+            for (int x = 0; x < 640; ++x) {
+                frame[(size_t(y) * 640 + x) * 3 + (y < 240 ? 0 : 2)] = 200;
+            }
+        }
+        m_store->OnFrame(frame.data(), 640, 480, 24);
+        settle();
+        const QSize fitted = PreviewWidget::PictureRect(QSize(640, 480), area).size();
+        QCOMPARE(m_widget->image().size(), fitted);
+        QCOMPARE(m_widget->image().pixelColor(fitted.width() / 2, 2), QColor(200, 0, 0));
+        QCOMPARE(m_widget->image().pixelColor(fitted.width() / 2, fitted.height() - 3),
+                 QColor(0, 0, 200));
+
+        m_widget->resize(200, 300);
+        QTRY_VERIFY(m_widget->pictureArea() != area);
+        const QSize smaller =
+            PreviewWidget::PictureRect(QSize(640, 480), m_widget->pictureArea()).size();
+        QTRY_COMPARE(m_widget->image().size(), smaller);
+        QCOMPARE(m_widget->image().pixelColor(smaller.width() / 2, 1), QColor(200, 0, 0));
+        m_widget->resize(1000, 800);  // larger than the frame: the frame's own pixels
+        QTRY_COMPARE(m_widget->image().size(), QSize(640, 480));
+        QVERIFY(SamePixels(Shown(*m_widget), CurrentCopy(*m_store)));
+    }
+
     void placeholderWithoutOverlayDrawsNothing() {
         m_worker->showPlaceholder();
         settle();
