@@ -120,6 +120,9 @@ public:
 struct CameraStats {
     uint64_t framesDelivered = 0;
     uint64_t framesDropped = 0;  // undecodable or cut-short frames, error-flagged buffers
+    // Good frames passed over because a newer one was already waiting when the capture thread
+    // got to them (the machine could not keep up): the newest is always the one delivered.
+    uint64_t framesSkipped = 0;
 };
 
 // A camera device. All methods are called from the GUI thread unless noted. Life cycle:

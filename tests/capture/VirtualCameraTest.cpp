@@ -239,17 +239,43 @@ TEST(VirtualCameraStreaming, FormatChangeDeliversTheNewSize) {
         << "no format change while streaming";
     camera->stop();
 
-    ASSERT_TRUE(camera->setFormat(CameraFormat{PixelFormat::MJPG, 1280, 720, 30}));
+    // The largest size, sent as MJPG only.
+    EXPECT_FALSE(camera->setFormat(CameraFormat{PixelFormat::YUYV, 3840, 2160, 30}));
+    ASSERT_TRUE(camera->setFormat(CameraFormat{PixelFormat::MJPG, 3840, 2160, 30}));
     EXPECT_TRUE(camera->currentFormat().isMjpg());
     RecordingSink large;
     ASSERT_TRUE(camera->start(&large));
-    ASSERT_TRUE(waitFor([&] { return large.count() >= 3; }));
+    ASSERT_TRUE(waitFor([&] { return large.count() >= 3; }, 10000ms));
     camera->stop();
     const RecordingSink::Frame frame = large.last();
-    EXPECT_EQ(frame.width, 1280);
-    EXPECT_EQ(frame.height, 720);
+    EXPECT_EQ(frame.width, 3840);
+    EXPECT_EQ(frame.height, 2160);
     EXPECT_GT(frame.centre(), 150);
     EXPECT_LT(frame.corners(), 30);
+}
+
+TEST(VirtualCameraStreaming, ASlowSinkGetsTheNewestFramesAndTheOthersAreSkipped) {
+    // A sink that needs five frame periods per frame: the camera keeps its pace, nothing
+    // piles up, and what it had no time for is counted as skipped.
+    class SlowSink : public RecordingSink {
+    public:
+        int OnFrame(const uint8_t* pixels, int width, int height, int bitsPerPixel) override {
+            std::this_thread::sleep_for(165ms);
+            return RecordingSink::OnFrame(pixels, width, height, bitsPerPixel);
+        }
+    };
+    CameraSystem system(true);
+    std::unique_ptr<Camera> camera = system.create(virtualCameras(system).front());
+    ASSERT_TRUE(camera->open());
+    SlowSink sink;
+    ASSERT_TRUE(camera->start(&sink));
+    std::this_thread::sleep_for(1500ms);
+    camera->stop();
+    const CameraStats stats = camera->stats();
+    EXPECT_EQ(stats.framesDelivered, uint64_t(sink.count()));
+    EXPECT_LE(sink.count(), 10);
+    EXPECT_GE(stats.framesSkipped, 2 * stats.framesDelivered) << "the sensor kept its pace";
+    EXPECT_EQ(stats.framesDropped, 0u);
 }
 
 TEST(VirtualCameraProperties, RangesFlagsAndVisibleEffect) {

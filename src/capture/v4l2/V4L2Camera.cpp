@@ -486,6 +486,7 @@ CameraStats V4L2Camera::stats() const {
     CameraStats s;
     s.framesDelivered = m_framesDelivered;
     s.framesDropped = m_framesDropped.count();
+    s.framesSkipped = m_framesSkipped;
     return s;
 }
 
@@ -542,23 +543,32 @@ void V4L2Camera::captureLoop(FrameSink* sink) {
     }
 }
 
-// Dequeues one buffer, decodes it, gives it back to the driver and delivers the frame.
-// Returns false when the stream has ended.
+// Dequeues the newest filled buffer, decodes it, gives it back to the driver and delivers the
+// frame. Buffers that filled up while the previous frame was being processed are older than
+// it: they go back to the driver unread (counted as skipped), so a slow machine shows the
+// newest picture instead of falling further behind. Returns false when the stream has ended.
 bool V4L2Camera::handleBuffer(FrameDecoder& decoder, FrameSink* sink) {
     v4l2_buffer buf{};
     buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buf.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(VIDIOC_DQBUF, &buf) < 0) {
-        if (errno == EAGAIN) {
-            return true;
+    if (!dequeue(buf)) {
+        return !m_lost;
+    }
+    for (;;) {
+        v4l2_buffer newer{};
+        newer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        newer.memory = V4L2_MEMORY_MMAP;
+        if (!dequeue(newer)) {
+            if (m_lost) {
+                return false;
+            }
+            break;
         }
-        // Anything else would repeat on every poll: end the stream rather than spin.
-        const int error = errno;
-        if (!isLossErrno(error)) {
-            logOnce("VIDIOC_DQBUF", error);
+        if (!requeue(buf)) {
+            return false;
         }
-        markLost("VIDIOC_DQBUF", error);
-        return false;
+        ++m_framesSkipped;
+        buf = newer;
     }
 
     bool decoded = false;
@@ -577,12 +587,7 @@ bool V4L2Camera::handleBuffer(FrameDecoder& decoder, FrameSink* sink) {
         dropReason = decoder.failure();
     }
     // The decoder holds its own copy: the driver gets the buffer back before delivery.
-    if (xioctl(VIDIOC_QBUF, &buf) < 0) {
-        const int error = errno;
-        if (!isLossErrno(error)) {
-            logOnce("VIDIOC_QBUF", error);
-        }
-        markLost("VIDIOC_QBUF", error);
+    if (!requeue(buf)) {
         return false;
     }
     if (!decoded) {
@@ -592,6 +597,33 @@ bool V4L2Camera::handleBuffer(FrameDecoder& decoder, FrameSink* sink) {
     sink->OnFrame(decoder.pixels(), decoder.width(), decoder.height(), 24);
     ++m_framesDelivered;
     return true;
+}
+
+bool V4L2Camera::dequeue(v4l2_buffer& buf) {
+    if (xioctl(VIDIOC_DQBUF, &buf) == 0) {
+        return true;
+    }
+    if (errno != EAGAIN) {
+        // Anything else would repeat on every poll: end the stream rather than spin.
+        const int error = errno;
+        if (!isLossErrno(error)) {
+            logOnce("VIDIOC_DQBUF", error);
+        }
+        markLost("VIDIOC_DQBUF", error);
+    }
+    return false;
+}
+
+bool V4L2Camera::requeue(v4l2_buffer& buf) {
+    if (xioctl(VIDIOC_QBUF, &buf) == 0) {
+        return true;
+    }
+    const int error = errno;
+    if (!isLossErrno(error)) {
+        logOnce("VIDIOC_QBUF", error);
+    }
+    markLost("VIDIOC_QBUF", error);
+    return false;
 }
 
 // ---- Properties (V4L2Controls, while open) ---------------------------------------------

@@ -16,6 +16,8 @@
 #include "capture/v4l2/V4L2Controls.h"
 #include "platform/UniqueFd.h"
 
+struct v4l2_buffer;
+
 // A real camera behind a V4L2 video capture node, streaming through mmap buffers on one
 // capture thread. Frames are decoded on that thread into bottom-up BGR and handed to the
 // FrameSink; every driver buffer is requeued as soon as it is decoded, so nothing outside this
@@ -107,6 +109,10 @@ private:
 
     void captureLoop(FrameSink* sink);
     bool handleBuffer(FrameDecoder& decoder, FrameSink* sink);
+    // One VIDIOC_DQBUF / VIDIOC_QBUF; false when no buffer is ready or the camera is gone (then
+    // marked lost).
+    bool dequeue(v4l2_buffer& buf);
+    bool requeue(v4l2_buffer& buf);
     void markLost(const char* what, int error);
 
     CameraId m_id;
@@ -125,6 +131,7 @@ private:
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_lost{false};
     std::atomic<uint64_t> m_framesDelivered{0};
+    std::atomic<uint64_t> m_framesSkipped{0};
     DroppedFrames m_framesDropped;
 
     // Protects m_stillSink; held by the capture thread for the whole OnStillButton call.

@@ -49,6 +49,7 @@ bool VirtualCamera::open() {
     m_lost.store(false);
     m_framesDelivered.store(0);
     m_framesDropped.store(0);
+    m_framesSkipped.store(0);
     // Like a V4L2 driver, the sensor keeps its last format; a new camera starts with the first.
     if (m_format.width == 0) {
         m_format = supportedFormats().front();
@@ -110,7 +111,7 @@ bool VirtualCamera::start(FrameSink* sink) {
         if (m_threadRunning.load()) {
             return false;  // already streaming
         }
-        stop();  // the thread ended by itself: reap it
+        stop();  // the threads ended by themselves: reap them
     }
     if (!deviceReachable()) {
         m_lost.store(true);
@@ -125,8 +126,11 @@ bool VirtualCamera::start(FrameSink* sink) {
     {
         std::lock_guard lock(m_wakeMutex);
         m_stopRequested = false;
+        m_readyFresh = false;
+        m_sensorEnded = false;
     }
     m_threadRunning.store(true);
+    m_sensorThread = std::thread(&VirtualCamera::sensorLoop, this, m_format);
     m_thread =
         std::thread(&VirtualCamera::captureLoop, this, sink, m_format, m_hardware->buttonPresses());
     m_state = State::Streaming;
@@ -134,13 +138,19 @@ bool VirtualCamera::start(FrameSink* sink) {
 }
 
 void VirtualCamera::stop() {
-    if (m_thread.joinable()) {
+    if (m_thread.joinable() || m_sensorThread.joinable()) {
         {
             std::lock_guard lock(m_wakeMutex);
             m_stopRequested = true;
         }
         m_wake.notify_all();
-        m_thread.join();
+        m_slotFilled.notify_all();
+        if (m_sensorThread.joinable()) {
+            m_sensorThread.join();
+        }
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
     }
     if (m_state == State::Streaming) {
         m_state = State::Prepared;
@@ -162,19 +172,17 @@ void VirtualCamera::deliverStillPresses(uint64_t count) {
     }
 }
 
-void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
-                                uint64_t buttonPressesAtStart) {
+void VirtualCamera::sensorLoop(CameraFormat format) {
     using Clock = std::chrono::steady_clock;
     VirtualScene scene;
     VirtualFrameEncoder encoder;
-    FrameDecoder decoder;
+    std::vector<uint8_t> back;  // the frame being filled; swapped into the slot when done
     scene.setSize(format.width, format.height);
 
     const double fps = format.fps > 0 ? format.fps : kFrameRate;
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
     uint64_t settingsVersion = 0;
-    uint64_t buttonPresses = buttonPressesAtStart;
     auto next = Clock::now();
     uint64_t frameNumber = uint64_t((next - m_hardware->poweredOnAt()) / period);
 
@@ -203,9 +211,55 @@ void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
         }
 
         const uint8_t* argb = scene.render(frameNumber);
-        if (encoder.encode(format.pixelFormat, argb, scene.width(), scene.height()) &&
-            decoder.decode(format.pixelFormat, scene.width(), scene.height(), encoder.data(),
-                           encoder.size())) {
+        if (encoder.encode(format.pixelFormat, argb, scene.width(), scene.height())) {
+            back.assign(encoder.data(), encoder.data() + encoder.size());
+            {
+                std::lock_guard lock(m_wakeMutex);
+                if (m_readyFresh) {
+                    m_framesSkipped.fetch_add(1);  // the capture thread is still busy
+                }
+                m_ready.swap(back);
+                m_readyFresh = true;
+            }
+            m_slotFilled.notify_one();
+        } else {
+            m_framesDropped.fetch_add(1);
+        }
+
+        ++frameNumber;
+        next += period;
+        // A sensor that fell more than a frame behind (a loaded machine) drops the missed
+        // frames instead of sending a burst.
+        const auto now = Clock::now();
+        if (next + period < now) {
+            next = now;
+        }
+    }
+    {
+        std::lock_guard lock(m_wakeMutex);
+        m_sensorEnded = true;
+    }
+    m_slotFilled.notify_all();
+}
+
+void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
+                                uint64_t buttonPressesAtStart) {
+    FrameDecoder decoder;
+    std::vector<uint8_t> front;  // the frame being decoded
+    uint64_t buttonPresses = buttonPressesAtStart;
+    for (;;) {
+        {
+            std::unique_lock lock(m_wakeMutex);
+            m_slotFilled.wait(lock,
+                              [this] { return m_stopRequested || m_readyFresh || m_sensorEnded; });
+            if (m_stopRequested || !m_readyFresh) {
+                break;
+            }
+            front.swap(m_ready);
+            m_readyFresh = false;
+        }
+        if (decoder.decode(format.pixelFormat, format.width, format.height, front.data(),
+                           front.size())) {
             sink->OnFrame(decoder.pixels(), decoder.width(), decoder.height(), 24);
             m_framesDelivered.fetch_add(1);
         } else {
@@ -216,15 +270,6 @@ void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
         if (presses != buttonPresses) {
             deliverStillPresses(presses - buttonPresses);
             buttonPresses = presses;
-        }
-
-        ++frameNumber;
-        next += period;
-        // A thread that fell more than a frame behind (a slow sink, a loaded machine) drops
-        // the missed frames instead of delivering a burst.
-        const auto now = Clock::now();
-        if (next + period < now) {
-            next = now;
         }
     }
     m_threadRunning.store(false);
@@ -274,5 +319,6 @@ CameraStats VirtualCamera::stats() const {
     CameraStats stats;
     stats.framesDelivered = m_framesDelivered.load();
     stats.framesDropped = m_framesDropped.load();
+    stats.framesSkipped = m_framesSkipped.load();
     return stats;
 }

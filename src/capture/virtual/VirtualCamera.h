@@ -5,15 +5,19 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "capture/Camera.h"
 
 class VirtualHardware;
 
-// The camera interface over the built-in virtual camera's hardware. Like the V4L2 backend it
-// runs one capture thread at the format's frame rate; each frame is rendered, encoded into the
-// raw format the "sensor" sends (YUYV or real JPEG data) and then decoded by FrameDecoder on
-// the same path as a real camera's buffers, before FrameSink::OnFrame gets it.
+// The camera interface over the built-in virtual camera's hardware. Two threads stream: the
+// sensor thread plays the camera itself, rendering each frame at the format's frame rate and
+// encoding it into what the camera sends (YUYV or real JPEG data); the capture thread plays
+// the V4L2 backend's, decoding the newest encoded frame with FrameDecoder on the same path as
+// a real camera's buffers and handing it to FrameSink::OnFrame. The two meet in a hand-over
+// slot that always holds the newest frame: a frame the capture thread had no time for is
+// replaced by the next one and counted as skipped, as a driver's buffers would be.
 //
 // States (GUI thread):  Closed --open()--> Open --prepare()--> Prepared --start()--> Streaming.
 // start() from Open prepares first; stop() returns to Prepared, unprepare() to Open, close()
@@ -76,6 +80,7 @@ private:
 
     // True while the device this camera was opened on is still present.
     bool deviceReachable() const;
+    void sensorLoop(CameraFormat format);
     void captureLoop(FrameSink* sink, CameraFormat format, uint64_t buttonPressesAtStart);
     void deliverStillPresses(uint64_t count);
 
@@ -85,15 +90,24 @@ private:
     CameraFormat m_format;
     uint64_t m_generation = 0;  // plug generation of the device when opened
 
-    std::thread m_thread;
+    std::thread m_sensorThread;
+    std::thread m_thread;  // the capture thread
     std::atomic<bool> m_threadRunning{false};
     std::atomic<bool> m_lost{false};
     std::atomic<uint64_t> m_framesDelivered{0};
     std::atomic<uint64_t> m_framesDropped{0};
+    std::atomic<uint64_t> m_framesSkipped{0};
 
-    std::mutex m_wakeMutex;  // guards m_stopRequested; the capture thread sleeps on m_wake
+    // Guards m_stopRequested and the hand-over slot (m_ready, m_readyFresh, m_sensorEnded).
+    // The sensor thread keeps its pace sleeping on m_wake, the capture thread waits on
+    // m_slotFilled.
+    std::mutex m_wakeMutex;
     std::condition_variable m_wake;
+    std::condition_variable m_slotFilled;
     bool m_stopRequested = false;
+    std::vector<uint8_t> m_ready;  // the newest encoded frame; buffers are swapped, not copied
+    bool m_readyFresh = false;     // m_ready holds a frame the capture thread has not taken
+    bool m_sensorEnded = false;    // the sensor thread has stopped (stop or device gone)
 
     std::mutex m_stillMutex;  // guards m_stillSink and every call into it
     StillSink* m_stillSink = nullptr;
