@@ -463,6 +463,35 @@ TEST_F(VividTest, StreamsColourBarsIntoTheFrameStore) {
 
 // The formats cameras offer besides YUYV, as the driver lays them out: the bars come out in
 // their colours, and grey for the monochrome format.
+TEST_F(VividTest, ASlowConsumerGetsTheNewestBufferAndTheOlderOnesAreSkipped) {
+    // Eight frame periods per frame: the driver fills several buffers meanwhile; the backend
+    // takes the newest, gives the older ones back unread and counts them.
+    class SlowSink : public RecordingSink {
+    public:
+        int OnFrame(const uint8_t* pixels, int width, int height, int bitsPerPixel) override {
+            std::this_thread::sleep_for(270ms);
+            return RecordingSink::OnFrame(pixels, width, height, bitsPerPixel);
+        }
+    };
+    CameraSystem system(false);
+    CameraFormat format;
+    std::unique_ptr<Camera> camera = openYuyv640x360(system, &format);
+    ASSERT_TRUE(camera);
+    ASSERT_TRUE(camera->prepare());
+    SlowSink sink;
+    ASSERT_TRUE(camera->start(&sink));
+    ASSERT_TRUE(sink.waitForFrames(6, 30s));
+    camera->stop();
+    const CameraStats stats = camera->stats();
+    std::printf("slow consumer: %llu frames delivered, %llu skipped, %llu dropped\n",
+                static_cast<unsigned long long>(stats.framesDelivered),
+                static_cast<unsigned long long>(stats.framesSkipped),
+                static_cast<unsigned long long>(stats.framesDropped));
+    EXPECT_EQ(stats.framesDelivered, sink.frames().size());
+    EXPECT_GE(stats.framesSkipped, stats.framesDelivered) << "older buffers were delivered";
+    EXPECT_FALSE(camera->isLost());
+}
+
 TEST_F(VividTest, OtherUncompressedFormatsStreamTheBars) {
     CameraSystem system(false);
     CameraFormat yuyv;
