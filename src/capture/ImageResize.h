@@ -5,8 +5,8 @@
 #include <vector>
 
 // The code a scaler runs: plain C++, which every machine runs, or one of the x86 vector forms
-// (SSSE3: 16 bytes per step; AVX2: 32). All three compute the same sums and give the same
-// bytes; they differ only in speed.
+// (SSSE3: four pixels or 16 bytes per step; AVX2: twice that). All three compute the same sums
+// and give the same bytes; they differ only in speed.
 enum class ScalerPath { Portable, Ssse3, Avx2 };
 
 // Whether this build and this processor can run `path` (Portable: always).
