@@ -44,7 +44,7 @@ FrameStore::Rect FrameStore::intersect(const Rect& a, const Rect& b) {
     return Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
-FrameStore::FrameStore() = default;
+FrameStore::FrameStore(ScalerPath scalerPath) : m_scaler(scalerPath) {}
 FrameStore::~FrameStore() = default;
 
 TransformState FrameStore::transform() const {

@@ -57,7 +57,12 @@ struct TransformState {
 // changes; frames of an unchanged size allocate nothing, whatever zoom, pan or mirror.
 class FrameStore {
 public:
-    FrameStore();
+    // scalerPath: the code the digital zoom runs (see BilinearScaler24); every path gives the
+    // same pictures, so only the tests and the benchmarks choose one.
+    explicit FrameStore(ScalerPath scalerPath = bestPath());
+    // The path the digital zoom runs, fixed at construction (the one asked for, or the fastest
+    // below it that this machine runs).
+    ScalerPath scalerPath() const { return m_scaler.path(); }
     ~FrameStore();
     FrameStore(const FrameStore&) = delete;
     FrameStore& operator=(const FrameStore&) = delete;
@@ -186,7 +191,9 @@ private:
     Placement m_workPlacement;
     Placement m_outPlacement;
     Placement m_prevPlacement;  // of the last processed frame's storage, wherever it is
-    BilinearScaler24 m_scaler;  // the digital zoom; holds the resize's tables and rows
+    // The digital zoom; holds the resize's tables and rows. Its path never changes, so
+    // scalerPath() reads it without the lock.
+    BilinearScaler24 m_scaler;
     int m_nLastWidth = 0;
     int m_nLastHeight = 0;
     int m_nLastBpp = 0;

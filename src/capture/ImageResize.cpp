@@ -5,28 +5,12 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
-#include <tmmintrin.h>
-#define TAVREL_SCALER_SSSE3 1
+#define TAVREL_SCALER_X86 1
 #endif
 
 namespace {
-
-#if defined(TAVREL_SCALER_SSSE3)
-bool cpuHasSsse3() {
-    static const bool has = __builtin_cpu_supports("ssse3");
-    return has;
-}
-// The AVX2 paths do the same arithmetic on twice the lanes: the results are identical.
-bool cpuHasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-#endif
 
 // a * (256 - f) + b * f, rounded to 8 bits, written with one multiply per channel.
 inline uint8_t lerp8(int a, int b, int f) {
@@ -34,6 +18,59 @@ inline uint8_t lerp8(int a, int b, int f) {
 }
 
 }  // namespace
+
+bool canRun(ScalerPath path) {
+    switch (path) {
+        case ScalerPath::Portable:
+            return true;
+#if defined(TAVREL_SCALER_X86)
+        // The processor's own answer; for AVX2 it also says whether the system saves the
+        // wide registers.
+        case ScalerPath::Ssse3:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("ssse3");
+        case ScalerPath::Avx2:
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx2");
+#else
+        case ScalerPath::Ssse3:
+        case ScalerPath::Avx2:
+            return false;
+#endif
+    }
+    return false;
+}
+
+ScalerPath bestPath() {
+    for (ScalerPath path : {ScalerPath::Avx2, ScalerPath::Ssse3}) {
+        if (canRun(path)) {
+            return path;
+        }
+    }
+    return ScalerPath::Portable;
+}
+
+const char* scalerPathName(ScalerPath path) {
+    switch (path) {
+        case ScalerPath::Portable:
+            return "portable";
+        case ScalerPath::Ssse3:
+            return "ssse3";
+        case ScalerPath::Avx2:
+            return "avx2";
+    }
+    return "unknown";
+}
+
+BilinearScaler24::BilinearScaler24(ScalerPath path) : m_path(ScalerPath::Portable) {
+    // The fastest path at or below the one asked for that this machine runs.
+    for (ScalerPath p : {ScalerPath::Avx2, ScalerPath::Ssse3}) {
+        if (int(p) <= int(path) && canRun(p)) {
+            m_path = p;
+            return;
+        }
+    }
+}
 
 BilinearTap bilinearTap(int dstIndex, int srcSize, int dstSize) {
     // Position in 1/256 source pixels: ((2x + 1) * src - dst) * 256 / (2 * dst), floored and
@@ -112,7 +149,7 @@ void BilinearScaler24::filterPixels(const uint8_t* srcRow, uint8_t* out, int fro
     }
 }
 
-#if defined(TAVREL_SCALER_SSSE3)
+#if defined(TAVREL_SCALER_X86)
 namespace {
 // Sixteen bytes from lo in the low lane and sixteen from hi in the high lane.
 __attribute__((target("avx2"))) inline __m256i pair(const uint8_t* lo, const uint8_t* hi) {
@@ -124,7 +161,8 @@ __attribute__((target("avx2"))) inline __m256i pair(const uint8_t* lo, const uin
 
 // Two blocks of four pixels per step, one in each 128-bit lane (the byte shuffle and the
 // unpacks work within lanes). Lane 0 is stored before lane 1, so the four bytes block k
-// scribbles past its end are overwritten by block k + 1, as in the SSSE3 path.
+// scribbles past its end are overwritten by block k + 1, as in the SSSE3 path. An odd last
+// block is done pixel by pixel.
 __attribute__((target("avx2"))) void BilinearScaler24::filterBlocksAvx2(const uint8_t* srcRow,
                                                                         uint8_t* out) const {
     const __m256i zero = _mm256_setzero_si256();
@@ -164,8 +202,8 @@ __attribute__((target("avx2"))) void BilinearScaler24::filterBlocksAvx2(const ui
 
 // The same sums as filterPixels, eight 16-bit lanes at a time: a * (256 - f) + b * f + 128
 // is at most 65408, so it fits the lanes unsigned.
-__attribute__((target("ssse3"))) void BilinearScaler24::filterBlocks(const uint8_t* srcRow,
-                                                                     uint8_t* out) const {
+__attribute__((target("ssse3"))) void BilinearScaler24::filterBlocksSsse3(const uint8_t* srcRow,
+                                                                          uint8_t* out) const {
     const __m128i zero = _mm_setzero_si128();
     const __m128i full = _mm_set1_epi16(256);
     const __m128i round = _mm_set1_epi16(128);
@@ -201,22 +239,24 @@ __attribute__((target("ssse3"))) void BilinearScaler24::filterBlocks(const uint8
 #endif
 
 void BilinearScaler24::filterRow(const uint8_t* srcRow, uint8_t* out) const {
-#if defined(TAVREL_SCALER_SSSE3)
-    if (cpuHasAvx2()) {
-        filterBlocksAvx2(srcRow, out);
-        return;
-    }
-    if (cpuHasSsse3()) {
-        filterBlocks(srcRow, out);
-        return;
-    }
+    switch (m_path) {
+#if defined(TAVREL_SCALER_X86)
+        case ScalerPath::Avx2:
+            filterBlocksAvx2(srcRow, out);
+            return;
+        case ScalerPath::Ssse3:
+            filterBlocksSsse3(srcRow, out);
+            return;
 #endif
-    filterPixels(srcRow, out, 0, m_colDstWidth);
+        default:
+            filterPixels(srcRow, out, 0, m_colDstWidth);
+            return;
+    }
 }
 
 namespace {
 
-#if defined(TAVREL_SCALER_SSSE3)
+#if defined(TAVREL_SCALER_X86)
 // blendRows on 32 bytes per step; returns how many bytes it did (a multiple of 32).
 __attribute__((target("avx2"))) int blendRowsAvx2(const uint8_t* a, const uint8_t* b, unsigned wb,
                                                   uint8_t* dst, int count) {
@@ -238,19 +278,10 @@ __attribute__((target("avx2"))) int blendRowsAvx2(const uint8_t* a, const uint8_
     }
     return i;
 }
-#endif
 
-// One output row from two filtered rows: weight wb (1..255) of row b in 1/256, rounded.
-// a * (256 - wb) + b * wb + 128 never exceeds 65408, so 16-bit lanes suffice; the vector
-// loops and the scalar tail compute the same formula.
-void blendRows(const uint8_t* a, const uint8_t* b, unsigned wb, uint8_t* dst, int count) {
-    int i = 0;
-#if defined(TAVREL_SCALER_SSSE3)
-    if (cpuHasAvx2()) {
-        i = blendRowsAvx2(a, b, wb, dst, count);
-    }
-#endif
-#if defined(__SSE2__)
+// blendRows on 16 bytes per step from byte i on; returns where it stopped.
+__attribute__((target("sse2"))) int blendRowsSse2(const uint8_t* a, const uint8_t* b, unsigned wb,
+                                                  uint8_t* dst, int i, int count) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i wa16 = _mm_set1_epi16(short(256 - wb));
     const __m128i wb16 = _mm_set1_epi16(short(wb));
@@ -266,6 +297,27 @@ void blendRows(const uint8_t* a, const uint8_t* b, unsigned wb, uint8_t* dst, in
         hi = _mm_srli_epi16(_mm_add_epi16(hi, round), 8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(lo, hi));
     }
+    return i;
+}
+#endif
+
+// One output row from two filtered rows: weight wb (1..255) of row b in 1/256, rounded.
+// a * (256 - wb) + b * wb + 128 never exceeds 65408, so 16-bit lanes suffice; the vector
+// loops and the scalar tail compute the same formula. The AVX2 path hands what is left of the
+// row (under 32 bytes) to the 16-byte loop, which its processors run; the portable path is
+// plain C++ throughout.
+void blendRows(const uint8_t* a, const uint8_t* b, unsigned wb, uint8_t* dst, int count,
+               ScalerPath path) {
+    int i = 0;
+#if defined(TAVREL_SCALER_X86)
+    if (path == ScalerPath::Avx2) {
+        i = blendRowsAvx2(a, b, wb, dst, count);
+    }
+    if (path != ScalerPath::Portable) {
+        i = blendRowsSse2(a, b, wb, dst, i, count);
+    }
+#else
+    (void)path;
 #endif
     const unsigned wa = 256 - wb;
     for (; i < count; ++i) {
@@ -316,7 +368,7 @@ bool BilinearScaler24::scale(const uint8_t* src, int srcStride, int srcWidth, in
             filterRow(src + int64_t(tap.i1) * srcStride, rowB);
             srcRowB = tap.i1;
         }
-        blendRows(rowA, rowB, unsigned(tap.weight), out, count);
+        blendRows(rowA, rowB, unsigned(tap.weight), out, count, m_path);
     }
     return true;
 }

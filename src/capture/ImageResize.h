@@ -4,6 +4,18 @@
 #include <cstdint>
 #include <vector>
 
+// The code a scaler runs: plain C++, which every machine runs, or one of the x86 vector forms
+// (SSSE3: four pixels or 16 bytes per step; AVX2: twice that). All three compute the same sums
+// and give the same bytes; they differ only in speed.
+enum class ScalerPath { Portable, Ssse3, Avx2 };
+
+// Whether this build and this processor can run `path` (Portable: always).
+bool canRun(ScalerPath path);
+// The fastest path this machine can run.
+ScalerPath bestPath();
+// "portable", "ssse3" or "avx2", for test and benchmark names.
+const char* scalerPathName(ScalerPath path);
+
 // Bilinear scaling of 24-bit pictures (3 bytes per pixel, any channel order; rows in any
 // order, the scaler never looks at their meaning). The digital zoom uses it on every frame.
 //
@@ -17,6 +29,13 @@
 // output size or the mirror only recomputes the tables in place. One scaler serves one thread.
 class BilinearScaler24 {
 public:
+    // The scaler runs `path`. A path the machine cannot run is not refused: the scaler takes
+    // the fastest path below it that it can run (Avx2 falls back to Ssse3, Ssse3 to Portable),
+    // so the result is the same; path() tells which one it took.
+    explicit BilinearScaler24(ScalerPath path = bestPath());
+
+    ScalerPath path() const { return m_path; }
+
     // Scales src (srcWidth x srcHeight pixels, rows srcStride bytes apart) into dst (dstWidth x
     // dstHeight pixels, rows dstStride bytes apart). hMirror writes every row reversed and
     // vMirror writes the rows in reverse order: the result is exactly the scaled picture
@@ -32,10 +51,12 @@ private:
     // bytes the vector path may scribble on).
     void filterRow(const uint8_t* srcRow, uint8_t* out) const;
     void filterPixels(const uint8_t* srcRow, uint8_t* out, int from, int to) const;
-    void filterBlocks(const uint8_t* srcRow, uint8_t* out) const;
+    void filterBlocksSsse3(const uint8_t* srcRow, uint8_t* out) const;
     void filterBlocksAvx2(const uint8_t* srcRow, uint8_t* out) const;
 
     static constexpr size_t kRowSlack = 16;
+
+    ScalerPath m_path;  // one the machine can run
 
     // Per output column: byte offsets of the two source pixels and the weight of the second
     // (0..255 of 256). Built for m_colSrcWidth -> m_colDstWidth with m_colMirror.
