@@ -1,13 +1,16 @@
 #include "output/Recorder.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <future>
 #include <utility>
 
 #include "contracts/Image.h"
@@ -19,6 +22,22 @@ namespace {
 Q_LOGGING_CATEGORY(lcRecorder, "tavrel.output.recorder")
 
 const QString kExtension = QStringLiteral(".mpeg");
+
+// How much the encoder thread gives way to the live picture (added to its nice value).
+constexpr int kEncoderNiceness = 5;
+
+// Lowers the calling thread's scheduling priority. The encoder calls it before it opens the
+// codec, so the codec's own worker threads, which inherit it, give way as well: a machine that
+// cannot encode every picture beside the live path (4K on two cores) keeps the window at its
+// full rate and records fewer distinct pictures, each held for its time.
+void GiveWayToTheLivePicture() {
+    const auto tid = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    if (errno == 0) {
+        ::setpriority(PRIO_PROCESS, tid, std::min(current + kEncoderNiceness, 19));
+    }
+}
 
 int64_t steadyNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -128,21 +147,13 @@ void Recorder::StartPendingRecording(int width, int height) {
         m_writer.nHeight = height;
         m_writer.fFrameRate = float(kFrameRate);
         m_writer.fBitRate = kBitRate;
-        opened = named && OpenMpegWriter(m_writer, name.constData());
-        if (!opened) {
-            if (created) {
-                ::unlink(name.constData());
-            }
-            m_state = RecordState::Idle;
-        } else {
-            m_watch.reset(::open(name.constData(), O_RDONLY | O_CLOEXEC));
+        if (named) {
             m_width = width;
             m_height = height;
             m_openMs = m_nowMs();
             m_lastPts = -1;
             m_lagNoted = false;
             m_written = 0;
-            m_strRecordStart = StartText(QDateTime::currentDateTime());
             {
                 std::lock_guard<std::mutex> slotLock(m_slotLock);
                 m_free.clear();
@@ -152,13 +163,35 @@ void Recorder::StartPendingRecording(int width, int height) {
                     m_slots[i].bits.reserve(bytes);
                     m_free.push_back(i);
                 }
-                m_accepting = true;
+                m_accepting = false;
                 m_stopRequested = false;
                 m_encoderBusy = false;
                 m_dropped = 0;
             }
+            // The encoder thread opens the file itself (see GiveWayToTheLivePicture); the
+            // open is waited for here, as if it were done on this thread.
+            std::promise<bool> openResult;
+            std::future<bool> openDone = openResult.get_future();
+            m_encoder = std::thread(&Recorder::encoderLoop, this, session, m_strRecordFile, name,
+                                    std::move(openResult));
+            opened = openDone.get();
+            if (!opened) {
+                m_encoder.join();
+            }
+        }
+        if (!opened) {
+            if (created) {
+                ::unlink(name.constData());
+            }
+            m_state = RecordState::Idle;
+        } else {
+            m_watch.reset(::open(name.constData(), O_RDONLY | O_CLOEXEC));
+            m_strRecordStart = StartText(QDateTime::currentDateTime());
+            {
+                std::lock_guard<std::mutex> slotLock(m_slotLock);
+                m_accepting = true;
+            }
             m_state = RecordState::Running;
-            m_encoder = std::thread(&Recorder::encoderLoop, this, session, m_strRecordFile);
         }
     }
     if (opened) {
@@ -211,7 +244,14 @@ bool Recorder::SampleFrame(const Image& composed) {
     return true;
 }
 
-void Recorder::encoderLoop(uint64_t session, QString fileName) {
+void Recorder::encoderLoop(uint64_t session, QString fileName, QByteArray path,
+                           std::promise<bool> openResult) {
+    GiveWayToTheLivePicture();
+    const bool opened = OpenMpegWriter(m_writer, path.constData());
+    openResult.set_value(opened);
+    if (!opened) {
+        return;
+    }
     bool failed = false;
     for (;;) {
         int slot = -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <array>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -51,9 +53,12 @@ enum class RecordState { Idle, Requested, Running };
 //    request opens the file;
 //  - the window's 34 ms frame timer calls SampleFrame with the frame lock held (from the frame
 //    store's readComposedImage); it copies the composed picture into a free slot of a small
-//    hand-off and returns. An encoder thread (one
-//    per recording, started at the open, joined when the recording ends) converts, encodes and
-//    writes, so neither the window nor frame intake waits for the encoder.
+//    hand-off and returns. An encoder thread (one per recording; it opens the file while the
+//    first call waits for the outcome, and is joined when the recording ends) converts,
+//    encodes and writes, so neither the window nor frame intake waits for the encoder. It
+//    runs, with the codec's threads, at a lower scheduling priority than the live path: where
+//    the machine cannot do both at full rate, the window keeps its rate and the recording
+//    keeps fewer distinct pictures (see the pacing below), never a shorter duration.
 //
 // Real time: frame n of the file stands for the interval [n/24 s, (n+1)/24 s) after the open.
 // Every sample carries the moment it was taken and becomes the frame of the interval it falls
@@ -176,7 +181,10 @@ private:
     };
 
     bool request(const QString& fileName, bool freeName);
-    void encoderLoop(uint64_t session, QString fileName);
+    // The encoder thread: opens the file, reports the outcome through openResult, then
+    // encodes the samples until the recording stops.
+    void encoderLoop(uint64_t session, QString fileName, QByteArray path,
+                     std::promise<bool> openResult);
     // Writes one sample at its time; false when a write failed.
     bool encodeSample(const Sample& sample);
     // Copies a sample into the writer's picture, scaled to the recording's size if need be.
