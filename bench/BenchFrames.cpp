@@ -4,6 +4,7 @@
 
 #include "capture/virtual/VirtualFrameEncoder.h"
 #include "capture/virtual/VirtualScene.h"
+#include "display/Overlay.h"
 
 namespace bench {
 
@@ -53,6 +54,12 @@ Image SceneImage(int width, int height, uint64_t frameNumber) {
     Image image;
     image.CreateFromArray(bgr.data(), width, height, 24, width * 3, false);
     return image;
+}
+
+Image ComposedSceneImage(int width, int height, uint64_t frameNumber) {
+    Image frame = SceneImage(width, height, frameNumber);
+    PreparedOverlay::Build(OverlaySettings{}, width, height)->BlendInto(frame);
+    return frame;
 }
 
 }  // namespace bench

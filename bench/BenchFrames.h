@@ -28,4 +28,8 @@ std::vector<uint8_t> EncodeSceneFrame(uint32_t pixelFormat, int width, int heigh
 // A scene frame as an Image (what the frame store publishes as the current image).
 Image SceneImage(int width, int height, uint64_t frameNumber);
 
+// A composed frame: the scene with the overlay of the default settings (edge mask and
+// crosshair) laid over it, as the display worker leaves it in the frame store.
+Image ComposedSceneImage(int width, int height, uint64_t frameNumber);
+
 }  // namespace bench

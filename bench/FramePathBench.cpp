@@ -95,9 +95,7 @@ void Compose(benchmark::State& state, int width, int height) {
     }
 }
 
-void Decode(benchmark::State& state, uint32_t pixelFormat) {
-    const int w = 1920;
-    const int h = 1080;
+void Decode(benchmark::State& state, uint32_t pixelFormat, int w, int h) {
     std::vector<std::vector<uint8_t>> raw;
     for (int i = 0; i < kFrames; ++i) {
         raw.push_back(bench::EncodeSceneFrame(pixelFormat, w, h, uint64_t(i)));
@@ -113,20 +111,13 @@ void Decode(benchmark::State& state, uint32_t pixelFormat) {
     }
 }
 
-// A composed frame: the scene with the overlay laid over it.
-Image ComposedFrame(int width, int height, uint64_t frameNumber) {
-    Image frame = bench::SceneImage(width, height, frameNumber);
-    PreparedOverlay::Build(OverlaySettings{}, width, height)->BlendInto(frame);
-    return frame;
-}
-
 // The snapshot as the window takes it: the composed frame copied out of the frame store under
 // the frame lock, then a JPEG of quality 90 written into the save folder. The time stamp is
 // fixed, so every run replaces the same file.
 void Snapshot(benchmark::State& state) {
     std::vector<Image> composed;
     for (int i = 0; i < kFrames; ++i) {
-        composed.push_back(ComposedFrame(1920, 1080, uint64_t(i)));
+        composed.push_back(bench::ComposedSceneImage(1920, 1080, uint64_t(i)));
     }
     const QString folder = QString::fromStdString(ScratchDir() + "/");
     const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5, 6));
@@ -136,7 +127,7 @@ void Snapshot(benchmark::State& state) {
     FrameStore store;
     const std::vector<uint8_t> frame(size_t(64) * 48 * 3);
     store.OnFrame(frame.data(), 64, 48, 24);
-    Image first = ComposedFrame(1920, 1080, uint64_t(kFrames));
+    Image first = bench::ComposedSceneImage(1920, 1080, uint64_t(kFrames));
     store.exchangeComposedImage(first);
     size_t i = 0;
     for (auto _ : state) {
@@ -161,7 +152,7 @@ void EncodeMpeg1(benchmark::State& state) {
     constexpr int kMotionFrames = 24;
     std::vector<Image> composed;
     for (int i = 0; i < kMotionFrames; ++i) {
-        composed.push_back(ComposedFrame(w, h, uint64_t(i)));
+        composed.push_back(bench::ComposedSceneImage(w, h, uint64_t(i)));
     }
     const std::string path = ScratchDir() + "/record.mpeg";
     MpegWriter writer;
@@ -228,9 +219,9 @@ void Add(const char* name, void (*fn)(benchmark::State&, Args...), Args... args)
 
 // The virtual camera's own work per frame, which a real camera does in its hardware: drawing
 // the scene and encoding it as the JPEG the sensor sends. Shown to split the end-to-end CPU.
-void VirtualRender(benchmark::State& state) {
+void VirtualRender(benchmark::State& state, int w, int h) {
     VirtualScene scene;
-    scene.setSize(1920, 1080);
+    scene.setSize(w, h);
     uint64_t frame = 300;
     for (auto _ : state) {
         benchmark::DoNotOptimize(scene.render(frame++));
@@ -239,19 +230,19 @@ void VirtualRender(benchmark::State& state) {
 
 // Consecutive frames, as the camera sends them: the encoder codes again only the blocks that
 // changed since the frame before (the jump back after the last frame costs a little more).
-void VirtualEncodeMjpg(benchmark::State& state) {
+void VirtualEncodeMjpg(benchmark::State& state, int w, int h) {
     constexpr int kSequence = 16;
     VirtualScene scene;
-    scene.setSize(1920, 1080);
+    scene.setSize(w, h);
     std::vector<std::vector<uint8_t>> argb;
     for (int i = 0; i < kSequence; ++i) {
         const uint8_t* p = scene.render(300 + uint64_t(i));
-        argb.emplace_back(p, p + size_t(scene.stride()) * 1080);
+        argb.emplace_back(p, p + size_t(scene.stride()) * size_t(h));
     }
     VirtualFrameEncoder encoder;
     size_t i = 0;
     for (auto _ : state) {
-        if (!encoder.encode(PixelFormat::MJPG, argb[i++ % kSequence].data(), 1920, 1080)) {
+        if (!encoder.encode(PixelFormat::MJPG, argb[i++ % kSequence].data(), w, h)) {
             state.SkipWithError("encode failed");
             break;
         }
@@ -264,14 +255,17 @@ void Register() {
     Add("intake_4k_zoom2_mirror_ms", Intake, 3840, 2160, 2.0f, true);
     Add("compose_1080p_ms", Compose, 1920, 1080);
     Add("compose_4k_ms", Compose, 3840, 2160);
-    Add("decode_mjpg_1080p_ms", Decode, PixelFormat::MJPG);
-    Add("decode_yuyv_1080p_ms", Decode, PixelFormat::YUYV);
+    Add("decode_mjpg_1080p_ms", Decode, PixelFormat::MJPG, 1920, 1080);
+    Add("decode_mjpg_4k_ms", Decode, PixelFormat::MJPG, 3840, 2160);
+    Add("decode_yuyv_1080p_ms", Decode, PixelFormat::YUYV, 1920, 1080);
     Add("snapshot_1080p_ms", Snapshot);
     Add("encode_mpeg1_1080p_ms", EncodeMpeg1);
     Add("overlay_perpixel_blend_1080p_ms", OverlayPerPixelBlend);
     Add("overlay_rebuild_1080p_ms", OverlayRebuild);
-    Add("virtual_render_1080p_ms", VirtualRender);
-    Add("virtual_encode_mjpg_1080p_ms", VirtualEncodeMjpg);
+    Add("virtual_render_1080p_ms", VirtualRender, 1920, 1080);
+    Add("virtual_encode_mjpg_1080p_ms", VirtualEncodeMjpg, 1920, 1080);
+    Add("virtual_render_4k_ms", VirtualRender, 3840, 2160);
+    Add("virtual_encode_mjpg_4k_ms", VirtualEncodeMjpg, 3840, 2160);
 }
 
 }  // namespace
