@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,10 +45,32 @@ const std::string& ScratchDir() {
     return dir;
 }
 
+// Google Benchmark runs a benchmark function several times: to find the iteration count, then
+// once per repetition. The frames a benchmark works on are made on its first run and kept for
+// the runs that follow; of each kind only the last set is kept (the next benchmark's replaces
+// it), so 4K inputs do not pile up.
+template <typename T, typename Make>
+const T& Kept(const std::string& key, Make make) {
+    static std::string keptKey;
+    static std::optional<T> kept;
+    if (!kept || keptKey != key) {
+        kept.reset();
+        kept.emplace(make());
+        keptKey = key;
+    }
+    return *kept;
+}
+
+std::string SizeKey(const char* what, int width, int height) {
+    return std::string(what) + std::to_string(width) + "x" + std::to_string(height);
+}
+
 // Frame intake: OnFrame on the frame store with the window's transform for pan 0 (centre of
 // the frame), view zoom 1, digital zoom `zoom`, both mirrors when `mirror`.
 void Intake(benchmark::State& state, int width, int height, float zoom, bool mirror) {
-    const auto frames = bench::RenderBgrFrames(width, height, kFrames);
+    const auto& frames = Kept<std::vector<bench::BgrFrame>>(SizeKey("bgr", width, height), [&] {
+        return bench::RenderBgrFrames(width, height, kFrames);
+    });
     FrameStore store;
     TransformState t = store.transform();
     t.m_fZoom = zoom;
@@ -74,10 +97,9 @@ void Intake(benchmark::State& state, int width, int height, float zoom, bool mir
 // pass the worker makes. Like the worker, it composes into two images in turn; each still holds
 // the marks from two frames before, so only the picture between them is copied.
 void Compose(benchmark::State& state, int width, int height) {
-    std::vector<Image> current;
-    for (int i = 0; i < kFrames; ++i) {
-        current.push_back(bench::SceneImage(width, height, uint64_t(i)));
-    }
+    const auto& current = Kept<std::vector<Image>>(SizeKey("scene", width, height), [&] {
+        return bench::SceneImages(width, height, kFrames);
+    });
     OverlaySettings settings;  // mask 0.5 and crosshair 0.25, both on
     const auto overlay = PreparedOverlay::Build(settings, width, height);
     Image work[2];
@@ -96,12 +118,16 @@ void Compose(benchmark::State& state, int width, int height) {
 }
 
 void Decode(benchmark::State& state, uint32_t pixelFormat, int w, int h) {
-    std::vector<std::vector<uint8_t>> raw;
-    for (int i = 0; i < kFrames; ++i) {
-        raw.push_back(bench::EncodeSceneFrame(pixelFormat, w, h, uint64_t(i)));
-    }
+    const auto& raw = Kept<std::vector<std::vector<uint8_t>>>(
+        SizeKey(pixelFormat == PixelFormat::MJPG ? "mjpg" : "yuyv", w, h),
+        [&] { return bench::EncodeSceneFrames(pixelFormat, w, h, kFrames); });
     FrameDecoder decoder;
-    size_t i = 0;
+    // The first decode sizes the decoder's buffers; frames of a stream find them made.
+    if (raw.empty() || !decoder.decode(pixelFormat, w, h, raw[0].data(), raw[0].size())) {
+        state.SkipWithError("decode failed");
+        return;
+    }
+    size_t i = 1;
     for (auto _ : state) {
         const auto& data = raw[i++ % kFrames];
         if (!decoder.decode(pixelFormat, w, h, data.data(), data.size())) {
@@ -115,10 +141,11 @@ void Decode(benchmark::State& state, uint32_t pixelFormat, int w, int h) {
 // the frame lock, then a JPEG of quality 90 written into the save folder. The time stamp is
 // fixed, so every run replaces the same file.
 void Snapshot(benchmark::State& state) {
-    std::vector<Image> composed;
-    for (int i = 0; i < kFrames; ++i) {
-        composed.push_back(bench::ComposedSceneImage(1920, 1080, uint64_t(i)));
-    }
+    // Copies: the exchanges below move the pictures between this list and the store.
+    std::vector<Image> composed = Kept<std::vector<Image>>(
+        "composed1920x1080", [] { return bench::ComposedSceneImages(1920, 1080, kFrames + 1); });
+    Image first = std::move(composed.back());
+    composed.pop_back();
     const QString folder = QString::fromStdString(ScratchDir() + "/");
     const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5, 6));
     // A snapshot needs a current image. The composed frames are handed in as the display
@@ -127,7 +154,6 @@ void Snapshot(benchmark::State& state) {
     FrameStore store;
     const std::vector<uint8_t> frame(size_t(64) * 48 * 3);
     store.OnFrame(frame.data(), 64, 48, 24);
-    Image first = bench::ComposedSceneImage(1920, 1080, uint64_t(kFrames));
     store.exchangeComposedImage(first);
     size_t i = 0;
     for (auto _ : state) {
@@ -150,10 +176,8 @@ void EncodeMpeg1(benchmark::State& state) {
     const int w = 1920;
     const int h = 1080;
     constexpr int kMotionFrames = 24;
-    std::vector<Image> composed;
-    for (int i = 0; i < kMotionFrames; ++i) {
-        composed.push_back(bench::ComposedSceneImage(w, h, uint64_t(i)));
-    }
+    const auto& composed = Kept<std::vector<Image>>(
+        "motion1920x1080", [] { return bench::ComposedSceneImages(w, h, kMotionFrames); });
     const std::string path = ScratchDir() + "/record.mpeg";
     MpegWriter writer;
     writer.nKind = 7;
@@ -185,7 +209,7 @@ void OverlayPerPixelBlend(benchmark::State& state) {
     const int h = 1080;
     const auto overlay = PreparedOverlay::Build(OverlaySettings{}, w, h);
     const Image& canvas = overlay->canvas();
-    Image frame = bench::SceneImage(w, h, 0);
+    Image frame = bench::SceneImages(w, h, 1)[0];
     for (auto _ : state) {
         for (int y = 0; y < h; ++y) {
             const uint8_t* src = canvas.GetBits(y);
@@ -232,14 +256,23 @@ void VirtualRender(benchmark::State& state, int w, int h) {
 // changed since the frame before (the jump back after the last frame costs a little more).
 void VirtualEncodeMjpg(benchmark::State& state, int w, int h) {
     constexpr int kSequence = 16;
-    VirtualScene scene;
-    scene.setSize(w, h);
-    std::vector<std::vector<uint8_t>> argb;
-    for (int i = 0; i < kSequence; ++i) {
-        const uint8_t* p = scene.render(300 + uint64_t(i));
-        argb.emplace_back(p, p + size_t(scene.stride()) * size_t(h));
-    }
+    const auto& argb = Kept<std::vector<std::vector<uint8_t>>>(SizeKey("argb", w, h), [&] {
+        VirtualScene scene;
+        scene.setSize(w, h);
+        std::vector<std::vector<uint8_t>> frames;
+        for (int i = 0; i < kSequence; ++i) {
+            const uint8_t* p = scene.render(300 + uint64_t(i));
+            frames.emplace_back(p, p + size_t(scene.stride()) * size_t(h));
+        }
+        return frames;
+    });
     VirtualFrameEncoder encoder;
+    // A streaming camera's encoder has the frame before: the first frame, coded in full, is
+    // not part of the figure.
+    if (!encoder.encode(PixelFormat::MJPG, argb[kSequence - 1].data(), w, h)) {
+        state.SkipWithError("encode failed");
+        return;
+    }
     size_t i = 0;
     for (auto _ : state) {
         if (!encoder.encode(PixelFormat::MJPG, argb[i++ % kSequence].data(), w, h)) {

@@ -102,11 +102,7 @@ protected:
 };
 
 std::vector<Image> ComposedFrames() {
-    std::vector<Image> frames;
-    for (int i = 0; i < kFrames; ++i) {
-        frames.push_back(bench::ComposedSceneImage(1920, 1080, uint64_t(i)));
-    }
-    return frames;
+    return bench::ComposedSceneImages(1920, 1080, kFrames);
 }
 
 void PictureOnly(benchmark::State& state) {
