@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,19 +47,25 @@ const std::string& ScratchDir() {
 
 // Google Benchmark runs a benchmark function several times: to find the iteration count, then
 // once per repetition. The frames a benchmark works on are made on its first run and kept for
-// the runs that follow; of each kind only the last set is kept (the next benchmark's replaces
-// it), so 4K inputs do not pile up.
-template <typename T, typename Make>
-const T& Kept(const std::string& key, Make make) {
-    static std::string keptKey;
-    static std::optional<T> kept;
-    if (!kept || keptKey != key) {
-        kept.reset();
-        kept.emplace(make());
-        keptKey = key;
+// the runs that follow. Only the last benchmark's set is kept (the next one's replaces it), so
+// 4K inputs do not pile up; each benchmark asks for one set, under a key that names its kind
+// and size.
+class KeptInputs {
+public:
+    template <typename T, typename Make>
+    const T& get(const std::string& key, Make make) {
+        if (!m_value || m_key != key) {
+            m_value.reset();  // the previous set goes before the next is made
+            m_value = std::make_shared<T>(make());
+            m_key = key;
+        }
+        return *static_cast<const T*>(m_value.get());
     }
-    return *kept;
-}
+
+private:
+    std::string m_key;
+    std::shared_ptr<void> m_value;
+};
 
 std::string SizeKey(const char* what, int width, int height) {
     return std::string(what) + std::to_string(width) + "x" + std::to_string(height);
@@ -67,10 +73,11 @@ std::string SizeKey(const char* what, int width, int height) {
 
 // Frame intake: OnFrame on the frame store with the window's transform for pan 0 (centre of
 // the frame), view zoom 1, digital zoom `zoom`, both mirrors when `mirror`.
-void Intake(benchmark::State& state, int width, int height, float zoom, bool mirror) {
-    const auto& frames = Kept<std::vector<bench::BgrFrame>>(SizeKey("bgr", width, height), [&] {
-        return bench::RenderBgrFrames(width, height, kFrames);
-    });
+void Intake(benchmark::State& state, KeptInputs* inputs, int width, int height, float zoom,
+            bool mirror) {
+    const auto& frames = inputs->get<std::vector<bench::BgrFrame>>(
+        SizeKey("bgr", width, height),
+        [&] { return bench::RenderBgrFrames(width, height, kFrames); });
     FrameStore store;
     TransformState t = store.transform();
     t.m_fZoom = zoom;
@@ -96,8 +103,8 @@ void Intake(benchmark::State& state, int width, int height, float zoom, bool mir
 // prepared overlay (edge mask and crosshair, the default settings) laid over it, in the one
 // pass the worker makes. Like the worker, it composes into two images in turn; each still holds
 // the marks from two frames before, so only the picture between them is copied.
-void Compose(benchmark::State& state, int width, int height) {
-    const auto& current = Kept<std::vector<Image>>(SizeKey("scene", width, height), [&] {
+void Compose(benchmark::State& state, KeptInputs* inputs, int width, int height) {
+    const auto& current = inputs->get<std::vector<Image>>(SizeKey("scene", width, height), [&] {
         return bench::SceneImages(width, height, kFrames);
     });
     OverlaySettings settings;  // mask 0.5 and crosshair 0.25, both on
@@ -117,8 +124,8 @@ void Compose(benchmark::State& state, int width, int height) {
     }
 }
 
-void Decode(benchmark::State& state, uint32_t pixelFormat, int w, int h) {
-    const auto& raw = Kept<std::vector<std::vector<uint8_t>>>(
+void Decode(benchmark::State& state, KeptInputs* inputs, uint32_t pixelFormat, int w, int h) {
+    const auto& raw = inputs->get<std::vector<std::vector<uint8_t>>>(
         SizeKey(pixelFormat == PixelFormat::MJPG ? "mjpg" : "yuyv", w, h),
         [&] { return bench::EncodeSceneFrames(pixelFormat, w, h, kFrames); });
     FrameDecoder decoder;
@@ -140,9 +147,9 @@ void Decode(benchmark::State& state, uint32_t pixelFormat, int w, int h) {
 // The snapshot as the window takes it: the composed frame copied out of the frame store under
 // the frame lock, then a JPEG of quality 90 written into the save folder. The time stamp is
 // fixed, so every run replaces the same file.
-void Snapshot(benchmark::State& state) {
+void Snapshot(benchmark::State& state, KeptInputs* inputs) {
     // Copies: the exchanges below move the pictures between this list and the store.
-    std::vector<Image> composed = Kept<std::vector<Image>>(
+    std::vector<Image> composed = inputs->get<std::vector<Image>>(
         "composed1920x1080", [] { return bench::ComposedSceneImages(1920, 1080, kFrames + 1); });
     Image first = std::move(composed.back());
     composed.pop_back();
@@ -172,11 +179,11 @@ void Snapshot(benchmark::State& state) {
 // One recorded frame: the composed frame copied into the RGB picture, converted, encoded and
 // written by the muxer, with the recorder's settings (format from the ".mpeg" name, 24 fps,
 // 6 Mbit/s). Every frame of the animation differs, so the encoder sees motion.
-void EncodeMpeg1(benchmark::State& state) {
+void EncodeMpeg1(benchmark::State& state, KeptInputs* inputs) {
     const int w = 1920;
     const int h = 1080;
     constexpr int kMotionFrames = 24;
-    const auto& composed = Kept<std::vector<Image>>(
+    const auto& composed = inputs->get<std::vector<Image>>(
         "motion1920x1080", [] { return bench::ComposedSceneImages(w, h, kMotionFrames); });
     const std::string path = ScratchDir() + "/record.mpeg";
     MpegWriter writer;
@@ -254,9 +261,9 @@ void VirtualRender(benchmark::State& state, int w, int h) {
 
 // Consecutive frames, as the camera sends them: the encoder codes again only the blocks that
 // changed since the frame before (the jump back after the last frame costs a little more).
-void VirtualEncodeMjpg(benchmark::State& state, int w, int h) {
+void VirtualEncodeMjpg(benchmark::State& state, KeptInputs* inputs, int w, int h) {
     constexpr int kSequence = 16;
-    const auto& argb = Kept<std::vector<std::vector<uint8_t>>>(SizeKey("argb", w, h), [&] {
+    const auto& argb = inputs->get<std::vector<std::vector<uint8_t>>>(SizeKey("argb", w, h), [&] {
         VirtualScene scene;
         scene.setSize(w, h);
         std::vector<std::vector<uint8_t>> frames;
@@ -282,30 +289,31 @@ void VirtualEncodeMjpg(benchmark::State& state, int w, int h) {
     }
 }
 
-void Register() {
-    Add("intake_1080p_zoom1_ms", Intake, 1920, 1080, 1.0f, false);
-    Add("intake_1080p_zoom2_mirror_ms", Intake, 1920, 1080, 2.0f, true);
-    Add("intake_4k_zoom2_mirror_ms", Intake, 3840, 2160, 2.0f, true);
-    Add("compose_1080p_ms", Compose, 1920, 1080);
-    Add("compose_4k_ms", Compose, 3840, 2160);
-    Add("decode_mjpg_1080p_ms", Decode, PixelFormat::MJPG, 1920, 1080);
-    Add("decode_mjpg_4k_ms", Decode, PixelFormat::MJPG, 3840, 2160);
-    Add("decode_yuyv_1080p_ms", Decode, PixelFormat::YUYV, 1920, 1080);
-    Add("snapshot_1080p_ms", Snapshot);
-    Add("encode_mpeg1_1080p_ms", EncodeMpeg1);
+void Register(KeptInputs* inputs) {
+    Add("intake_1080p_zoom1_ms", Intake, inputs, 1920, 1080, 1.0f, false);
+    Add("intake_1080p_zoom2_mirror_ms", Intake, inputs, 1920, 1080, 2.0f, true);
+    Add("intake_4k_zoom2_mirror_ms", Intake, inputs, 3840, 2160, 2.0f, true);
+    Add("compose_1080p_ms", Compose, inputs, 1920, 1080);
+    Add("compose_4k_ms", Compose, inputs, 3840, 2160);
+    Add("decode_mjpg_1080p_ms", Decode, inputs, PixelFormat::MJPG, 1920, 1080);
+    Add("decode_mjpg_4k_ms", Decode, inputs, PixelFormat::MJPG, 3840, 2160);
+    Add("decode_yuyv_1080p_ms", Decode, inputs, PixelFormat::YUYV, 1920, 1080);
+    Add("snapshot_1080p_ms", Snapshot, inputs);
+    Add("encode_mpeg1_1080p_ms", EncodeMpeg1, inputs);
     Add("overlay_perpixel_blend_1080p_ms", OverlayPerPixelBlend);
     Add("overlay_rebuild_1080p_ms", OverlayRebuild);
     Add("virtual_render_1080p_ms", VirtualRender, 1920, 1080);
-    Add("virtual_encode_mjpg_1080p_ms", VirtualEncodeMjpg, 1920, 1080);
+    Add("virtual_encode_mjpg_1080p_ms", VirtualEncodeMjpg, inputs, 1920, 1080);
     Add("virtual_render_4k_ms", VirtualRender, 3840, 2160);
-    Add("virtual_encode_mjpg_4k_ms", VirtualEncodeMjpg, 3840, 2160);
+    Add("virtual_encode_mjpg_4k_ms", VirtualEncodeMjpg, inputs, 3840, 2160);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);  // the muxer's notes on the VBV buffer are not results
-    Register();
+    KeptInputs inputs;
+    Register(&inputs);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
