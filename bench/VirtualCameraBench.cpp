@@ -17,8 +17,11 @@
 //   virtual_<size>30_dropped  frames the camera reported dropped during the run (its
 //                             framesDropped counter);
 //   virtual_<size>30_camera_fps  frames the camera delivered to frame intake per second: below
-//                             30, the camera's own thread (render, encode, decode) fell behind;
-//                             above the composed rate, frames were skipped before composing.
+//                             30, its capture thread (render, encode, decode and frame intake,
+//                             which runs on it) fell behind; above the composed rate, frames
+//                             were skipped before composing.
+// A run that does not stream, or in which the frame store makes new buffers although the frame
+// size stays, ends with an error instead of figures.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
@@ -68,6 +71,7 @@ struct RunResult {
     double cameraFps = 0;
     double dropped = 0;
     bool ok = false;
+    bool reallocated = false;  // the frame store made new buffers for frames of the same size
 };
 
 RunResult StreamVirtualCamera(int width, int height, std::chrono::seconds duration) {
@@ -123,12 +127,14 @@ RunResult StreamVirtualCamera(int width, int height, std::chrono::seconds durati
     }
     Camera& camera = *graph.source();
     const CameraStats stats0 = camera.stats();
+    const int reallocations0 = store.reallocationCount();
     const int composed0 = display.composedCount();
     const double cpu0 = ProcessCpuSeconds();
     const auto wall0 = Clock::now();
     std::this_thread::sleep_for(duration);
     const CameraStats stats1 = camera.stats();
     const int composed1 = display.composedCount();
+    const int reallocations1 = store.reallocationCount();
     const double cpu1 = ProcessCpuSeconds();
     const auto wall1 = Clock::now();
     {
@@ -150,6 +156,7 @@ RunResult StreamVirtualCamera(int width, int height, std::chrono::seconds durati
         result.latencyMs = latencies[latencies.size() / 2];
     }
     result.ok = composed1 > composed0;
+    result.reallocated = reallocations1 != reallocations0;
     return result;
 }
 
@@ -160,6 +167,10 @@ void StreamAtSize(benchmark::State& state, int width, int height, const std::str
         r = StreamVirtualCamera(width, height, std::chrono::seconds(state.range(0)));
         if (!r.ok) {
             state.SkipWithError("the virtual camera did not stream through the frame path");
+            return;
+        }
+        if (r.reallocated) {
+            state.SkipWithError("the frame store reallocated while the frame size stayed");
             return;
         }
     }
