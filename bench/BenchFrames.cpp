@@ -4,6 +4,7 @@
 
 #include "capture/virtual/VirtualFrameEncoder.h"
 #include "capture/virtual/VirtualScene.h"
+#include "display/Overlay.h"
 
 namespace bench {
 
@@ -34,25 +35,40 @@ std::vector<BgrFrame> RenderBgrFrames(int width, int height, int count) {
     return frames;
 }
 
-std::vector<uint8_t> EncodeSceneFrame(uint32_t pixelFormat, int width, int height,
-                                      uint64_t frameNumber) {
+std::vector<std::vector<uint8_t>> EncodeSceneFrames(uint32_t pixelFormat, int width, int height,
+                                                    int count) {
     VirtualScene scene;
     scene.setSize(width, height);
     VirtualFrameEncoder encoder;
-    if (!encoder.encode(pixelFormat, scene.render(kFirstFrame + frameNumber), width, height)) {
-        return {};
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < count; ++i) {
+        if (!encoder.encode(pixelFormat, scene.render(kFirstFrame + uint64_t(i)), width, height)) {
+            return {};
+        }
+        frames.emplace_back(encoder.data(), encoder.data() + encoder.size());
     }
-    return std::vector<uint8_t>(encoder.data(), encoder.data() + encoder.size());
+    return frames;
 }
 
-Image SceneImage(int width, int height, uint64_t frameNumber) {
+std::vector<Image> SceneImages(int width, int height, int count) {
     VirtualScene scene;
     scene.setSize(width, height);
     std::vector<uint8_t> bgr(size_t(width) * 3 * size_t(height));
-    ArgbToBottomUpBgr(scene.render(kFirstFrame + frameNumber), width, height, bgr.data());
-    Image image;
-    image.CreateFromArray(bgr.data(), width, height, 24, width * 3, false);
-    return image;
+    std::vector<Image> images(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        ArgbToBottomUpBgr(scene.render(kFirstFrame + uint64_t(i)), width, height, bgr.data());
+        images[size_t(i)].CreateFromArray(bgr.data(), width, height, 24, width * 3, false);
+    }
+    return images;
+}
+
+std::vector<Image> ComposedSceneImages(int width, int height, int count) {
+    std::vector<Image> images = SceneImages(width, height, count);
+    const auto overlay = PreparedOverlay::Build(OverlaySettings{}, width, height);
+    for (Image& image : images) {
+        overlay->BlendInto(image);
+    }
+    return images;
 }
 
 }  // namespace bench

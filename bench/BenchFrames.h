@@ -20,12 +20,17 @@ struct BgrFrame {
 // `count` consecutive frames of the scene at width x height (the cells move between them).
 std::vector<BgrFrame> RenderBgrFrames(int width, int height, int count);
 
-// The bytes the virtual sensor sends for a scene frame in pixelFormat (YUYV or MJPG), made by
-// the virtual camera's own encoder.
-std::vector<uint8_t> EncodeSceneFrame(uint32_t pixelFormat, int width, int height,
-                                      uint64_t frameNumber);
+// The bytes the virtual sensor sends for `count` consecutive scene frames in pixelFormat (YUYV
+// or MJPG), made by the virtual camera's own encoder. Empty when the encoder fails.
+std::vector<std::vector<uint8_t>> EncodeSceneFrames(uint32_t pixelFormat, int width, int height,
+                                                    int count);
 
-// A scene frame as an Image (what the frame store publishes as the current image).
-Image SceneImage(int width, int height, uint64_t frameNumber);
+// `count` consecutive scene frames as Images (what the frame store publishes as the current
+// image).
+std::vector<Image> SceneImages(int width, int height, int count);
+
+// The same frames composed: the overlay of the default settings (edge mask and crosshair) laid
+// over them, as the display worker leaves them in the frame store.
+std::vector<Image> ComposedSceneImages(int width, int height, int count);
 
 }  // namespace bench

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,12 +45,40 @@ const std::string& ScratchDir() {
     return dir;
 }
 
+// Google Benchmark runs a benchmark function several times: to find the iteration count, then
+// once per repetition. The frames a benchmark works on are made on its first run and kept for
+// the runs that follow. Only the last benchmark's set is kept (the next one's replaces it), so
+// 4K inputs do not pile up; each benchmark asks for one set, under a key that names its kind
+// and size.
+class KeptInputs {
+public:
+    template <typename T, typename Make>
+    const T& get(const std::string& key, Make make) {
+        if (!m_value || m_key != key) {
+            m_value.reset();  // the previous set goes before the next is made
+            m_value = std::make_shared<T>(make());
+            m_key = key;
+        }
+        return *static_cast<const T*>(m_value.get());
+    }
+
+private:
+    std::string m_key;
+    std::shared_ptr<void> m_value;
+};
+
+std::string SizeKey(const char* what, int width, int height) {
+    return std::string(what) + std::to_string(width) + "x" + std::to_string(height);
+}
+
 // Frame intake: OnFrame on the frame store with the window's transform for pan 0 (centre of
 // the frame), view zoom 1, digital zoom `zoom`, both mirrors when `mirror`, the scaler running
 // `path`.
-void Intake(benchmark::State& state, int width, int height, float zoom, bool mirror,
-            ScalerPath path) {
-    const auto frames = bench::RenderBgrFrames(width, height, kFrames);
+void Intake(benchmark::State& state, KeptInputs* inputs, int width, int height, float zoom,
+            bool mirror, ScalerPath path) {
+    const auto& frames = inputs->get<std::vector<bench::BgrFrame>>(
+        SizeKey("bgr", width, height),
+        [&] { return bench::RenderBgrFrames(width, height, kFrames); });
     FrameStore store(path);
     TransformState t = store.transform();
     t.m_fZoom = zoom;
@@ -75,11 +104,10 @@ void Intake(benchmark::State& state, int width, int height, float zoom, bool mir
 // prepared overlay (edge mask and crosshair, the default settings) laid over it, in the one
 // pass the worker makes. Like the worker, it composes into two images in turn; each still holds
 // the marks from two frames before, so only the picture between them is copied.
-void Compose(benchmark::State& state, int width, int height) {
-    std::vector<Image> current;
-    for (int i = 0; i < kFrames; ++i) {
-        current.push_back(bench::SceneImage(width, height, uint64_t(i)));
-    }
+void Compose(benchmark::State& state, KeptInputs* inputs, int width, int height) {
+    const auto& current = inputs->get<std::vector<Image>>(SizeKey("scene", width, height), [&] {
+        return bench::SceneImages(width, height, kFrames);
+    });
     OverlaySettings settings;  // mask 0.5 and crosshair 0.25, both on
     const auto overlay = PreparedOverlay::Build(settings, width, height);
     Image work[2];
@@ -97,15 +125,17 @@ void Compose(benchmark::State& state, int width, int height) {
     }
 }
 
-void Decode(benchmark::State& state, uint32_t pixelFormat) {
-    const int w = 1920;
-    const int h = 1080;
-    std::vector<std::vector<uint8_t>> raw;
-    for (int i = 0; i < kFrames; ++i) {
-        raw.push_back(bench::EncodeSceneFrame(pixelFormat, w, h, uint64_t(i)));
-    }
+void Decode(benchmark::State& state, KeptInputs* inputs, uint32_t pixelFormat, int w, int h) {
+    const auto& raw = inputs->get<std::vector<std::vector<uint8_t>>>(
+        SizeKey(pixelFormat == PixelFormat::MJPG ? "mjpg" : "yuyv", w, h),
+        [&] { return bench::EncodeSceneFrames(pixelFormat, w, h, kFrames); });
     FrameDecoder decoder;
-    size_t i = 0;
+    // The first decode sizes the decoder's buffers; frames of a stream find them made.
+    if (raw.empty() || !decoder.decode(pixelFormat, w, h, raw[0].data(), raw[0].size())) {
+        state.SkipWithError("decode failed");
+        return;
+    }
+    size_t i = 1;
     for (auto _ : state) {
         const auto& data = raw[i++ % kFrames];
         if (!decoder.decode(pixelFormat, w, h, data.data(), data.size())) {
@@ -115,21 +145,15 @@ void Decode(benchmark::State& state, uint32_t pixelFormat) {
     }
 }
 
-// A composed frame: the scene with the overlay laid over it.
-Image ComposedFrame(int width, int height, uint64_t frameNumber) {
-    Image frame = bench::SceneImage(width, height, frameNumber);
-    PreparedOverlay::Build(OverlaySettings{}, width, height)->BlendInto(frame);
-    return frame;
-}
-
 // The snapshot as the window takes it: the composed frame copied out of the frame store under
 // the frame lock, then a JPEG of quality 90 written into the save folder. The time stamp is
 // fixed, so every run replaces the same file.
-void Snapshot(benchmark::State& state) {
-    std::vector<Image> composed;
-    for (int i = 0; i < kFrames; ++i) {
-        composed.push_back(ComposedFrame(1920, 1080, uint64_t(i)));
-    }
+void Snapshot(benchmark::State& state, KeptInputs* inputs) {
+    // Copies: the exchanges below move the pictures between this list and the store.
+    std::vector<Image> composed = inputs->get<std::vector<Image>>(
+        "composed1920x1080", [] { return bench::ComposedSceneImages(1920, 1080, kFrames + 1); });
+    Image first = std::move(composed.back());
+    composed.pop_back();
     const QString folder = QString::fromStdString(ScratchDir() + "/");
     const QDateTime when(QDate(2026, 1, 2), QTime(3, 4, 5, 6));
     // A snapshot needs a current image. The composed frames are handed in as the display
@@ -138,7 +162,6 @@ void Snapshot(benchmark::State& state) {
     FrameStore store;
     const std::vector<uint8_t> frame(size_t(64) * 48 * 3);
     store.OnFrame(frame.data(), 64, 48, 24);
-    Image first = ComposedFrame(1920, 1080, uint64_t(kFrames));
     store.exchangeComposedImage(first);
     size_t i = 0;
     for (auto _ : state) {
@@ -157,14 +180,12 @@ void Snapshot(benchmark::State& state) {
 // One recorded frame: the composed frame copied into the RGB picture, converted, encoded and
 // written by the muxer, with the recorder's settings (format from the ".mpeg" name, 24 fps,
 // 6 Mbit/s). Every frame of the animation differs, so the encoder sees motion.
-void EncodeMpeg1(benchmark::State& state) {
+void EncodeMpeg1(benchmark::State& state, KeptInputs* inputs) {
     const int w = 1920;
     const int h = 1080;
     constexpr int kMotionFrames = 24;
-    std::vector<Image> composed;
-    for (int i = 0; i < kMotionFrames; ++i) {
-        composed.push_back(ComposedFrame(w, h, uint64_t(i)));
-    }
+    const auto& composed = inputs->get<std::vector<Image>>(
+        "motion1920x1080", [] { return bench::ComposedSceneImages(w, h, kMotionFrames); });
     const std::string path = ScratchDir() + "/record.mpeg";
     MpegWriter writer;
     writer.nKind = 7;
@@ -196,7 +217,7 @@ void OverlayPerPixelBlend(benchmark::State& state) {
     const int h = 1080;
     const auto overlay = PreparedOverlay::Build(OverlaySettings{}, w, h);
     const Image& canvas = overlay->canvas();
-    Image frame = bench::SceneImage(w, h, 0);
+    Image frame = bench::SceneImages(w, h, 1)[0];
     for (auto _ : state) {
         for (int y = 0; y < h; ++y) {
             const uint8_t* src = canvas.GetBits(y);
@@ -230,9 +251,9 @@ void Add(const char* name, void (*fn)(benchmark::State&, Args...), Args... args)
 
 // The virtual camera's own work per frame, which a real camera does in its hardware: drawing
 // the scene and encoding it as the JPEG the sensor sends. Shown to split the end-to-end CPU.
-void VirtualRender(benchmark::State& state) {
+void VirtualRender(benchmark::State& state, int w, int h) {
     VirtualScene scene;
-    scene.setSize(1920, 1080);
+    scene.setSize(w, h);
     uint64_t frame = 300;
     for (auto _ : state) {
         benchmark::DoNotOptimize(scene.render(frame++));
@@ -241,56 +262,69 @@ void VirtualRender(benchmark::State& state) {
 
 // Consecutive frames, as the camera sends them: the encoder codes again only the blocks that
 // changed since the frame before (the jump back after the last frame costs a little more).
-void VirtualEncodeMjpg(benchmark::State& state) {
+void VirtualEncodeMjpg(benchmark::State& state, KeptInputs* inputs, int w, int h) {
     constexpr int kSequence = 16;
-    VirtualScene scene;
-    scene.setSize(1920, 1080);
-    std::vector<std::vector<uint8_t>> argb;
-    for (int i = 0; i < kSequence; ++i) {
-        const uint8_t* p = scene.render(300 + uint64_t(i));
-        argb.emplace_back(p, p + size_t(scene.stride()) * 1080);
-    }
+    const auto& argb = inputs->get<std::vector<std::vector<uint8_t>>>(SizeKey("argb", w, h), [&] {
+        VirtualScene scene;
+        scene.setSize(w, h);
+        std::vector<std::vector<uint8_t>> frames;
+        for (int i = 0; i < kSequence; ++i) {
+            const uint8_t* p = scene.render(300 + uint64_t(i));
+            frames.emplace_back(p, p + size_t(scene.stride()) * size_t(h));
+        }
+        return frames;
+    });
     VirtualFrameEncoder encoder;
+    // A streaming camera's encoder has the frame before: the first frame, coded in full, is
+    // not part of the figure.
+    if (!encoder.encode(PixelFormat::MJPG, argb[kSequence - 1].data(), w, h)) {
+        state.SkipWithError("encode failed");
+        return;
+    }
     size_t i = 0;
     for (auto _ : state) {
-        if (!encoder.encode(PixelFormat::MJPG, argb[i++ % kSequence].data(), 1920, 1080)) {
+        if (!encoder.encode(PixelFormat::MJPG, argb[i++ % kSequence].data(), w, h)) {
             state.SkipWithError("encode failed");
             break;
         }
     }
 }
 
-void Register() {
+void Register(KeptInputs* inputs) {
     const ScalerPath best = bestPath();
-    Add("intake_1080p_zoom1_ms", Intake, 1920, 1080, 1.0f, false, best);
-    Add("intake_1080p_zoom2_mirror_ms", Intake, 1920, 1080, 2.0f, true, best);
-    Add("intake_4k_zoom2_mirror_ms", Intake, 3840, 2160, 2.0f, true, best);
+    Add("intake_1080p_zoom1_ms", Intake, inputs, 1920, 1080, 1.0f, false, best);
+    Add("intake_1080p_zoom2_mirror_ms", Intake, inputs, 1920, 1080, 2.0f, true, best);
+    Add("intake_4k_zoom2_mirror_ms", Intake, inputs, 3840, 2160, 2.0f, true, best);
     // The zoomed intake on each scaler path this machine runs; intake_1080p_zoom2_mirror_ms
     // above runs the fastest of them.
     for (ScalerPath path : {ScalerPath::Portable, ScalerPath::Ssse3, ScalerPath::Avx2}) {
         if (canRun(path)) {
             const std::string name =
                 std::string("intake_1080p_zoom2_mirror_") + scalerPathName(path) + "_ms";
-            Add(name.c_str(), Intake, 1920, 1080, 2.0f, true, path);
+            Add(name.c_str(), Intake, inputs, 1920, 1080, 2.0f, true, path);
         }
     }
-    Add("compose_1080p_ms", Compose, 1920, 1080);
-    Add("compose_4k_ms", Compose, 3840, 2160);
-    Add("decode_mjpg_1080p_ms", Decode, PixelFormat::MJPG);
-    Add("decode_yuyv_1080p_ms", Decode, PixelFormat::YUYV);
-    Add("snapshot_1080p_ms", Snapshot);
-    Add("encode_mpeg1_1080p_ms", EncodeMpeg1);
+    Add("compose_1080p_ms", Compose, inputs, 1920, 1080);
+    Add("compose_4k_ms", Compose, inputs, 3840, 2160);
+    Add("decode_mjpg_1080p_ms", Decode, inputs, PixelFormat::MJPG, 1920, 1080);
+    Add("decode_mjpg_4k_ms", Decode, inputs, PixelFormat::MJPG, 3840, 2160);
+    Add("decode_yuyv_1080p_ms", Decode, inputs, PixelFormat::YUYV, 1920, 1080);
+    Add("snapshot_1080p_ms", Snapshot, inputs);
+    Add("encode_mpeg1_1080p_ms", EncodeMpeg1, inputs);
     Add("overlay_perpixel_blend_1080p_ms", OverlayPerPixelBlend);
     Add("overlay_rebuild_1080p_ms", OverlayRebuild);
-    Add("virtual_render_1080p_ms", VirtualRender);
-    Add("virtual_encode_mjpg_1080p_ms", VirtualEncodeMjpg);
+    Add("virtual_render_1080p_ms", VirtualRender, 1920, 1080);
+    Add("virtual_encode_mjpg_1080p_ms", VirtualEncodeMjpg, inputs, 1920, 1080);
+    Add("virtual_render_4k_ms", VirtualRender, 3840, 2160);
+    Add("virtual_encode_mjpg_4k_ms", VirtualEncodeMjpg, inputs, 3840, 2160);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);  // the muxer's notes on the VBV buffer are not results
-    Register();
+    KeptInputs inputs;
+    Register(&inputs);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
