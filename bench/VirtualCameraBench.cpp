@@ -16,6 +16,8 @@
 //                             encode and decode come before it;
 //   virtual_<size>30_dropped  frames the camera reported dropped during the run (its
 //                             framesDropped counter);
+//   virtual_<size>30_skipped  frames the capture thread had no time for and skipped for a
+//                             newer one (the camera's framesSkipped counter);
 //   virtual_<size>30_camera_fps  frames the camera delivered to frame intake per second: below
 //                             30, its capture thread (render, encode, decode and frame intake,
 //                             which runs on it) fell behind; above the composed rate, frames
@@ -70,6 +72,7 @@ struct RunResult {
     double latencyMs = 0;
     double cameraFps = 0;
     double dropped = 0;
+    double skipped = 0;
     bool ok = false;
     bool reallocated = false;  // the frame store made new buffers for frames of the same size
 };
@@ -150,6 +153,7 @@ RunResult StreamVirtualCamera(int width, int height, std::chrono::seconds durati
     result.fps = double(composed1 - composed0) / seconds;
     result.cameraFps = double(stats1.framesDelivered - stats0.framesDelivered) / seconds;
     result.dropped = double(stats1.framesDropped - stats0.framesDropped);
+    result.skipped = double(stats1.framesSkipped - stats0.framesSkipped);
     result.cpuPercent = 100.0 * (cpu1 - cpu0) / seconds;
     if (!latencies.empty()) {
         std::sort(latencies.begin(), latencies.end());
@@ -178,6 +182,7 @@ void StreamAtSize(benchmark::State& state, int width, int height, const std::str
     state.counters["virtual_" + name + "30_cpu_pct"] = r.cpuPercent;
     state.counters["latency_" + name + "_ms"] = r.latencyMs;
     state.counters["virtual_" + name + "30_dropped"] = r.dropped;
+    state.counters["virtual_" + name + "30_skipped"] = r.skipped;
     state.counters["virtual_" + name + "30_camera_fps"] = r.cameraFps;
 }
 
