@@ -7,7 +7,9 @@
 #include <unistd.h>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -17,12 +19,41 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
 namespace {
 
 Q_LOGGING_CATEGORY(lcMpegWriter, "tavrel.output.mpeg")
+Q_LOGGING_CATEGORY(lcFfmpeg, "tavrel.output.ffmpeg", QtWarningMsg)
+
+// FFmpeg's own messages go to the log under tavrel.output.ffmpeg instead of straight to the
+// terminal: its errors as warnings, everything else (the muxer's notes on buffer sizes at 4K,
+// say, which do not make the file unplayable) only when that category is switched on.
+void forwardFfmpegLog(void* context, int level, const char* format, va_list args) {
+    if (level > AV_LOG_VERBOSE) {
+        return;
+    }
+    const bool problem = level <= AV_LOG_ERROR;
+    if (!problem && !lcFfmpeg().isDebugEnabled()) {
+        return;
+    }
+    char line[1024];
+    int prefix = 1;  // per thread, as FFmpeg's own printer keeps it
+    av_log_format_line2(context, level, format, args, line, int(sizeof line), &prefix);
+    const QString text = QString::fromUtf8(line).trimmed();
+    if (problem) {
+        qCWarning(lcFfmpeg).noquote() << text;
+    } else {
+        qCDebug(lcFfmpeg).noquote() << text;
+    }
+}
+
+void routeFfmpegLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(forwardFfmpegLog); });
+}
 
 // Pictures are grouped by 18: a key frame every 18 frames (0.75 s at 24 frames per second).
 constexpr int kGopSize = 18;
@@ -135,6 +166,7 @@ MpegWriter& MpegWriter::operator=(MpegWriter&& other) noexcept {
 }
 
 bool OpenMpegWriter(MpegWriter& w, const char* fileName) {
+    routeFfmpegLog();
     CloseMpegWriter(w);
     w.nextPts = 0;
     w.lastPts = -1;
