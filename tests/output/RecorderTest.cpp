@@ -208,6 +208,44 @@ TEST(RecorderState, TheFirstFrameAfterARequestOpensTheFileOnce) {
     EXPECT_EQ(t.writeFailed, 0);
 }
 
+// Nice values of this process's threads, from /proc (field 19 of each task's stat line).
+std::vector<int> ThreadNiceValues() {
+    std::vector<int> values;
+    for (const QString& task :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat("/proc/self/task/" + task + "/stat");
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue;  // the thread has just ended
+        }
+        const QByteArray line = stat.readAll();
+        // The name in brackets may hold spaces: count the fields after its closing bracket.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 16) {
+            values.push_back(fields[16].toInt());
+        }
+    }
+    return values;
+}
+
+TEST(RecorderState, TheEncoderAndTheCodecsThreadsGiveWayToTheLivePicture) {
+    // The encoder (and the two slice threads the codec starts from it) run at a lower priority
+    // than the threads that show the picture, which keep the process's own.
+    QTemporaryDir dir;
+    TestRecorder t;
+    const int own = ::getpriority(PRIO_PROCESS, 0);
+    if (own > 14) {
+        GTEST_SKIP() << "the tests already run at nice " << own << ": no room below";
+    }
+    ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
+    t.rec.StartPendingRecording(320, 240);
+    ASSERT_EQ(t.rec.state(), RecordState::Running);
+    const std::vector<int> nice = ThreadNiceValues();
+    t.rec.Stop();
+    const auto lower = std::count_if(nice.begin(), nice.end(), [&](int n) { return n > own; });
+    EXPECT_GE(lower, 2) << "encoder and codec threads at a lower priority";
+    EXPECT_GE(std::count(nice.begin(), nice.end(), own), 1) << "this thread keeps its own";
+}
+
 TEST(RecorderState, AMissingFolderFailsTheOpen) {
     QTemporaryDir dir;
     TestRecorder t;
