@@ -110,31 +110,14 @@ void BilinearScaler24::prepareColumns(int srcWidth, int dstWidth, bool hMirror) 
     const size_t blocks = size_t(dstWidth) / 4;
     m_blocks.resize(blocks);
     const int rowBytes = srcWidth * 3;
-    for (size_t k = 0; k < blocks; ++k) {
+    auto gather = [&](size_t k) {
         ColumnBlock& blk = m_blocks[k];
         std::memset(blk.maskA, 0x80, sizeof blk.maskA);  // 0x80: the lane becomes 0
         std::memset(blk.maskB, 0x80, sizeof blk.maskB);
         std::memset(blk.weight, 0, sizeof blk.weight);
-        int lo = INT32_MAX;
-        int hi = 0;
-        for (size_t p = 0; p < 4; ++p) {
-            lo = std::min(lo, m_colOffset0[4 * k + p]);
-            hi = std::max(hi, m_colOffset1[4 * k + p] + 3);
-        }
-        if (hi - lo <= 16 && lo + 16 <= rowBytes) {
-            blk.base = lo;
-            for (size_t p = 0; p < 4; ++p) {
-                for (int c = 0; c < 3; ++c) {
-                    blk.maskA[3 * p + c] = uint8_t(m_colOffset0[4 * k + p] - lo + c);
-                    blk.maskB[3 * p + c] = uint8_t(m_colOffset1[4 * k + p] - lo + c);
-                    blk.weight[3 * p + c] = uint8_t(m_colWeight[4 * k + p]);
-                }
-            }
-            continue;
-        }
         if (rowBytes < 8) {
             blk.base = kByPixel;
-            continue;
+            return;
         }
         blk.base = kGathered;
         for (size_t p = 0; p < 4; ++p) {
@@ -151,6 +134,41 @@ void BilinearScaler24::prepareColumns(int srcWidth, int dstWidth, bool hMirror) 
                 mask[to + c] = uint8_t(from + off0 - load + c);
                 mask[8 + to + c] = uint8_t(from + off1 - load + c);
                 blk.weight[weightAt + c] = uint8_t(m_colWeight[4 * k + p]);
+            }
+        }
+    };
+    for (size_t k = 0; k < blocks; ++k) {
+        int lo = INT32_MAX;
+        int hi = 0;
+        for (size_t p = 0; p < 4; ++p) {
+            lo = std::min(lo, m_colOffset0[4 * k + p]);
+            hi = std::max(hi, m_colOffset1[4 * k + p] + 3);
+        }
+        if (hi - lo > 16 || lo + 16 > rowBytes) {
+            gather(k);
+            continue;
+        }
+        ColumnBlock& blk = m_blocks[k];
+        std::memset(blk.maskA, 0x80, sizeof blk.maskA);
+        std::memset(blk.maskB, 0x80, sizeof blk.maskB);
+        std::memset(blk.weight, 0, sizeof blk.weight);
+        blk.base = lo;
+        for (size_t p = 0; p < 4; ++p) {
+            for (int c = 0; c < 3; ++c) {
+                blk.maskA[3 * p + c] = uint8_t(m_colOffset0[4 * k + p] - lo + c);
+                blk.maskB[3 * p + c] = uint8_t(m_colOffset1[4 * k + p] - lo + c);
+                blk.weight[3 * p + c] = uint8_t(m_colWeight[4 * k + p]);
+            }
+        }
+    }
+    // The AVX2 path runs two blocks of one kind per step: a window block paired with a
+    // gathered one is gathered too (when slightly shrinking, most pairs are such).
+    if (m_path == ScalerPath::Avx2) {
+        for (size_t k = 0; k + 1 < blocks; k += 2) {
+            const bool window0 = m_blocks[k].base >= 0;
+            const bool window1 = m_blocks[k + 1].base >= 0;
+            if (window0 != window1) {
+                gather(window0 ? k : k + 1);
             }
         }
     }
