@@ -20,6 +20,7 @@
 #include "capture/Camera.h"
 #include "capture/FrameDecoder.h"
 #include "capture/FrameStore.h"
+#include "capture/ImageResize.h"
 #include "capture/virtual/VirtualFrameEncoder.h"
 #include "capture/virtual/VirtualScene.h"
 #include "contracts/Image.h"
@@ -97,6 +98,30 @@ void Intake(benchmark::State& state, KeptInputs* inputs, int width, int height, 
     }
     if (store.reallocationCount() != 1) {
         state.SkipWithError("the frame store reallocated on a frame of unchanged size");
+    }
+}
+
+// The display worker's shrink of a composed frame to the preview's size: the scaler alone,
+// rows read bottom-up and written top-down (the vertical mirror), on the scaler running `path`.
+void Shrink(benchmark::State& state, KeptInputs* inputs, int width, int height, int outWidth,
+            int outHeight, ScalerPath path) {
+    const auto& frames = inputs->get<std::vector<bench::BgrFrame>>(
+        SizeKey("bgr", width, height),
+        [&] { return bench::RenderBgrFrames(width, height, kFrames); });
+    BilinearScaler24 scaler(path);
+    if (scaler.path() != path) {
+        state.SkipWithError("the scaler does not run the path asked for");
+        return;
+    }
+    std::vector<uint8_t> out(size_t(outWidth) * 3 * size_t(outHeight));
+    size_t i = 0;
+    for (auto _ : state) {
+        if (!scaler.scale(frames[i++ % kFrames].pixels.data(), width * 3, width, height, out.data(),
+                          outWidth * 3, outWidth, outHeight, false, true)) {
+            state.SkipWithError("scale failed");
+            break;
+        }
+        benchmark::DoNotOptimize(out.data());
     }
 }
 
@@ -302,6 +327,19 @@ void Register(KeptInputs* inputs) {
             const std::string name =
                 std::string("intake_1080p_zoom2_mirror_") + scalerPathName(path) + "_ms";
             Add(name.c_str(), Intake, inputs, 1920, 1080, 2.0f, true, path);
+        }
+    }
+    // Shrinking to the preview: 1.1:1 (the paint bench's window), 2.2:1, 3:1 and 4:1, on the
+    // fastest path, and the 1080p shrink on each path this machine runs.
+    Add("shrink_1080p_to_1728_ms", Shrink, inputs, 1920, 1080, 1728, 972, best);
+    Add("shrink_4k_to_1728_ms", Shrink, inputs, 3840, 2160, 1728, 972, best);
+    Add("shrink_4k_to_1280_ms", Shrink, inputs, 3840, 2160, 1280, 720, best);
+    Add("shrink_4k_to_960_ms", Shrink, inputs, 3840, 2160, 960, 540, best);
+    for (ScalerPath path : {ScalerPath::Portable, ScalerPath::Ssse3, ScalerPath::Avx2}) {
+        if (canRun(path)) {
+            const std::string name =
+                std::string("shrink_1080p_to_1728_") + scalerPathName(path) + "_ms";
+            Add(name.c_str(), Shrink, inputs, 1920, 1080, 1728, 972, path);
         }
     }
     Add("compose_1080p_ms", Compose, inputs, 1920, 1080);

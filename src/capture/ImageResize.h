@@ -63,14 +63,24 @@ private:
     std::vector<int32_t> m_colOffset0;
     std::vector<int32_t> m_colOffset1;
     std::vector<uint16_t> m_colWeight;
-    // The same table in blocks of four output pixels for the vector path: the source bytes
-    // from `base` on (16 of them) shuffled into the first and second pixels' channels.
-    // base < 0: the block is done pixel by pixel.
+    // The same table in blocks of four output pixels for the vector paths, each block of one
+    // of three kinds (see prepareColumns):
+    //  - window (base >= 0): the block's source pixels lie within the 16 bytes from base on;
+    //    maskA and maskB shuffle them into the first and second pixels' channels, weight holds
+    //    the second pixel's weight per output byte.
+    //  - gathered (base == kGathered): each output pixel's two source pixels are loaded on
+    //    their own, eight bytes from load[p]; maskA arranges pixels 0 and 1 of those loads as
+    //    first pixels' channels in bytes 0..5 and second pixels' in bytes 8..13, maskB pixels
+    //    2 and 3 alike; weight holds pixels 0 and 1's weights in bytes 0..5, 2 and 3's in 8..13.
+    //  - by pixel (base == kByPixel): rows too short for an eight-byte load.
+    static constexpr int32_t kGathered = -1;
+    static constexpr int32_t kByPixel = -2;
     struct ColumnBlock {
         uint8_t maskA[16];
         uint8_t maskB[16];
         uint8_t weight[16];
         int32_t base;
+        int32_t load[4];
     };
     std::vector<ColumnBlock> m_blocks;
     int m_colSrcWidth = -1;

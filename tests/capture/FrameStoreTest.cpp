@@ -302,12 +302,12 @@ TEST_P(BilinearScaler, FollowsTheDocumentedFormula) {
 }
 
 // Each vector path against the portable one on random pictures: every pair of widths up to 40
-// (whole and partial four-pixel blocks, rows shorter than one vector step, scaling down too
-// far for a block's 16-byte window), widths around the vector steps and camera widths scaled
-// by near and far ratios, each with both mirrors, through one scaler per path so that its
-// tables are rebuilt in place from size to size. Every source ends where its allocation ends
-// (a read past it shows under the address sanitizer) and every output row is followed by
-// padding that must stay as it was.
+// (whole and partial four-pixel blocks, rows shorter than one vector step or one eight-byte
+// load, scaling down too far for a block's 16-byte window), widths around the vector steps,
+// camera widths scaled by near and far ratios and shrunk to preview widths, each with both
+// mirrors, through one scaler per path so that its tables are rebuilt in place from size to
+// size. Every source ends where its allocation ends (a read past it shows under the address
+// sanitizer) and every output row is followed by padding that must stay as it was.
 class ScalerVectorPath : public OnScalerPath {};
 INSTANTIATE_TEST_SUITE_P(Path, ScalerVectorPath,
                          ::testing::Values(ScalerPath::Ssse3, ScalerPath::Avx2), pathName);
@@ -331,6 +331,18 @@ TEST_P(ScalerVectorPath, MatchesThePortablePathByteForByte) {
             widths.push_back({b, a});
         }
     }
+    // Frames shrunk to the preview: ratios 1.1, 1.5, 2, 2.2, 3 and 4, where a block's source
+    // pixels no longer fit one window.
+    widths.insert(widths.end(), {{1920, 1728},
+                                 {1920, 1280},
+                                 {1920, 960},
+                                 {1920, 873},
+                                 {1920, 640},
+                                 {1921, 480},
+                                 {3840, 1728},
+                                 {3840, 1280},
+                                 {3840, 960},
+                                 {1280, 1163}});
     constexpr uint8_t kPad = 0xA5;
     constexpr int kPadBytes = 7;
     std::mt19937 rng(2024);
