@@ -150,7 +150,6 @@ void Recorder::StartPendingRecording(int width, int height) {
         if (named) {
             m_width = width;
             m_height = height;
-            m_openMs = m_nowMs();
             m_lastPts = -1;
             m_lagNoted = false;
             m_written = 0;
@@ -185,6 +184,9 @@ void Recorder::StartPendingRecording(int width, int height) {
             }
             m_state = RecordState::Idle;
         } else {
+            // Frame 0 begins now that the file is open; the encoder reads this only for samples
+            // taken once the state below says Running.
+            m_openMs = m_nowMs();
             m_watch.reset(::open(name.constData(), O_RDONLY | O_CLOEXEC));
             m_strRecordStart = StartText(QDateTime::currentDateTime());
             {

@@ -212,7 +212,8 @@ private:
     // The open recording's file, read-only, to notice its removal (FileLost).
     UniqueFd m_watch;
 
-    // Set at the open under the state lock, before the encoder thread starts.
+    // Set at the open under the state lock: the size before the encoder thread starts, the
+    // time once it has opened the file (before any sample can reach it).
     int m_width = 0;
     int m_height = 0;
     int64_t m_openMs = 0;
