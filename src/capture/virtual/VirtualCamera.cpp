@@ -176,7 +176,7 @@ void VirtualCamera::sensorLoop(CameraFormat format) {
     using Clock = std::chrono::steady_clock;
     VirtualScene scene;
     VirtualFrameEncoder encoder;
-    std::vector<uint8_t> back;  // the frame being filled; swapped into the slot when done
+    std::vector<uint8_t> back;  // the last encoded frame, taken from the encoder for the slot
     scene.setSize(format.width, format.height);
 
     const double fps = format.fps > 0 ? format.fps : kFrameRate;
@@ -212,13 +212,15 @@ void VirtualCamera::sensorLoop(CameraFormat format) {
 
         const uint8_t* argb = scene.render(frameNumber);
         if (encoder.encode(format.pixelFormat, argb, scene.width(), scene.height())) {
-            back.assign(encoder.data(), encoder.data() + encoder.size());
+            const size_t size = encoder.size();
+            encoder.swapBuffer(back);
             {
                 std::lock_guard lock(m_wakeMutex);
                 if (m_readyFresh) {
                     m_framesSkipped.fetch_add(1);  // the capture thread is still busy
                 }
                 m_ready.swap(back);
+                m_readySize = size;
                 m_readyFresh = true;
             }
             m_slotFilled.notify_one();
@@ -245,7 +247,8 @@ void VirtualCamera::sensorLoop(CameraFormat format) {
 void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
                                 uint64_t buttonPressesAtStart) {
     FrameDecoder decoder;
-    std::vector<uint8_t> front;  // the frame being decoded
+    std::vector<uint8_t> front;  // the frame being decoded (its first frontSize bytes)
+    size_t frontSize = 0;
     uint64_t buttonPresses = buttonPressesAtStart;
     for (;;) {
         {
@@ -256,10 +259,11 @@ void VirtualCamera::captureLoop(FrameSink* sink, CameraFormat format,
                 break;
             }
             front.swap(m_ready);
+            frontSize = m_readySize;
             m_readyFresh = false;
         }
         if (decoder.decode(format.pixelFormat, format.width, format.height, front.data(),
-                           front.size())) {
+                           frontSize)) {
             sink->OnFrame(decoder.pixels(), decoder.width(), decoder.height(), 24);
             m_framesDelivered.fetch_add(1);
         } else {

@@ -98,7 +98,8 @@ private:
     std::atomic<uint64_t> m_framesDropped{0};
     std::atomic<uint64_t> m_framesSkipped{0};
 
-    // Guards m_stopRequested and the hand-over slot (m_ready, m_readyFresh, m_sensorEnded).
+    // Guards m_stopRequested and the hand-over slot (m_ready, m_readySize, m_readyFresh,
+    // m_sensorEnded).
     // The sensor thread keeps its pace sleeping on m_wake, the capture thread waits on
     // m_slotFilled.
     std::mutex m_wakeMutex;
@@ -106,6 +107,7 @@ private:
     std::condition_variable m_slotFilled;
     bool m_stopRequested = false;
     std::vector<uint8_t> m_ready;  // the newest encoded frame; buffers are swapped, not copied
+    size_t m_readySize = 0;        // its length (the buffer may be longer)
     bool m_readyFresh = false;     // m_ready holds a frame the capture thread has not taken
     bool m_sensorEnded = false;    // the sensor thread has stopped (stop or device gone)
 

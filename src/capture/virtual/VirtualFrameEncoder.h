@@ -31,6 +31,10 @@ public:
 
     const uint8_t* data() const { return m_buffer.data(); }
     size_t size() const { return m_size; }
+    // Hands the last frame over without copying it: `other` receives the buffer holding it
+    // (its first size() bytes; the vector may be longer) and the encoder keeps other's storage
+    // for the next frame. data() is not valid afterwards until the next encode().
+    void swapBuffer(std::vector<uint8_t>& other) { m_buffer.swap(other); }
 
 private:
     bool encodeMjpg(const uint8_t* argb, int width, int height);
