@@ -281,17 +281,24 @@ __attribute__((target("ssse3"))) void BilinearScaler24::filterBlocksSsse3(const 
                                                                           uint8_t* out) const {
     const int blocks = int(m_blocks.size());
     for (int k = 0; k < blocks; ++k) {
-        const ColumnBlock& blk = m_blocks[size_t(k)];
-        uint8_t* o = out + size_t(k) * 12;
-        if (blk.base >= 0) {
-            windowBlock(srcRow + blk.base, blk.maskA, blk.maskB, blk.weight, o);
-        } else if (blk.base == kGathered) {
-            gatheredBlock(srcRow, blk.load, blk.maskA, blk.maskB, blk.weight, o);
-        } else {
-            filterPixels(srcRow, out, 4 * k, 4 * k + 4);
-        }
+        filterBlockSsse3(srcRow, out, k);
     }
     filterPixels(srcRow, out, 4 * blocks, m_colDstWidth);
+}
+
+// Block k on its own, whatever its kind.
+__attribute__((target("ssse3"))) void BilinearScaler24::filterBlockSsse3(const uint8_t* srcRow,
+                                                                         uint8_t* out,
+                                                                         int k) const {
+    const ColumnBlock& blk = m_blocks[size_t(k)];
+    uint8_t* o = out + size_t(k) * 12;
+    if (blk.base >= 0) {
+        windowBlock(srcRow + blk.base, blk.maskA, blk.maskB, blk.weight, o);
+    } else if (blk.base == kGathered) {
+        gatheredBlock(srcRow, blk.load, blk.maskA, blk.maskB, blk.weight, o);
+    } else {
+        filterPixels(srcRow, out, 4 * k, 4 * k + 4);
+    }
 }
 
 // Two blocks of the same kind per step, one in each 128-bit lane (the byte shuffles and the
@@ -348,15 +355,7 @@ __attribute__((target("avx2"))) void BilinearScaler24::filterBlocksAvx2(const ui
                              _mm256_extracti128_si256(packed, 1));
         } else {
             for (int j = k; j < std::min(k + 2, blocks); ++j) {
-                const ColumnBlock& blk = m_blocks[size_t(j)];
-                uint8_t* oj = out + size_t(j) * 12;
-                if (blk.base >= 0) {
-                    windowBlock(srcRow + blk.base, blk.maskA, blk.maskB, blk.weight, oj);
-                } else if (blk.base == kGathered) {
-                    gatheredBlock(srcRow, blk.load, blk.maskA, blk.maskB, blk.weight, oj);
-                } else {
-                    filterPixels(srcRow, out, 4 * j, 4 * j + 4);
-                }
+                filterBlockSsse3(srcRow, out, j);
             }
         }
     }

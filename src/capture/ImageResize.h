@@ -52,6 +52,7 @@ private:
     void filterRow(const uint8_t* srcRow, uint8_t* out) const;
     void filterPixels(const uint8_t* srcRow, uint8_t* out, int from, int to) const;
     void filterBlocksSsse3(const uint8_t* srcRow, uint8_t* out) const;
+    void filterBlockSsse3(const uint8_t* srcRow, uint8_t* out, int k) const;
     void filterBlocksAvx2(const uint8_t* srcRow, uint8_t* out) const;
 
     static constexpr size_t kRowSlack = 16;

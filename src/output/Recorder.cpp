@@ -171,7 +171,7 @@ void Recorder::StartPendingRecording(int width, int height) {
             // open is waited for here, as if it were done on this thread.
             std::promise<bool> openResult;
             std::future<bool> openDone = openResult.get_future();
-            m_encoder = std::thread(&Recorder::encoderLoop, this, session, m_strRecordFile, name,
+            m_encoder = std::thread(&Recorder::encoderLoop, this, session, m_strRecordFile,
                                     std::move(openResult));
             opened = openDone.get();
             if (!opened) {
@@ -246,10 +246,9 @@ bool Recorder::SampleFrame(const Image& composed) {
     return true;
 }
 
-void Recorder::encoderLoop(uint64_t session, QString fileName, QByteArray path,
-                           std::promise<bool> openResult) {
+void Recorder::encoderLoop(uint64_t session, QString fileName, std::promise<bool> openResult) {
     GiveWayToTheLivePicture();
-    const bool opened = OpenMpegWriter(m_writer, path.constData());
+    const bool opened = OpenMpegWriter(m_writer, QFile::encodeName(fileName).constData());
     openResult.set_value(opened);
     if (!opened) {
         return;

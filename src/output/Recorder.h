@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <array>
@@ -183,8 +182,7 @@ private:
     bool request(const QString& fileName, bool freeName);
     // The encoder thread: opens the file, reports the outcome through openResult, then
     // encodes the samples until the recording stops.
-    void encoderLoop(uint64_t session, QString fileName, QByteArray path,
-                     std::promise<bool> openResult);
+    void encoderLoop(uint64_t session, QString fileName, std::promise<bool> openResult);
     // Writes one sample at its time; false when a write failed.
     bool encodeSample(const Sample& sample);
     // Copies a sample into the writer's picture, scaled to the recording's size if need be.
