@@ -246,6 +246,7 @@ bool CaptureController::ChooseResolution(bool mjpg, int index) {
     ApplyFormat(*format);
     m_formats.m_nResolutionIndex = index;
     m_intake.ResetStillTrigger();
+    emit resolutionChosen(mjpg, index);
     return true;
 }
 
@@ -257,6 +258,7 @@ void CaptureController::Choose640x480() {
     }
     m_intake.ResetStillTrigger();
     m_formats.m_nResolutionIndex = 0;
+    emit resolutionChosen(false, 0);
 }
 
 bool CaptureController::SetPowerLineFrequency(int value) {

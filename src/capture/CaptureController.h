@@ -127,6 +127,8 @@ signals:
     void formatsChanged();
     // A resolution was chosen: the picture is gone until the next frame.
     void pictureCleared();
+    // A resolution command chose entry `index` of the MJPG or the uncompressed list.
+    void resolutionChosen(bool mjpg, int index);
     // The power-line frequency setting changed or was read (streamFormats().m_nPowerLineFreq).
     void powerLineFrequencyChanged();
     // The exposure mode in parameters() was read from the camera or switched.

@@ -11,11 +11,11 @@
 #include "capture/CaptureController.h"
 #include "contracts/CameraController.h"
 #include "device/CameraDiscovery.h"
-#include "device/SupportCheck.h"
 #include "display/DisplayWorker.h"
 #include "output/RecordingController.h"
 #include "output/SaveFolder.h"
 #include "output/Snapshot.h"
+#include "session/ProblemTexts.h"
 #include "settings/AppSettings.h"
 
 namespace {
@@ -69,7 +69,8 @@ HeadlessCapture::HeadlessCapture(const AppSettings& settings, CaptureRequest req
       m_request(std::move(request)),
       m_out(out),
       m_err(err),
-      m_session(settings, m_devices) {
+      m_session(settings, m_devices),
+      m_life(m_session, m_devices) {
     m_session.StartDisplay(nullptr);  // composed for the files, shown nowhere
     m_saveFolder = ReadSaveFolder(settings.m_strSettingFile, settings.m_strPicturesFolder).folder;
 
@@ -136,8 +137,8 @@ void HeadlessCapture::Stop() {
 }
 
 int HeadlessCapture::ListCameras() {
-    m_session.support().FindSupportedCameras();
-    const std::vector<CameraId>& found = m_session.support().found();
+    m_life.FindCameras();
+    const std::vector<CameraId>& found = m_life.found();
     if (found.empty()) {
         Message(m_settings.m_texts.text("CommandLine", "NOCAMERA"));
         return kNoPicture;
@@ -184,16 +185,17 @@ int HeadlessCapture::ListCameras() {
 }
 
 bool HeadlessCapture::OpenCamera() {
-    // As the window: discovery answers for the camera to open until one is open.
-    m_session.discovery().setOpenCamera(CameraId());
-    const int count = m_session.support().FindSupportedCameras();
+    // As the window: the session finds the cameras and opens the chosen one, looking at the
+    // system's cameras once for both.
+    const auto scan = m_session.discovery().holdScan();
+    const int count = m_life.FindCameras();
     CameraId chosen;
     if (m_request.camera.isEmpty()) {
         if (count > 0) {
-            chosen = m_session.support().cameras()[0];
+            chosen = m_life.cameraToOpen();
         }
     } else {
-        for (const CameraId& camera : m_session.support().found()) {
+        for (const CameraId& camera : m_life.found()) {
             if (MatchesCamera(camera, m_request.camera)) {
                 chosen = camera;
                 break;
@@ -210,8 +212,7 @@ bool HeadlessCapture::OpenCamera() {
         Finish(kNoPicture);
         return false;
     }
-    m_session.discovery().setOpenCamera(chosen);
-    m_session.camera().ChooseDevice(chosen);
+    m_life.Open(chosen);
     if (m_streamMissing) {
         QString wanted = m_request.format;
         if (m_request.size.isValid()) {
@@ -402,36 +403,13 @@ void HeadlessCapture::OnCameraLost() {
 }
 
 QString HeadlessCapture::CameraText() const {
-    const CameraId& camera = m_session.camera().camera();
-    return QStringLiteral("%1 (%2)").arg(camera.cardName.trimmed(), camera.devNode);
+    return ::CameraText(m_session.camera().camera());
 }
 
 QString HeadlessCapture::ProblemText() const {
-    const char* key = "NOFRAMES";
-    switch (m_session.camera().problem()) {
-        case PictureProblem::None:
-            key = m_session.camera().hasSource() ? "NOFRAMES" : "CANNOTOPEN";
-            break;
-        case PictureProblem::NoCamera:
-            key = "CANNOTOPEN";
-            break;
-        case PictureProblem::Busy:
-            key = "CAMERABUSY";
-            break;
-        case PictureProblem::NoPermission:
-            key = "NOPERMISSION";
-            break;
-        case PictureProblem::NoFormat:
-            key = "NOFORMAT";
-            break;
-        case PictureProblem::NoFrames:
-            key = "NOFRAMES";
-            break;
-        case PictureProblem::Removed:
-            key = "REMOVED";
-            break;
-    }
-    return m_settings.m_texts.text("CommandLine", key).arg(CameraText());
+    return PictureProblemText(m_settings.m_texts, TextPlace::CommandLine,
+                              m_session.camera().problem(), m_session.camera().hasSource(),
+                              m_session.camera().camera());
 }
 
 void HeadlessCapture::Message(const QString& text) {

@@ -8,6 +8,7 @@
 
 #include "cli/CaptureRequest.h"
 #include "device/DeviceTable.h"
+#include "session/CameraLifecycle.h"
 #include "session/CameraSession.h"
 
 struct AppSettings;
@@ -73,6 +74,7 @@ private:
 
     DeviceTable m_devices;  // the support check's, outlives the session
     CameraSession m_session;
+    CameraLifecycle m_life;  // finds and opens the camera as the window does
 
     QTimer* m_poll = nullptr;      // child: watches for the settled picture
     QTimer* m_deadline = nullptr;  // child: the frame deadline

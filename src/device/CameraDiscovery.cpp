@@ -121,8 +121,27 @@ CameraDiscovery::CameraDiscovery(CameraSystem& cameras, CaptureNodeScan scan, QS
 
 CameraDiscovery::~CameraDiscovery() = default;
 
+CameraDiscovery::ScanHold::ScanHold(CameraDiscovery& discovery) : m_discovery(discovery) {
+    if (m_discovery.m_holds++ == 0) {
+        ++m_discovery.m_scans;
+        m_discovery.m_heldScan = m_discovery.m_scan ? m_discovery.m_scan() : std::vector<CameraId>();
+    }
+}
+
+CameraDiscovery::ScanHold::~ScanHold() {
+    if (--m_discovery.m_holds == 0) {
+        m_discovery.m_heldScan.reset();
+    }
+}
+
 std::vector<CameraId> CameraDiscovery::enumerate() const {
-    std::vector<CameraId> cameras = m_scan ? m_scan() : std::vector<CameraId>();
+    std::vector<CameraId> cameras;
+    if (m_heldScan) {
+        cameras = *m_heldScan;
+    } else if (m_scan) {
+        ++m_scans;
+        cameras = m_scan();
+    }
     const VirtualCameraDevice* virtualDevice = m_cameras.virtualDevice();
     if (virtualDevice != nullptr && virtualDevice->isPlugged()) {
         cameras.push_back(virtualDevice->cameraId());

@@ -48,6 +48,24 @@ public:
 
     std::vector<CameraId> enumerate() const;
 
+    // While a hold lives, every enumerate() (and so every controller lookup) reuses the one
+    // scan of the capture nodes made when the outermost hold began, so that handling one device
+    // event opens each video node once; the virtual camera is still looked at live. Without a
+    // hold each enumerate() scans anew.
+    class ScanHold {
+    public:
+        explicit ScanHold(CameraDiscovery& discovery);
+        ~ScanHold();
+        ScanHold(const ScanHold&) = delete;
+        ScanHold& operator=(const ScanHold&) = delete;
+
+    private:
+        CameraDiscovery& m_discovery;
+    };
+    [[nodiscard]] ScanHold holdScan() { return ScanHold(*this); }
+    // How many times the capture nodes have been scanned (for tests and diagnostics).
+    int scanCount() const { return m_scans; }
+
     CameraPreference& preference() { return m_preference; }
     const CameraPreference& preference() const { return m_preference; }
 
@@ -67,6 +85,9 @@ private:
 
     CameraSystem& m_cameras;
     CaptureNodeScan m_scan;
+    std::optional<std::vector<CameraId>> m_heldScan;  // while a hold lives
+    int m_holds = 0;
+    mutable int m_scans = 0;
     CameraPreference m_preference;
     CameraId m_openCamera;
     // The camera chosen at the controller's outermost ALC_Initialize; the file-backed controller's

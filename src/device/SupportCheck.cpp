@@ -1,7 +1,5 @@
 #include "device/SupportCheck.h"
 
-#include <QApplication>
-#include <QMessageBox>
 #include <algorithm>
 #include <iterator>
 
@@ -12,19 +10,6 @@
 #include "platform/HexId.h"
 
 namespace {
-
-// The two failure texts are fixed in the program, not taken from the language files.
-const char16_t kDeviceListFailed[] = u"获取系统设备列表失败";
-const char16_t kDeviceIdUnreadable[] = u"获取设备识别字符串失败";
-
-void ShowWarningBox(const QString& text) {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
-        qCWarning(lcDevice) << text;  // no widgets to show it with
-        return;
-    }
-    QMessageBox::warning(QApplication::activeWindow(), QGuiApplication::applicationDisplayName(),
-                         text);
-}
 
 bool IsUsbId(const QString& text) {
     return text.size() == 4 && std::all_of(text.begin(), text.end(), [](QChar c) {
@@ -51,8 +36,7 @@ SupportCheck::SupportCheck(DeviceTable& table, CameraDiscovery& discovery,
 
 SupportCheck::SupportCheck(DeviceTable& table, UsbDeviceSource& usbDevices,
                            CameraController& controller, CameraList cameraList, CameraPick pick)
-    : messageBox(ShowWarningBox),
-      m_table(table),
+    : m_table(table),
       m_usbDevices(usbDevices),
       m_controller(controller),
       m_cameraList(std::move(cameraList)),
@@ -61,12 +45,12 @@ SupportCheck::SupportCheck(DeviceTable& table, UsbDeviceSource& usbDevices,
 void SupportCheck::FindUsbDevices(const std::vector<CameraId>& cameras) {
     m_table.m_nUsbDeviceCount = 0;
     m_table.m_UsbDevices.fill(UsbDeviceEntry());
+    m_usbFailureKey.clear();
 
     std::vector<UsbDeviceEntry> devices;
     if (!m_usbDevices.list(&devices)) {
-        if (messageBox) {
-            messageBox(QString::fromUtf16(kDeviceListFailed));
-        }
+        qCWarning(lcDevice) << "the USB device list cannot be read";
+        m_usbFailureKey = QStringLiteral("DEVICELIST");
         return;
     }
 
@@ -75,9 +59,8 @@ void SupportCheck::FindUsbDevices(const std::vector<CameraId>& cameras) {
     std::vector<bool> carriesCamera;
     for (const UsbDeviceEntry& device : devices) {
         if (device.strVid.isEmpty() || device.strPid.isEmpty()) {
-            if (messageBox) {
-                messageBox(QString::fromUtf16(kDeviceIdUnreadable));
-            }
+            qCWarning(lcDevice) << "USB device" << device.strSysPath << "has unreadable ids";
+            m_usbFailureKey = QStringLiteral("DEVICEID");
             break;
         }
         if (device.strFriendlyName.isEmpty()) {

@@ -24,7 +24,8 @@ class UsbDeviceSource;
 // The USB device a listed camera sits on (tied to it through the device tree, never through
 // names) always has its place in the table: other devices give way to it. A check that finds no
 // camera names why in failureKey() (the key of the text in the language files' "WndMessage"
-// section); the window looks it up.
+// section), and a USB device list that could not be read names why in usbFailureKey(); the
+// owner turns either into text. Nothing here shows anything.
 //
 // GUI thread only. Every collaborator is borrowed and must outlive this object.
 class SupportCheck {
@@ -35,7 +36,6 @@ public:
     using CameraList = std::function<std::vector<CameraId>()>;
     // The place in the list of the camera to open (-1: none).
     using CameraPick = std::function<int(const std::vector<CameraId>& cameras)>;
-    using MessageBoxHook = std::function<void(const QString& text)>;
 
     // The system's cameras, choice and controller: CameraDiscovery::enumerate(), preference()
     // and controller().
@@ -47,9 +47,9 @@ public:
 
     // Refills the table's USB devices: those of the device list in its order, the devices the
     // given cameras sit on among them; when more than 20 qualify, others give way to the
-    // cameras' devices. A device list that cannot be had, or a present device whose
-    // identification cannot be read, is reported in a message box (the table then stays empty,
-    // or ends before that device).
+    // cameras' devices. A device list that cannot be had ("DEVICELIST"), or a present device
+    // whose identification cannot be read ("DEVICEID"), is reported in usbFailureKey() (the
+    // table then stays empty, or ends before that device).
     void FindUsbDevices(const std::vector<CameraId>& cameras = {});
 
     // The whole check: camera list, USB table, controller ids, the cameras to store. Returns the
@@ -64,10 +64,9 @@ public:
     // Why the last check found no camera: "NOHARDWARE" (no video device at all) or "NOSUPPORT"
     // (none is supported); empty when it found one.
     const QString& failureKey() const { return m_failureKey; }
-
-    // Shows the two fixed failure texts of FindUsbDevices. Defaults to a warning box over the
-    // active window; replaceable so that tests can see the texts.
-    MessageBoxHook messageBox;
+    // Why the last FindUsbDevices could not fill the USB table: "DEVICELIST" or "DEVICEID";
+    // empty when it could.
+    const QString& usbFailureKey() const { return m_usbFailureKey; }
 
 private:
     DeviceTable& m_table;
@@ -78,4 +77,5 @@ private:
     std::array<CameraId, kMaxCameras> m_cameras;
     std::vector<CameraId> m_found;
     QString m_failureKey;
+    QString m_usbFailureKey;
 };

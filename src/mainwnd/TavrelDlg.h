@@ -1,17 +1,16 @@
 #pragma once
 
-#include <QDateTime>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
 #include <functional>
-#include <memory>
-#include <span>
 
 #include "display/MoveWnd.h"
+#include "flashparams/FlashParamsController.h"
 #include "mainwnd/CommandBars.h"
 #include "mainwnd/CommandTable.h"
 #include "mainwnd/WindowTexts.h"
+#include "session/CameraLifecycle.h"
 #include "session/CameraSession.h"
 
 struct AppSettings;
@@ -21,13 +20,14 @@ class PreviewWidget;
 class QAction;
 class QMenu;
 class QTimer;
+enum class FailureFrom;
 
 // The program's one top-level window: menu bar, toolbar of ten buttons, three-pane status bar
-// and the preview area. It is a router: every command is a row of the command table
-// (CommandTable.h), and each feature keeps its state and logic in a controller of the window's
-// camera session (the open camera in CaptureController, the view in ViewTransform, snapshots and
-// recordings in RecordingController, the display worker and the overlay). The window turns what
-// they report into menu states, toolbar pictures and texts.
+// and the preview area. It presents; the session decides. Every command is a row of the command
+// table (CommandTable.h) that calls a controller or session operation; each feature keeps its
+// state and logic in a controller of the window's camera session, and what happens as cameras
+// come and go is the session's CameraLifecycle. The window turns what they report into menu
+// states, toolbar pictures and texts, and owns its dialogs.
 //
 // A menu item and the toolbar button of one command are separate actions, because their states
 // differ (the toolbar shows pictures and pressed states, the menu shows check marks, and factory
@@ -56,42 +56,37 @@ public:
     PreviewWidget* preview() const { return m_preview; }
 
     void ApplyLanguageTexts();
+    // A language was chosen (or may have been): the texts, the check mark, the menu bar.
+    void ApplyLanguage();
     void UpdateCommandStates();
     // The tool tip of a toolbar command in the current state; empty for no tip.
     QString OnToolTipText(int id) const;
     const WindowTexts& texts() const { return m_texts; }
 
-    void LoadSaveFolder();
-    const QString& saveFolder() const { return m_strSaveFolder; }
+    void LoadSaveFolder() { m_life.LoadSaveFolder(); }
+    const QString& saveFolder() const { return m_session.saveFolder(); }
     // Folder chooser of the Save Folder command (replaceable by tests): parent, caption,
     // instruction line, start folder → the chosen folder, or empty when cancelled.
     using FolderPicker =
         std::function<QString(QWidget*, const QString&, const QString&, const QString&)>;
     void setFolderPicker(FolderPicker picker) { m_folderPicker = std::move(picker); }
+    // The Save Folder command: the chooser, and the folder chosen in force.
+    void ChooseSaveFolder();
 
     bool factoryMode() const { return m_bFactoryMode; }
     bool wantPreview() const;
-    // Support check; returns the number of supported cameras found. Refills the Camera menu.
-    int FindSupportedCameras();
+    // Looks for cameras (the Camera menu follows); returns the number of supported cameras.
+    int FindSupportedCameras() { return m_life.FindCameras(); }
 
-    // A device arrived or left (udev's video4linux events, the virtual camera's plug and
-    // unplug). A removal counts only when the camera controller no longer answers for the open
-    // camera: then the camera is closed (a recording is finished first), its frequency and
-    // resolution choices are greyed and the preview says it was removed. An arrival while no
-    // camera is open opens one again, the one that was removed when it is back, in the state
-    // the user wanted (running or paused), with the pan-and-zoom window if it was ever opened;
-    // while the removed camera is not back, only a camera that itself arrived (devNode) is
-    // opened. Anything else changes nothing.
-    void OnDeviceChange(bool arrival, const QString& devNode = QString());
-
+    CameraSession& session() { return m_session; }
+    CameraLifecycle& lifecycle() { return m_life; }
     CaptureController& camera() { return m_session.camera(); }
     const CaptureController& camera() const { return m_session.camera(); }
     RecordingController& recording() { return m_session.recording(); }
     ViewTransform& view() { return m_session.view(); }
     const ViewTransform& view() const { return m_session.view(); }
     CameraSystem& cameraSystem() { return m_session.cameraSystem(); }
-    CameraDiscovery& cameraDiscovery() { return m_session.discovery(); }
-    HotPlugMonitor& hotPlug() { return *m_hotPlug; }
+    HotPlugMonitor& hotPlug() { return *m_life.hotPlug(); }
     FrameStore& frameStore() { return m_session.frames(); }
     Overlay& overlay() { return m_session.overlay(); }
     DisplayWorker& displayWorker() { return m_session.display(); }
@@ -100,11 +95,16 @@ public:
     // one opened before. Also the way to bring it back after the camera is plugged in again.
     void OpenPanZoomWindow();
     // Set once the pan-and-zoom window has been opened; it stays set for the run.
-    bool panWindowOpened() const { return m_bPanWindowOpened; }
+    bool panWindowOpened() const { return m_life.panWindowWanted(); }
     // The pan-and-zoom window last opened (hidden when closed), or null.
     CMoveWnd* moveWnd() const { return m_pMoveWnd; }
     // Runs for 2 s after a Save or Restore note (one-shot; the note stays afterwards).
     QTimer* noteTimer() const { return m_noteTimer; }
+    // The note of a Save (restore false) or Restore in the message pane, and the note timer
+    // restarted; nothing for a write that was skipped.
+    void ShowFlashNote(FlashWrite result, bool restore);
+    // Play paused or resumed the picture: the Play button and menu item show it.
+    void ShowPlayState();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -112,72 +112,33 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    friend std::span<const CommandRow> MainCommands();
-
     void ConnectControllers();
+    void ConnectLifecycle();
     void SetMenuChecked(int id, bool checked) { m_bars->SetMenuChecked(id, checked); }
     void SetToolbarImage(int slot, int iconId) { m_bars->SetToolbarImage(slot, iconId); }
     void SetStatusText(int pane, const QString& text) { m_bars->SetStatusText(pane, text); }
+    // The camera's name in the message pane, unless a note that must stay is there.
+    void ShowCameraName();
     bool GuardHolds(Guard guard) const;
-    // Greys each command whose guard does not hold (and each whose feature is not built).
+    // Greys each command whose guard does not hold.
     void UpdateCommandEnables();
+    // Zoom and mirror buttons, the zoom percentage and the exposure picture after the view and
+    // the camera as they are.
+    void ShowViewState();
     void UpdateZoomButtons();
     void UpdateMirrorButtons();
     void ShowZoomPercentage();
-    void FitWindowToVideo();
-    // The window at the size its content asks for, within the screen's available area and
-    // moved onto it (nothing while maximised or full screen).
-    void ResizeToContent();
-    QSize FrameSize() const;
+    void FitToVideo();
     void CheckResolutionEntry();
     // The preview's hint: why there is no picture, or none.
     void ShowPictureProblem();
-    // Rebuilds the overlay and shows it alone until the next frame.
-    void ShowPlaceholder();
-    // ChooseDevice with camera; discovery's controller answers for it from now on.
-    void OpenCamera(const CameraId& chosen);
-    void OnCameraArrival(const QString& devNode);
-    void OnCameraRemoval();
-    // Looks a failure text up so that its key lands in the language file; it is not shown.
-    void NoteFailure(const QString& key);
-    void NoteCameraFailure(const QString& key);
-
-    // Command handlers (the rows of MainCommands()).
-    void OnChooseFolder();
-    void OnExit();
-    void OnFreq50Hz();
-    void OnFreq60Hz();
-    // Factory mode: the camera's parameter memory. Save keeps the settings in force for every
-    // later start; Restore returns to the camera's default block at once, with the save folder
-    // back at the Pictures folder and 50 Hz.
-    void OnSaveParameters();
-    void OnRestoreParameters();
-    // The note of a Save or Restore in the message pane, and the note timer restarted.
-    void ShowFlashNote(bool written, const QString& note);
-    // Factory mode: the camera property dialog. Otherwise: automatic or manual exposure.
-    void OnProperty();
-    // The Property button's picture after the camera's exposure mode (normal mode).
+    // The Camera menu after the last search, its check mark on the open camera.
+    void ShowCameras();
+    // A failure key reported by the camera search or the camera.
+    void NoteFailure(const QString& key, FailureFrom from);
+    // The picture of the Property button after the camera's exposure mode (normal mode).
     void ShowExposureMode();
-    void On640x480();
     void OnResolutionCommand(int id);
-    // An entry of the Camera menu: opens that camera and remembers it as the user's choice.
-    void OnCameraCommand(int id);
-    void OnPlay();
-    void OnSnap();
-    void OnSnapAt(const QDateTime& when);
-    void OnRecord();
-    void OnZoomIn();
-    void OnZoomOut();
-    void OnZoomReset();
-    void OnHMirror();
-    void OnVMirror();
-    void OnMirrorReset();
-    void OpenMaskWindow();
-    void OnAbout();
-    void OnChinese();
-    void OnEnglish();
-    void OnJapanese();
-    void OnLanguage(int index);
     // The language menu's check mark on the language file in force.
     void CheckLanguageInForce();
 
@@ -185,27 +146,23 @@ private:
     void DestroyWindow();
 
     AppSettings& m_settings;
-    DeviceTable& m_devices;
     const bool m_bFactoryMode;
     WindowTexts m_texts;
 
     CameraSession m_session;
-    // Watches the session's camera system: it goes before the session.
-    std::unique_ptr<HotPlugMonitor> m_hotPlug;
+    // What happens as cameras come and go; it goes before the session it works on.
+    CameraLifecycle m_life;
 
     CommandBars* m_bars = nullptr;  // child of the window
     PreviewWidget* m_preview = nullptr;
     QTimer* m_noteTimer = nullptr;  // child of the window
 
     QPointer<CMoveWnd> m_pMoveWnd;  // child of the window
-    bool m_bPanWindowOpened = false;
 
-    QString m_strSaveFolder;
-    bool m_bSaveFolderNoted = false;  // the note on an unusable stored folder has been shown
-    // Set when the open camera was unplugged, until a camera is open again.
-    bool m_bCameraRemoved = false;
-    // The camera that was unplugged, opened again when it comes back.
-    CameraId m_lostCamera;
+    // A note in the message pane that the camera's name does not replace (the save folder in
+    // the settings could not be used), until the user saves, chooses a folder or another note
+    // comes.
+    bool m_bNoteStays = false;
     bool m_destroyed = false;
     FolderPicker m_folderPicker;
 };

@@ -1,5 +1,6 @@
 #include "mainwnd/WindowTexts.h"
 
+#include "session/ProblemTexts.h"
 #include "settings/LanguageText.h"
 #include "settings/Texts.h"
 
@@ -47,11 +48,10 @@ void WindowTexts::Load(const Texts& texts) {
     m_strStoreInfo = main("STOREINFO");
     m_strRestoreInfo = main("RESTOREINFO");
     m_strFlashFailed = main("FLASHFAILED");
-    m_strNoCameraHint = main("NOCAMERAHINT");
-    m_strBusyHint = main("CAMERABUSYHINT");
-    m_strNoPermissionHint = main("NOPERMISSIONHINT");
-    m_strNoFormatHint = main("NOFORMATHINT");
-    m_strNoFramesHint = main("NOFRAMESHINT");
-    m_strRemovedHint = main("REMOVEDHINT");
+    // The preview's hints are the problem table's; looked up here too, so that an edited file
+    // gets them back in this order.
+    for (const ProblemTextRow& row : ProblemTextRows()) {
+        main(row.windowKey);
+    }
     m_strCameraRemoved = main("CAMERAREMOVED");
 }

@@ -10,9 +10,6 @@ struct WindowTexts {
     void Load(const Texts& texts);
 
     QString m_strCaption;
-    // Why there is no picture (the preview's hint); %1 names the camera.
-    QString m_strNoCameraHint, m_strBusyHint, m_strNoPermissionHint, m_strNoFormatHint,
-        m_strNoFramesHint, m_strRemovedHint;
     QString m_strFilePath, m_strExit, m_strOpen, m_strPlay, m_strStop, m_strSnap, m_strRecord;
     QString m_strHMirror, m_strVMirror, m_strReMirror, m_strZoomIn, m_strZoomOut, m_strReZoom;
     QString m_strResolution, m_strFrequency, m_strCamera, m_strProperty, m_strAutoExposure,

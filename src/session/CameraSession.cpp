@@ -9,10 +9,13 @@
 #include "display/DisplayWorker.h"
 #include "flashparams/FlashParamsController.h"
 #include "output/RecordingController.h"
+#include "output/SaveFolder.h"
 #include "settings/AppSettings.h"
+#include "settings/ProfileFile.h"
 
 CameraSession::CameraSession(const AppSettings& settings, DeviceTable& devices)
-    : m_recording(std::make_unique<RecordingController>(m_frameStore, settings.m_texts)),
+    : m_settings(settings),
+      m_recording(std::make_unique<RecordingController>(m_frameStore, settings.m_texts)),
       m_cameras(std::make_unique<CameraSystem>(settings.m_bVirtualCamera, settings.m_strDataRoot)),
       m_discovery(std::make_unique<CameraDiscovery>(*m_cameras, settings.m_strSettingFile,
                                                     settings.m_strDataRoot)),
@@ -39,6 +42,28 @@ CameraSession::CameraSession(const AppSettings& settings, DeviceTable& devices)
 
 CameraSession::~CameraSession() {
     Close();
+}
+
+bool CameraSession::LoadSaveFolder() {
+    const StoredSaveFolder stored =
+        ReadSaveFolder(m_settings.m_strSettingFile, m_settings.m_strPicturesFolder);
+    m_saveFolder = stored.folder;
+    // Said once a session: the stored value stays in the file for the user to mend.
+    if (stored.fellBack && !m_saveFolderNoted) {
+        m_saveFolderNoted = true;
+        return true;
+    }
+    return false;
+}
+
+void CameraSession::ChooseSaveFolder(const QString& folder) {
+    m_saveFolder = WithTrailingSlash(folder);
+    ProfileFile(m_settings.m_strSettingFile)
+        .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), m_saveFolder);
+}
+
+void CameraSession::ResetSaveFolder() {
+    ChooseSaveFolder(m_settings.m_strPicturesFolder);
 }
 
 void CameraSession::StartDisplay(PreviewWidget* widget) {

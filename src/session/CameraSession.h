@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <memory>
 
@@ -25,8 +26,9 @@ class UsbDeviceSource;
 // worker, camera discovery and the support check, the capture controller and the camera's
 // parameter memory. It wires what every owner needs alike (each camera start reads the
 // camera's parameter memory, the view follows the video size, the overlay is rebuilt at that
-// size when the preview starts) and tears them down in the one safe order. The owner keeps
-// what is its own: menus, texts, hot-plug, timers.
+// size when the preview starts) and tears them down in the one safe order. It also holds the
+// save folder that snapshots and recordings go to. What happens when cameras are chosen, come
+// and go is CameraLifecycle's; the owner keeps what is its own: menus, texts, timers.
 //
 // GUI thread only. The settings and the device table must outlive the session.
 class CameraSession {
@@ -55,6 +57,19 @@ public:
     // An owner that handles the controllers' signals calls it in its own destructor at the
     // latest, while its handlers can still run (the recording's end is reported).
     void Close();
+    bool closed() const { return m_closed; }
+
+    // The save folder in force ("Path"/"FileFolder" of Setting.ini, ending with '/').
+    const QString& saveFolder() const { return m_saveFolder; }
+    // Reads it from Setting.ini; true the first time in this session that the stored value
+    // could not be used and the default stands in (the owner tells the user once).
+    bool LoadSaveFolder();
+    // A folder the user chose: in force and written to Setting.ini.
+    void ChooseSaveFolder(const QString& folder);
+    // Back at the Pictures folder, written to Setting.ini.
+    void ResetSaveFolder();
+
+    const AppSettings& settings() const { return m_settings; }
 
     CaptureController& camera() { return *m_camera; }
     const CaptureController& camera() const { return *m_camera; }
@@ -70,6 +85,9 @@ public:
     CameraSystem& cameraSystem() { return *m_cameras; }
 
 private:
+    const AppSettings& m_settings;
+    QString m_saveFolder;
+    bool m_saveFolderNoted = false;
     // Declaration order is teardown order in reverse: the frame store (and its lock) outlives
     // everything that delivers frames into it or reads its pictures; the camera goes first.
     FrameStore m_frameStore;

@@ -49,6 +49,7 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
     {"MainWnd", "REMOVEDHINT", "相机 %1 已被拔出。重新插入后画面会自动恢复。"},
     {"MainWnd", "CAMERAREMOVED", "相机已拔出"},
     {"MainWnd", "FOLDERFALLBACK", "设置中的保存文件夹无法使用，改存到 %1"},
+    {"MainWnd", "RESTOREFOLDER", "保存文件夹已恢复为 %1"},
     {"Menu", "FILE", "文件(&F)"},
     {"Menu", "SETTING", "设置(&S)"},
     {"Menu", "CONTROL", "控制(&C)"},

@@ -42,5 +42,18 @@ rm "$tree/src/display/Preview.cpp"
 add widgets/Knob.h '#pragma once'
 expect 1 "$tree/src/widgets/Knob.h: C++ file in folder widgets" "a folder outside the order"
 
+rm -r "$tree/src/widgets"
+
+# The main window's budget: 450 lines and 12 project includes.
+mkdir -p "$tree/src/mainwnd"
+{ for i in $(seq 12); do echo "#include \"mainwnd/H$i.h\""; done; yes '' | head -n 438; } \
+  >"$tree/src/mainwnd/TavrelDlg.cpp"
+expect 0 "TavrelDlg.cpp has 450 lines (budget 450) and 12 project includes (budget 12)" \
+  "a window at its budget"
+echo '' >>"$tree/src/mainwnd/TavrelDlg.cpp"
+expect 1 "TavrelDlg.cpp is over its budget of 450 lines" "a window of 451 lines"
+{ for i in $(seq 13); do echo "#include \"mainwnd/H$i.h\""; done; } >"$tree/src/mainwnd/TavrelDlg.cpp"
+expect 1 "TavrelDlg.cpp includes more than 12 project headers" "a window of 13 includes"
+
 [ "$failures" -eq 0 ] && echo "check-layers: all cases passed"
 exit $((failures > 0))

@@ -160,7 +160,7 @@ private Q_SLOTS:
         device->stall(true);
         dlg.OnCommand(40019);  // the picture goes with the old format; the new one sends nothing
         QVERIFY(!dlg.frameStore().hasCurrentImage());
-        const QString hint = dlg.texts().m_strNoFramesHint.arg(
+        const QString hint = m_app->m_texts.text("MainWnd", "NOFRAMESHINT").arg(
             QStringLiteral("Tavrel Virtual Microscope (virtual:0)"));
         QVERIFY(QTest::qWaitFor([&] { return dlg.preview()->hint() == hint; }, 10000));
 
@@ -331,16 +331,12 @@ private Q_SLOTS:
         hardware->setOffered(CameraProperty::Exposure, false);
         const VirtualPictureSettings before = hardware->settings();
         QVERIFY(dlg.toolAction(Cmd::Property)->isEnabled());
-        // Only the texts change: they are read again from the language file.
-        ProfileFile(m_app->m_strLanguageFile)
-            .writeString(QStringLiteral("MainWnd"), QStringLiteral("MANUALEXPOSURE"),
-                         QStringLiteral("Hands on"));
         dlg.OnCommand(Cmd::Property);
         QCOMPARE(hardware->settings(), before);
         QVERIFY(dlg.camera().parameters().m_bExposureAuto);
         QVERIFY(dlg.camera().parameters().m_bGainAuto);
         QCOMPARE(dlg.toolbarImage(ToolSlot::Property), Icon::ExposureAuto);
-        QCOMPARE(dlg.OnToolTipText(Cmd::Property), QStringLiteral("Hands on"));
+        QCOMPARE(dlg.OnToolTipText(Cmd::Property), dlg.texts().m_strManualExposure);
     }
 
     void cameraMenuOpensTheChosenCameraAndRemembersIt() {

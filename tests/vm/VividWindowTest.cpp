@@ -133,7 +133,7 @@ private Q_SLOTS:
         QCOMPARE(dlg.camera().problem(), PictureProblem::Busy);
         const QString device =
             QStringLiteral("%1 (%2)").arg(dlg.camera().camera().cardName.trimmed(), node);
-        QCOMPARE(dlg.preview()->hint(), dlg.texts().m_strBusyHint.arg(device));
+        QCOMPARE(dlg.preview()->hint(), app.m_texts.text("MainWnd", "CAMERABUSYHINT").arg(device));
         QTest::qWait(500);
         QVERIFY(!dlg.frameStore().hasCurrentImage());
 
