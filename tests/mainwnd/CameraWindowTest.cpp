@@ -451,7 +451,11 @@ private Q_SLOTS:
             [&] { return dlg.recording().recorder().state() == RecordState::Running; }, 5000));
         QTest::qWait(1500);
         QVERIFY(dlg.statusText(2).contains(dlg.recording().m_strTimeLen));  // the status timer runs
+        // Paused, R still stops the recording (it would not start one).
+        dlg.OnCommand(Cmd::Play);
+        QVERIFY(!dlg.wantPreview());
         dlg.OnCommand(Cmd::Record);
+        QVERIFY(!dlg.recording().recording());
         QCOMPARE(dlg.toolbarImage(ToolSlot::Record), Icon::Record);
         QVERIFY(!dlg.menuAction(Cmd::Record)->isChecked());
         const QString movie = dlg.statusText(2);

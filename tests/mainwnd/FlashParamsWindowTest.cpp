@@ -77,6 +77,21 @@ private Q_SLOTS:
         m_dir.reset();
     }
 
+    // Restore needs an open camera, not a picture; Save keeps its picture guard (a flag over a
+    // block never written would push erased values into the camera).
+    void restoreStaysAtHandForACameraThatShowsNothing() {
+        run({kFactory});
+        CTavrelDlg dlg(*m_app, *m_app);
+        QVERIFY(WaitForPicture(dlg));
+        dlg.cameraSystem().virtualDevice()->stall(true);
+        dlg.OnCommand(40019);  // the picture goes with the old format; the new one sends nothing
+        QVERIFY(!dlg.frameStore().hasCurrentImage());
+        QVERIFY(dlg.menuAction(Cmd::RestoreParameters)->isEnabled());
+        QVERIFY(!dlg.menuAction(Cmd::SaveParameters)->isEnabled());
+        dlg.OnCommand(Cmd::RestoreParameters);
+        QVERIFY(dlg.statusText(2).startsWith(dlg.texts().m_strRestoreInfo));
+    }
+
     void savedSettingsComeBackAndRestoreReturnsToTheDefaultBlock() {
         run({kFactory});
         {
