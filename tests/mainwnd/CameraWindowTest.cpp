@@ -464,6 +464,20 @@ private Q_SLOTS:
         QVERIFY(dlg.recording().recorder().writtenFrames() >= 24);
     }
 
+    // The note on an unusable stored folder stays where the camera's name would go, until the
+    // next note.
+    void theSaveFolderNoteOutlivesTheCameraName() {
+        start({});
+        ProfileFile(m_app->m_strSettingFile)
+            .writeString(QStringLiteral("Path"), QStringLiteral("FileFolder"), QStringLiteral("x/"));
+        CTavrelDlg dlg(*m_app, *m_app);
+        QVERIFY(WaitForPicture(dlg));
+        QCOMPARE(dlg.statusText(2),
+                 m_app->m_texts.text("MainWnd", "FOLDERFALLBACK").arg(dlg.saveFolder()));
+        dlg.OnCommand(Cmd::Snap);
+        QVERIFY(dlg.statusText(2).endsWith(QLatin1String(".jpg")));
+    }
+
     void aSnapshotThatCannotBeWrittenSaysSo() {
         start({});
         ProfileFile(m_app->m_strSettingFile)
