@@ -1,5 +1,8 @@
 #include "session/CameraSession.h"
 
+#include <QLoggingCategory>
+#include <cerrno>
+
 #include "capture/CameraSystem.h"
 #include "capture/CaptureController.h"
 #include "device/CameraDiscovery.h"
@@ -12,6 +15,8 @@
 #include "output/SaveFolder.h"
 #include "settings/AppSettings.h"
 #include "settings/ProfileFile.h"
+
+Q_LOGGING_CATEGORY(lcSession, "tavrel.session")
 
 CameraSession::CameraSession(const AppSettings& settings, DeviceTable& devices)
     : m_settings(settings),
@@ -27,6 +32,15 @@ CameraSession::CameraSession(const AppSettings& settings, DeviceTable& devices)
     m_view.SetFactoryMode(settings.m_bFactoryMode);
     // Every camera start reads the camera's parameter memory.
     m_camera->loadParameters = [this](Camera& source) {
+        // A camera that another program streams refuses even the format it has (EBUSY): its
+        // parameter memory is not pushed into it, so that nothing changes in a picture another
+        // program shows. The capture controller then finds it busy.
+        if (!source.setFormat(source.currentFormat()) && source.lastError() == EBUSY) {
+            qCInfo(lcSession) << source.id().devNode
+                              << "is streamed by another program: its parameter memory is "
+                                 "left unread";
+            return;
+        }
         m_flashParams->LoadFlashParameters(source);
         if (afterParametersLoaded) {
             afterParametersLoaded(source);

@@ -1,7 +1,8 @@
 // The main window with vivid, the kernel's virtual video driver, inside the QEMU guest that
 // tests/vm/run-in-vm boots: a camera that another program holds says so in the preview, and
 // Play brings the picture once that program has let go; a brightness saved in the camera's
-// parameter memory is put back into the driver at the next start; unbinding the driver (as an
+// parameter memory is put back into the driver at the next start, but not by a command line
+// that finds the camera held by another program; unbinding the driver (as an
 // unplug) closes the camera and binding it again opens it again.
 
 #include <fcntl.h>
@@ -218,6 +219,25 @@ private Q_SLOTS:
         QVERIFY2(QFile::exists(flashFile), qPrintable(flashFile));
         // Meanwhile another program changes the driver's brightness.
         QCOMPARE(DriverBrightness(node, 40), 40);
+        {
+            // The command line pushes nothing into a camera that another program streams.
+            const pid_t other = StreamInAnotherProcess(node);
+            QVERIFY(other > 0);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+            env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.start(QStringLiteral(TAVREL_PROGRAM),
+                          {QStringLiteral("--snapshot"), dir.filePath(QStringLiteral("held.jpg")),
+                           QStringLiteral("--camera"), node});
+            const bool ended = process.waitForFinished(60000);
+            ::kill(other, SIGKILL);
+            ::waitpid(other, nullptr, 0);
+            QVERIFY(ended);
+            QCOMPARE(process.exitCode(), 1);
+            QCOMPARE(DriverBrightness(node), 40);
+        }
 
         const std::unique_ptr<CTavrelApp> app = StartTestApp(dir, factory);
         CTavrelDlg dlg(*app, *app);
