@@ -470,7 +470,7 @@ void CTavrelDlg::OnProperty() {
     if (m_bFactoryMode) {
         CCameraProWnd::EditCameraProperties(
             m_settings.m_texts, [this] { return camera().captureGraph().source(); },
-            camera().parameters(), this);
+            camera().parameters(), this, m_pMoveWnd.data());
     } else {
         camera().ToggleExposureAuto();  // the picture follows through exposureModeChanged
     }

@@ -107,26 +107,25 @@ TEST(CameraParametersRead, ACameraWithoutExposureLeavesTheExposureValues) {
     EXPECT_TRUE(set.m_bGainAuto);
 }
 
-TEST(CameraParametersExposure, TwoTogglesReturnCameraAndSetToWhereTheyWere) {
+TEST(CameraParametersExposure, TwoTogglesReturnCameraAndSetToWhereTheyWereWritingExposureOnly) {
     FakeCamera camera = FullCamera();
+    camera.properties[CameraProperty::Gain].flags = kAuto;  // automatic gain of its own
     CameraParameters set;
     set.ReadBack(camera);
     ASSERT_TRUE(set.m_bExposureAuto);
 
+    using W = FakeCamera::Write;
     ASSERT_TRUE(set.ToggleExposureAuto(camera));
     EXPECT_FALSE(set.m_bExposureAuto);
     EXPECT_FALSE(set.m_bGainAuto);
-    EXPECT_EQ(camera.properties[CameraProperty::Exposure].flags, kManual);
-    EXPECT_EQ(camera.properties[CameraProperty::Exposure].value, -6);
-    // Gain follows with the value the camera has.
-    EXPECT_EQ(camera.properties[CameraProperty::Gain].flags, kManual);
-    EXPECT_EQ(camera.properties[CameraProperty::Gain].value, 20);
+    EXPECT_EQ(camera.writes, std::vector<W>({{CameraProperty::Exposure, -6, kManual}}));
 
     ASSERT_TRUE(set.ToggleExposureAuto(camera));
     EXPECT_TRUE(set.m_bExposureAuto);
     EXPECT_TRUE(set.m_bGainAuto);
-    EXPECT_EQ(camera.properties[CameraProperty::Exposure].flags, kAuto);
-    EXPECT_EQ(camera.properties[CameraProperty::Gain].flags, kAuto);
+    EXPECT_EQ(camera.writes, std::vector<W>({{CameraProperty::Exposure, -6, kManual},
+                                             {CameraProperty::Exposure, -6, kAuto}}));
+    EXPECT_EQ(camera.properties[CameraProperty::Gain].flags, kAuto) << "gain is not written";
 }
 
 TEST(CameraParametersExposure, ACameraWithoutExposureIsNotTouched) {
