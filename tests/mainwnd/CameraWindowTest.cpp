@@ -331,10 +331,11 @@ private Q_SLOTS:
         hardware->setOffered(CameraProperty::Exposure, false);
         const VirtualPictureSettings before = hardware->settings();
         QVERIFY(dlg.toolAction(Cmd::Property)->isEnabled());
-        // Only the texts change: they are read again from the language file.
+        // Only the texts change: they are looked up again (from the file as now chosen).
         ProfileFile(m_app->m_strLanguageFile)
             .writeString(QStringLiteral("MainWnd"), QStringLiteral("MANUALEXPOSURE"),
                          QStringLiteral("Hands on"));
+        m_app->SetLanguageName(QFileInfo(m_app->m_strLanguageFile).completeBaseName());
         dlg.OnCommand(Cmd::Property);
         QCOMPARE(hardware->settings(), before);
         QVERIFY(dlg.camera().parameters().m_bExposureAuto);
