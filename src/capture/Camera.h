@@ -125,6 +125,26 @@ struct CameraStats {
     uint64_t framesSkipped = 0;
 };
 
+// What a camera operation that can fail returns: success, or a failure with the system error
+// (errno) of the call that failed: EBUSY when another program holds the camera, EACCES when the
+// user may not open it, 0 when the failure has no such code (a format the driver changed, a
+// node that is no capture device). The error belongs to this one call only.
+class [[nodiscard]] CameraResult {
+public:
+    static constexpr CameraResult success() { return CameraResult(true, 0); }
+    static constexpr CameraResult failure(int error) { return CameraResult(false, error); }
+
+    constexpr bool ok() const { return m_ok; }
+    // 0 after a success.
+    constexpr int error() const { return m_error; }
+    constexpr explicit operator bool() const { return m_ok; }
+
+private:
+    constexpr CameraResult(bool ok, int error) : m_ok(ok), m_error(ok ? 0 : error) {}
+    bool m_ok;
+    int m_error;
+};
+
 // A camera device. All methods are called from the GUI thread unless noted. Life cycle:
 //   closed --open()--> open --start()--> streaming --stop()--> open --close()--> closed
 // A camera that disappears while streaming ends its capture thread by itself; isLost() then
@@ -135,22 +155,22 @@ public:
 
     virtual const CameraId& id() const = 0;
 
-    virtual bool open() = 0;   // open the device, query capabilities and formats
-    virtual void close() = 0;  // stops streaming first
+    virtual CameraResult open() = 0;  // open the device, query capabilities and formats
+    virtual void close() = 0;         // stops streaming first
     virtual bool isOpen() const = 0;
 
     virtual std::vector<CameraFormat> formats() const = 0;
-    virtual bool setFormat(const CameraFormat& format) = 0;  // not while streaming
+    virtual CameraResult setFormat(const CameraFormat& format) = 0;  // not while streaming
     virtual CameraFormat currentFormat() const = 0;
 
     // Requests and maps buffers, opens the snapshot-button source ("rendered").
-    virtual bool prepare() = 0;
+    virtual CameraResult prepare() = 0;
     virtual void unprepare() = 0;
     virtual bool isPrepared() const = 0;
 
     // Streaming: frames go to sink on the camera's capture thread until stop(). stop() joins
     // the capture thread; after it returns no further OnFrame call is made.
-    virtual bool start(FrameSink* sink) = 0;
+    virtual CameraResult start(FrameSink* sink) = 0;
     virtual void stop() = 0;
     virtual bool isStreaming() const = 0;
     virtual bool isLost() const = 0;
@@ -180,11 +200,6 @@ public:
     virtual bool setPowerLineFrequency(long value) = 0;
 
     virtual CameraStats stats() const = 0;
-
-    // The system error (errno) of the last device operation that failed: EBUSY when another
-    // program holds the camera, EACCES when the user may not open it. 0 when none failed or the
-    // backend has no such codes.
-    virtual int lastError() const = 0;
 };
 
 // Opens the backend that serves id (not yet open()ed). Null for an unknown backend.

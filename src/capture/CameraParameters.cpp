@@ -137,14 +137,7 @@ bool CameraParameters::ToggleExposureAuto(Camera& camera) {
         return false;
     }
     SetExposureAuto(!m_bExposureAuto);
+    // Only exposure is written: a camera with an automatic gain of its own keeps gain as it is.
     WriteProperty(camera, CameraProperty::Exposure);
-    // Gain follows on the camera too (some cameras switch it on its own). It keeps the value
-    // the camera has now: the set's gain may never have been read.
-    long gain = 0;
-    long flags = 0;
-    if (camera.getProperty(CameraProperty::Gain, &gain, &flags)) {
-        m_lGain = gain;
-        WriteProperty(camera, CameraProperty::Gain);
-    }
     return true;
 }

@@ -53,8 +53,9 @@ public:
     // Writes one property with its value from the set (clamped) and its flags.
     bool WriteProperty(Camera& camera, CameraProperty property) const;
 
-    // Switches between automatic and manual exposure; gain follows, in the set and on the
-    // camera. False, changing nothing, when the camera has no exposure control.
+    // Switches between automatic and manual exposure: the set's two flags change together, and
+    // only exposure is written to the camera, with the set's exposure value. False, changing
+    // nothing, when the camera has no exposure control.
     bool ToggleExposureAuto(Camera& camera);
 
     // `value` clamped into the camera's range of `property`; unchanged when the range cannot be

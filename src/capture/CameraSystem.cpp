@@ -17,5 +17,5 @@ std::unique_ptr<Camera> CameraSystem::create(const CameraId& id) {
         }
         return m_virtual->createCamera();
     }
-    return CreateCamera(id);
+    return m_factory ? m_factory(id) : CreateCamera(id);
 }

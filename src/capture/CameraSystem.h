@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "capture/Camera.h"
@@ -22,9 +23,15 @@ public:
     // A camera object for id (closed). Null when the backend cannot serve it.
     std::unique_ptr<Camera> create(const CameraId& id);
 
+    // Makes the cameras of V4L2 ids with `factory` instead of the V4L2 backend, so that a test
+    // can put a camera of its own behind a capture graph. Null restores the backend.
+    using CameraFactory = std::function<std::unique_ptr<Camera>(const CameraId&)>;
+    void setCameraFactory(CameraFactory factory) { m_factory = std::move(factory); }
+
     // The virtual camera's hardware (flash, plug state, snapshot button); null when disabled.
     VirtualCameraDevice* virtualDevice() const { return m_virtual.get(); }
 
 private:
     std::unique_ptr<VirtualCameraDevice> m_virtual;
+    CameraFactory m_factory;
 };

@@ -69,7 +69,16 @@ void CaptureController::StartOver() {
     }
 }
 
-void CaptureController::OpenDevice() {
+void CaptureController::ReopenInForce() {
+    if (m_pVideoMoniker.isValid()) {
+        OpenDevice(GraphBuild::KeepInForce);
+    }
+}
+
+void CaptureController::OpenDevice(GraphBuild build) {
+    // The stream the camera has now, to be set again on the camera opened anew.
+    const CameraFormat inForce =
+        build == GraphBuild::KeepInForce ? currentFormat() : CameraFormat();
     // Told once the camera is open (or has failed), not in between, when no camera is open.
     m_problem = PictureProblem::None;
     m_restartedQuietStream = false;
@@ -81,7 +90,7 @@ void CaptureController::OpenDevice() {
         TearDownGraph();
     }
     FreeCaptureFilters();
-    BuildCaptureGraph();
+    BuildGraph(build, inForce);
     if (m_bWantPreview) {
         RenderPreview();
         StartPreview();
@@ -90,6 +99,10 @@ void CaptureController::OpenDevice() {
 }
 
 bool CaptureController::BuildCaptureGraph() {
+    return BuildGraph(GraphBuild::ReadStored, CameraFormat());
+}
+
+bool CaptureController::BuildGraph(GraphBuild build, const CameraFormat& inForce) {
     if (!m_pVideoMoniker.isValid() || !m_graph.build(m_pVideoMoniker)) {
         const PictureProblem problem = ProblemFromFailure(PictureProblem::NoCamera);
         emit failure(QStringLiteral("NOOPENSOURCE"));
@@ -97,13 +110,15 @@ bool CaptureController::BuildCaptureGraph() {
         SetProblem(problem);
         return false;
     }
-    if (loadParameters) {
-        loadParameters(*m_graph.source());
-    } else {
-        // The set starts as the camera is, so the toolbar shows the camera's exposure mode
-        // (most start automatic) and a Cancel in the property dialog puts back what the camera
-        // had, sharpness included.
-        m_parameters.ReadBack(*m_graph.source());
+    if (build == GraphBuild::ReadStored) {
+        if (loadParameters) {
+            loadParameters(*m_graph.source());
+        } else {
+            // The set starts as the camera is, so the toolbar shows the camera's exposure mode
+            // (most start automatic) and a Cancel in the property dialog puts back what the
+            // camera had, sharpness included.
+            m_parameters.ReadBack(*m_graph.source());
+        }
     }
     m_formats.setCapabilities(m_graph.source()->formats());
     if (m_formats.capabilities().empty()) {
@@ -111,7 +126,7 @@ bool CaptureController::BuildCaptureGraph() {
         emit failure(QStringLiteral("NOSUPPORT"));
         SetProblem(PictureProblem::NoFormat);
     } else {
-        EnumerateResolutions();
+        EnumerateResolutions(inForce);
     }
     SetPowerLineFrequency(m_formats.m_nPowerLineFreq == 1 ? 1 : 2);
     emit powerLineFrequencyChanged();
@@ -119,10 +134,13 @@ bool CaptureController::BuildCaptureGraph() {
     return true;
 }
 
-void CaptureController::EnumerateResolutions() {
-    if (auto format = m_formats.selectedFormat()) {
+void CaptureController::EnumerateResolutions(const CameraFormat& inForce) {
+    const std::optional<CameraFormat> format =
+        inForce.width > 0 ? std::optional(inForce) : m_formats.selectedFormat();
+    if (format) {
         // Another program streaming from the camera refuses the format (EBUSY).
-        if (!m_graph.source()->setFormat(*format) && m_graph.source()->lastError() == EBUSY) {
+        const CameraResult applied = m_graph.source()->setFormat(*format);
+        if (!applied && applied.error() == EBUSY) {
             SetProblem(PictureProblem::Busy);
         }
     }
@@ -330,8 +348,8 @@ void CaptureController::OnWatchdog() {
         // A stream that went quiet is started over once, as a stuck camera often recovers
         // from being opened again.
         qCInfo(lcCaptureController) << "no frame from" << m_pVideoMoniker.devNode << "for"
-                                    << m_frameTimeout.count() << "ms: starting it over";
-        StartOver();
+                                    << m_frameTimeout.count() << "ms: opening it again";
+        ReopenInForce();
         m_restartedQuietStream = true;
         return;
     }

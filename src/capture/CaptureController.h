@@ -39,8 +39,8 @@ enum class PictureProblem {
 // stillButtonPressed) are posted there by this class.
 //
 // A watchdog follows a running stream: when no frame arrives for frameTimeout() (5 s), the
-// camera is started over once by itself; when it still sends nothing, problem() becomes
-// NoFrames until a frame comes.
+// camera is opened again once by itself, keeping what is in force (ReopenInForce); when it
+// still sends nothing, problem() becomes NoFrames until a frame comes.
 //
 // GUI thread only. The camera system and the frame store are borrowed and must outlive it; the
 // destructor stops and frees the graph, so no camera thread runs afterwards.
@@ -53,10 +53,16 @@ public:
     // Opens `camera` and, while the preview is wanted, starts it. The camera already open stays
     // as it is (no stop, no rebuild).
     void ChooseDevice(const CameraId& camera);
-    // Closes the chosen camera and opens it again (Play on a camera that shows no picture).
+    // Closes the chosen camera and opens it again as a new build reads it (Play on a camera
+    // that shows no picture, Restore): the stored parameters are read again.
     void StartOver();
-    // None -> Built: opens the chosen camera, reads its formats and applies the stored stream
-    // choice and power-line frequency.
+    // Closes the chosen camera and opens it again as it is in force, for a restart the user did
+    // not ask for (the watchdog's): the stream format the camera had is set again and the
+    // power-line frequency sent again; neither loadParameters nor the parameter set's read-back
+    // runs, so the parameter set and whatever the owner keeps stay as they are.
+    void ReopenInForce();
+    // None -> Built: opens the chosen camera, reads its stored parameters (loadParameters) and
+    // its formats, and applies the stored stream choice and power-line frequency.
     bool BuildCaptureGraph();
     bool RenderPreview();
     bool StartPreview();
@@ -150,8 +156,13 @@ signals:
     void cameraLost();
 
 private:
-    void OpenDevice();
-    void EnumerateResolutions();
+    // What a graph build reads: the stored parameters (a build the user asked for) or nothing,
+    // keeping the stream format and parameters in force (a restart of the camera's own).
+    enum class GraphBuild { ReadStored, KeepInForce };
+    void OpenDevice(GraphBuild build = GraphBuild::ReadStored);
+    bool BuildGraph(GraphBuild build, const CameraFormat& inForce);
+    // Sets inForce, when it is a format, else the stored stream choice.
+    void EnumerateResolutions(const CameraFormat& inForce = CameraFormat());
     void ApplyFormat(const CameraFormat& format);
     void VideoSizeFromCamera();
     void SetProblem(PictureProblem problem);

@@ -18,9 +18,10 @@ bool CaptureGraph::build(const CameraId& camera) {
     ClearFailure();
     m_deviceName = camera.cardName.left(kMaxDeviceNameChars);
     m_source = m_cameras.create(camera);
-    if (!m_source || !m_source->open()) {
+    const CameraResult opened = m_source ? m_source->open() : CameraResult::failure(0);
+    if (!opened) {
         qCWarning(lcGraph) << "cannot open camera" << camera.devNode;
-        Fail(QStringLiteral("NOOPENSOURCE"));
+        Fail(QStringLiteral("NOOPENSOURCE"), opened);
         free();
         return false;
     }
@@ -36,9 +37,9 @@ bool CaptureGraph::render() {
     if (m_state != State::Built || !m_source) {
         return false;
     }
-    if (!m_source->prepare()) {
+    if (const CameraResult prepared = m_source->prepare(); !prepared) {
         qCWarning(lcGraph) << "cannot prepare streaming on" << m_source->id().devNode;
-        Fail(QStringLiteral("NOPREVIEW"));
+        Fail(QStringLiteral("NOPREVIEW"), prepared);
         return false;
     }
     // A camera without a snapshot button works without it; nothing to report.
@@ -55,9 +56,9 @@ bool CaptureGraph::run() {
     if (m_state != State::Rendered) {
         return false;
     }
-    if (!m_source->start(&m_frameSink)) {
+    if (const CameraResult started = m_source->start(&m_frameSink); !started) {
         qCWarning(lcGraph) << "cannot start streaming on" << m_source->id().devNode;
-        Fail(QStringLiteral("CONNOTPREVIEW"));
+        Fail(QStringLiteral("CONNOTPREVIEW"), started);
         return false;
     }
     m_state = State::Running;
@@ -94,9 +95,9 @@ void CaptureGraph::free() {
     m_state = State::None;
 }
 
-void CaptureGraph::Fail(const QString& key) {
+void CaptureGraph::Fail(const QString& key, const CameraResult& result) {
     m_failureKey = key;
-    m_failureError = m_source ? m_source->lastError() : 0;
+    m_failureError = result.error();
 }
 
 void CaptureGraph::ClearFailure() {

@@ -39,7 +39,8 @@ public:
     const QString& deviceName() const { return m_deviceName; }
     // Key of the last failure, empty when the last operation succeeded.
     const QString& failureKey() const { return m_failureKey; }
-    // The camera's system error (errno) behind the last failure; 0 when unknown or none.
+    // The system error (errno) of the camera call behind the last failure; 0 when unknown or
+    // none.
     int failureError() const { return m_failureError; }
 
     // None -> Built. On failure ("NOOPENSOURCE") the graph is freed and stays None.
@@ -58,7 +59,8 @@ public:
     static constexpr int kMaxDeviceNameChars = 119;
 
 private:
-    void Fail(const QString& key);
+    // Records the failure `key` with the error of the camera call that failed.
+    void Fail(const QString& key, const CameraResult& result);
     void ClearFailure();
 
     CameraSystem& m_cameras;

@@ -50,7 +50,7 @@ void Property(C& c, int) {
     if (c.settings.m_bFactoryMode) {
         CCameraProWnd::EditCameraProperties(
             c.settings.m_texts, [&camera] { return camera.captureGraph().source(); },
-            camera.parameters(), &c.window);
+            camera.parameters(), &c.window, c.window.moveWnd());
     } else {
         camera.ToggleExposureAuto();  // the picture follows through exposureModeChanged
     }

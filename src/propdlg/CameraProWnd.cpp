@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <algorithm>
+#include <optional>
 
 #include "capture/CameraParameters.h"
 #include "settings/Texts.h"
@@ -54,13 +55,15 @@ constexpr const char* kSection = "CameraProWnd";
 }  // namespace
 
 int CCameraProWnd::EditCameraProperties(const Texts& texts, const CameraSource& source,
-                                        CameraParameters& parameters, QWidget* parent) {
+                                        CameraParameters& parameters, QWidget* parent,
+                                        QWidget* keepClear) {
     Camera* camera = source ? source() : nullptr;
     if (camera == nullptr) {
         return QDialog::Rejected;
     }
     parameters.FillFromCamera(*camera);
     CCameraProWnd wnd(texts, source, parameters, parent);
+    wnd.setKeepClear(keepClear);
     const int result = wnd.exec();
     // OK keeps what the dialog set on the camera (the set changes only through Apply); anything
     // else puts the camera back to the set.
@@ -344,12 +347,12 @@ void CCameraProWnd::OnWhiteBalanceAuto(bool on) {
     m_apply->setEnabled(true);
 }
 
-void CCameraProWnd::SetExposureAndGainAuto(bool on, Row first) {
+void CCameraProWnd::SetExposureAndGainAuto(bool on, Row clicked) {
     m_bExposureAuto = on;
     m_bGainAuto = on;
-    // The clicked row first, then the other: some cameras have a switch for each.
-    Send(first);
-    Send(first == Exposure ? Gain : Exposure);
+    // Only the clicked row is written; the other box just follows it, so a camera with an
+    // automatic mode for each keeps the other as it is.
+    Send(clicked);
     ShowValues();
     UpdateEnables();
     m_apply->setEnabled(true);
@@ -369,33 +372,39 @@ void CCameraProWnd::OnDefault() {
         return;
     }
     bool sent = false;
-    auto toDefault = [&](Row row) {
+    // The row's default into its value; the range's capability flags, or none without a range.
+    auto toDefault = [&](Row row) -> std::optional<long> {
         RowState& r = m_rows[size_t(row)];
         PropertyRange range;
         if (!r.live || !camera->getPropertyRange(r.property, &range)) {
-            return false;
+            return std::nullopt;
         }
         r.value = range.def;
-        return true;
+        return range.flags;
     };
+    // The plain properties go with the flags the camera reports for them, so one with an
+    // automatic mode (hue on some cameras) ends in the mode the camera gives as its default.
     for (Row row : {Brightness, Contrast, Saturation, Hue, Gamma, Sharpness}) {
-        if (toDefault(row)) {
-            Send(row);
+        if (const std::optional<long> flags = toDefault(row)) {
+            RowState& r = m_rows[size_t(row)];
+            camera->setProperty(r.property, r.value, *flags);
+            r.lastSent = r.value;
             sent = true;
         }
     }
-    // White balance manual at its default; exposure and gain automatic at theirs.
+    // White balance manual at its default; exposure and gain automatic at theirs, gain only
+    // when the camera has exposure.
     if (toDefault(WhiteBalance)) {
         m_bWhiteBalanceAuto = false;
         Send(WhiteBalance);
         sent = true;
     }
-    const bool exposure = toDefault(Exposure);
-    const bool gain = toDefault(Gain);
-    if (exposure || gain) {
+    if (toDefault(Exposure)) {
         m_bExposureAuto = true;
         m_bGainAuto = true;
-        Send(Gain);
+        if (toDefault(Gain)) {
+            Send(Gain);
+        }
         Send(Exposure);
         sent = true;
     }
@@ -425,6 +434,29 @@ QPoint CCameraProWnd::PlaceBeside(const QRect& owner, const QSize& size, const Q
     return QPoint(std::max(x, screen.left()), std::max(y, screen.top()));
 }
 
+QPoint CCameraProWnd::PlaceClear(const QRect& owner, const QSize& size, const QRect& screen,
+                                 const QRect& keepClear) {
+    auto onScreen = [&](int x, int y) {
+        x = std::max(std::min(x, screen.right() + 1 - size.width()), screen.left());
+        y = std::max(std::min(y, screen.bottom() + 1 - size.height()), screen.top());
+        return QPoint(x, y);
+    };
+    const int besideOwner = owner.right() + 1;
+    const QPoint candidates[] = {
+        onScreen(besideOwner, keepClear.bottom() + 1),
+        onScreen(besideOwner, owner.top()),
+        onScreen(owner.left() - size.width(), owner.top()),
+        onScreen(keepClear.right() + 1, keepClear.top()),
+        onScreen(keepClear.left() - size.width(), keepClear.top()),
+    };
+    for (const QPoint& at : candidates) {
+        if (!QRect(at, size).intersects(keepClear)) {
+            return at;
+        }
+    }
+    return candidates[0];
+}
+
 void CCameraProWnd::PlaceBesideOwner() {
     QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
     if (owner == nullptr) {
@@ -436,7 +468,12 @@ void CCameraProWnd::PlaceBesideOwner() {
     }
     // The frame around the dialog counts: the whole window stays on the screen.
     const QSize frame = frameGeometry().size().expandedTo(size());
-    move(PlaceBeside(owner->frameGeometry(), frame, screen->availableGeometry()));
+    const QRect area = screen->availableGeometry();
+    QPoint at = PlaceBeside(owner->frameGeometry(), frame, area);
+    if (m_keepClear && m_keepClear->isVisible()) {
+        at = PlaceClear(owner->frameGeometry(), frame, area, m_keepClear->frameGeometry());
+    }
+    move(at);
 }
 
 void CCameraProWnd::showEvent(QShowEvent* event) {

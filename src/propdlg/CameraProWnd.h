@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <array>
 #include <functional>
 
@@ -20,8 +21,9 @@ class QSlider;
 // camera's values into the parameter set. Cancel (or the close box) leaves it to the caller to
 // put the camera back to the set, as EditCameraProperties() does.
 //
-// Only white balance, exposure and gain have a live automatic box; exposure and gain switch
-// automatic together. A row whose range the camera cannot give is disabled.
+// Only white balance, exposure and gain have a live automatic box; the exposure and gain boxes
+// move together, though a click writes only its own property. A row whose range the camera
+// cannot give is disabled.
 //
 // The camera is looked up through `source` at every use, because the capture controller may
 // open its camera anew while the dialog is up; with no camera the dialog changes nothing.
@@ -47,9 +49,11 @@ public:
 
     // The Property command in factory mode: fills the parameter set from the camera, runs the
     // dialog modally beside `parent` and, unless it ends with OK, writes the set back to the
-    // camera. Returns the dialog's result; nothing runs without a camera.
+    // camera. Returns the dialog's result; nothing runs without a camera. The dialog places
+    // itself clear of `keepClear` (the pan-and-zoom window) while that window is visible.
     static int EditCameraProperties(const Texts& texts, const CameraSource& source,
-                                    CameraParameters& parameters, QWidget* parent);
+                                    CameraParameters& parameters, QWidget* parent,
+                                    QWidget* keepClear = nullptr);
 
     // Shows the parameter set's values and flags. Apply starts disabled.
     CCameraProWnd(const Texts& texts, CameraSource source, CameraParameters& parameters,
@@ -74,6 +78,13 @@ public:
     // Where a dialog of `size` goes beside the window whose frame is `owner`: to its right, its
     // top at the owner's top, moved left and up as far as needed to stay on `screen`.
     static QPoint PlaceBeside(const QRect& owner, const QSize& size, const QRect& screen);
+    // The same, clear of the window whose frame is `keepClear`: beside the owner below that
+    // window, else beside the owner at its top, else on the owner's other side, else beside
+    // that window; always on `screen`. Where none of these is clear, below that window.
+    static QPoint PlaceClear(const QRect& owner, const QSize& size, const QRect& screen,
+                             const QRect& keepClear);
+    // A window to keep clear of while it is visible when the dialog is shown; null for none.
+    void setKeepClear(QWidget* window) { m_keepClear = window; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -101,12 +112,13 @@ private:
     void SendFirstValues();
     // Sends a row's value with the flags of its automatic box (manual for rows without one).
     void Send(Row row);
-    void SetExposureAndGainAuto(bool on, Row first);
+    void SetExposureAndGainAuto(bool on, Row clicked);
     long flagsOf(Row row) const;
     void PlaceBesideOwner();
 
     const Texts& m_texts;
     CameraSource m_source;
+    QPointer<QWidget> m_keepClear;
     CameraParameters& m_parameters;
     std::array<RowState, RowCount> m_rows;
     bool m_bWhiteBalanceAuto = false;

@@ -35,7 +35,8 @@ CameraSession::CameraSession(const AppSettings& settings, DeviceTable& devices)
         // A camera that another program streams refuses even the format it has (EBUSY): its
         // parameter memory is not pushed into it, so that nothing changes in a picture another
         // program shows. The capture controller then finds it busy.
-        if (!source.setFormat(source.currentFormat()) && source.lastError() == EBUSY) {
+        if (const CameraResult probe = source.setFormat(source.currentFormat());
+            !probe && probe.error() == EBUSY) {
             qCInfo(lcSession) << source.id().devNode
                               << "is streamed by another program: its parameter memory is "
                                  "left unread";

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
+
+#include "settings/ProfileFile.h"
 
 // The text lookup under Texts (settings/Texts.h): reads key of section from languageFile and
 // returns it, cut to 259 characters. A value the file holds is never rewritten (a long text is
@@ -16,8 +19,39 @@
 // Before the first lookup into a language file that does not exist yet, the file is created
 // from shippedFile when there is one; an existing file is never overwritten otherwise, so a
 // translator's edits stay.
+//
+// Reads both files for this one lookup; LanguageTexts keeps them in memory for many.
 QString GetLanguageTextFrom(const QString& languageFile, const QString& shippedFile,
                             const QString& section, const QString& key, const QString& def);
+
+// A language file and the shipped copy of its language, each read once into memory: the
+// lookups of GetLanguageTextFrom(), with the same results, answered from memory. The language
+// file is provided (created from the shipped copy when missing) and read when the object is
+// made; a key it lacks is added to the file and to the copy in memory alike, so the two agree.
+// The file is not read again: an edit made to it by someone else shows in a new object.
+// Files are read as ProfileFile reads them (sections and keys without regard to case, the
+// first matching section and key, byte-order marks, quotes, line ends).
+class LanguageTexts {
+public:
+    LanguageTexts(QString languageFile, QString shippedFile);
+    ~LanguageTexts();
+    LanguageTexts(LanguageTexts&&) noexcept;
+    LanguageTexts& operator=(LanguageTexts&&) noexcept;
+
+    // Whether the language file was read: Undecodable when it is neither UTF-8 nor has a
+    // byte-order mark (its texts then come from the shipped file, and it is never written).
+    ProfileFile::State state() const;
+
+    // The text as GetLanguageTextFrom() gives it; writes a missing key into the language file.
+    QString text(const QString& section, const QString& key, const QString& def);
+
+private:
+    class Table;
+    QString m_languageFile;
+    std::unique_ptr<Table> m_own;
+    std::unique_ptr<Table> m_shipped;
+    bool m_writable = false;  // keys the language file lacks are still added to it
+};
 
 // Creates languageFile as a copy of shippedFile when it does not exist. Returns true when the
 // file exists afterwards.

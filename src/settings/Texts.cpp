@@ -5,16 +5,16 @@
 #include "settings/SettingsLog.h"
 #include "settings/TextTable.h"
 
+Texts::Texts(QString languageFile, QString shippedFile)
+    : m_languageFile(std::move(languageFile)), m_shippedFile(std::move(shippedFile)) {}
+
+Texts::~Texts() = default;
+
 void Texts::setLanguageFile(QString languageFile, QString shippedFile) {
+    std::lock_guard lock(m_mutex);
     m_languageFile = std::move(languageFile);
     m_shippedFile = std::move(shippedFile);
-    if (!m_languageFile.isEmpty() &&
-        ProfileFile(m_languageFile).state() == ProfileFile::State::Undecodable) {
-        qCWarning(lcSettings).noquote()
-            << "language file" << m_languageFile
-            << "is neither UTF-8 nor has it a byte-order mark; it is read-only, and its texts "
-               "come from the shipped file of its language";
-    }
+    m_loaded.reset();  // read at the next lookup
 }
 
 QString Texts::text(const QString& section, const QString& key) const {
@@ -26,5 +26,15 @@ QString Texts::text(const char* section, const char* key) const {
 }
 
 QString Texts::text(const QString& section, const QString& key, const QString& def) const {
-    return GetLanguageTextFrom(m_languageFile, m_shippedFile, section, key, def);
+    std::lock_guard lock(m_mutex);
+    if (!m_loaded) {
+        m_loaded = std::make_unique<LanguageTexts>(m_languageFile, m_shippedFile);
+        if (m_loaded->state() == ProfileFile::State::Undecodable) {
+            qCWarning(lcSettings).noquote()
+                << "language file" << m_languageFile
+                << "is neither UTF-8 nor has it a byte-order mark; it is read-only, and its "
+                   "texts come from the shipped file of its language";
+        }
+    }
+    return m_loaded->text(section, key, def);
 }

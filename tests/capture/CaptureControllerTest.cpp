@@ -1,6 +1,7 @@
 // The camera controller with the built-in virtual camera: what it reports, the watchdog of a
-// quiet stream, Play after a format chosen while paused, the still trigger's reset by a format
-// choice, and which snapshot-button presses reach it.
+// quiet stream and what its restart keeps, Play after a format chosen while paused, the still
+// trigger's reset by a format choice, and which snapshot-button presses reach it; with a fake
+// camera, which error a failure is told with.
 #include <QSignalSpy>
 #include <QTest>
 #include <atomic>
@@ -10,6 +11,7 @@
 #include "capture/CaptureController.h"
 #include "capture/FrameStore.h"
 #include "capture/virtual/VirtualCameraDevice.h"
+#include "support/FakeCamera.h"
 
 namespace {
 
@@ -90,6 +92,58 @@ private Q_SLOTS:
         // Quiet again later: it gets its one restart again.
         cameras.virtualDevice()->stall(true);
         QVERIFY(QTest::qWaitFor([&] { return starts.count() == 3; }, 10000));
+    }
+
+    // The watchdog's restart keeps what is in force; Play's start-over reads the stored choice.
+    void aQuietStreamReopenedByItselfKeepsTheStreamInForce() {
+        Rig rig;
+        CaptureController& camera = rig.camera;
+        int loads = 0;
+        camera.loadParameters = [&](Camera&) {
+            ++loads;
+            camera.streamFormats().m_nResolutionIndex = 0;  // the stream choice kept in flash
+        };
+        camera.setFrameTimeout(std::chrono::milliseconds(1500));
+        QSignalSpy starts(&camera, &CaptureController::previewStarted);
+        QVERIFY(rig.open());
+        QVERIFY(camera.ChooseResolution(false, 1));
+        const CameraFormat chosen = camera.currentFormat();
+        QCOMPARE(starts.count(), 2);
+
+        rig.cameras.virtualDevice()->stall(true);
+        QVERIFY(QTest::qWaitFor([&] { return starts.count() == 3; }, 10000));
+        QCOMPARE(loads, 1);
+        QCOMPARE(camera.currentFormat(), chosen);
+        QCOMPARE(camera.streamFormats().m_nResolutionIndex, 1);
+
+        rig.cameras.virtualDevice()->stall(false);
+        camera.StartOver();
+        QCOMPARE(loads, 2);
+        QCOMPARE(camera.currentFormat(), camera.streamFormats().capabilities().front());
+    }
+
+    // A failure is told by the error of its own call: an earlier refusal as busy does not make
+    // a camera that is gone "busy".
+    void aFailureIsToldByTheErrorOfItsOwnCall() {
+        CameraSystem cameras{false};
+        FrameStore frames;
+        CaptureController camera{cameras, frames};
+        std::optional<int> openFails;
+        cameras.setCameraFactory([&](const CameraId&) {
+            auto fake = std::make_unique<FakeCamera>();
+            fake->offered = {{PixelFormat::YUYV, 640, 480, 30}};
+            fake->setFormatFails = EBUSY;
+            fake->openFails = openFails;
+            return fake;
+        });
+        CameraId id;
+        id.devNode = QStringLiteral("/dev/video-fake");
+        camera.ChooseDevice(id);
+        QCOMPARE(camera.problem(), PictureProblem::Busy);
+
+        openFails = ENOENT;
+        camera.StartOver();
+        QCOMPARE(camera.problem(), PictureProblem::NoCamera);
     }
 
     void aFormatChosenWhilePausedStartsWithPlay() {

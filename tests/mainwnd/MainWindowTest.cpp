@@ -148,6 +148,7 @@ private Q_SLOTS:
         ProfileFile(m_app->m_strLanguageFile)
             .writeString(QStringLiteral("MainWnd"), QStringLiteral("STOP"),
                          QStringLiteral("Freeze!"));
+        m_app->SetLanguageName(QStringLiteral("English"));  // an edit shows once chosen again
         CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(dlg.menuAction(Cmd::Play)->text(), QStringLiteral("Freeze!"));
     }
@@ -161,6 +162,7 @@ private Q_SLOTS:
         ProfileFile lng(m_app->m_strLanguageFile);
         lng.writeString(QStringLiteral("menu"), QStringLiteral("LAN"), QStringLiteral("Tongue"));
         lng.writeString(QStringLiteral("MENU"), QStringLiteral("file"), QStringLiteral("Dossier"));
+        m_app->SetLanguageName(QStringLiteral("English"));
         CTavrelDlg dlg(*m_app, *m_app);
         QCOMPARE(dlg.topMenu(0)->title(), QStringLiteral("Dossier"));
         QCOMPARE(dlg.texts().m_strMenuLanguage, QStringLiteral("Tongue"));

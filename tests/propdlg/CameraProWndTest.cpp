@@ -1,9 +1,11 @@
 // The camera property dialog in factory mode, opened by the Property command on the built-in
 // virtual camera: sliders, automatic boxes, Default, Apply, OK and Cancel, a camera lacking a
-// control, and where the dialog goes.
+// control, and where the dialog goes; on a fake camera, exactly what the boxes and Default write.
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,7 +24,9 @@
 #include "mainwnd/CommandIds.h"
 #include "mainwnd/TavrelDlg.h"
 #include "propdlg/CameraProWnd.h"
+#include "settings/Texts.h"
 
+#include "support/FakeCamera.h"
 #include "support/TestApp.h"
 
 class CameraProWndTest : public QObject {
@@ -239,7 +243,9 @@ private Q_SLOTS:
             QVERIFY(exposure->isChecked());
             QVERIFY(!slider(wnd, "exposure")->isEnabled());
             QVERIFY(!slider(wnd, "gain")->isEnabled());
-            QVERIFY(hardware().settings().exposureAuto);
+            // The click writes gain alone: the camera's own exposure switch stays as it was.
+            QVERIFY(hardware().settings().gainAuto);
+            QVERIFY(!hardware().settings().exposureAuto);
             gain->click();  // off
             QVERIFY(!exposure->isChecked());
             QVERIFY(slider(wnd, "exposure")->isEnabled());
@@ -277,6 +283,85 @@ private Q_SLOTS:
         QCOMPARE(hardware().settings().exposure, -6);
         QVERIFY(hardware().settings().exposureAuto);
         QVERIFY(hardware().settings().gainAuto);
+    }
+
+    // On a camera with automatic modes for hue, gain and exposure: a box writes its own
+    // property only, and Default writes the plain properties with the flags their ranges give.
+    void theBoxesAndDefaultWriteExactlyTheirProperties() {
+        using P = CameraProperty;
+        using W = FakeCamera::Write;
+        constexpr long A = kPropertyFlagsAuto, M = kPropertyFlagsManual;
+        FakeCamera camera;
+        camera.add(P::Brightness, 10, M, -64, 64);
+        camera.add(P::Contrast, 32, M, 0, 64);
+        camera.add(P::Hue, 5, M, -40, 40, true);
+        camera.add(P::Saturation, 64, M, 0, 128);
+        camera.add(P::Sharpness, 6, M, 0, 7);
+        camera.add(P::Gamma, 100, M, 72, 500);
+        camera.add(P::WhiteBalance, 4600, A, 2800, 6500, true);
+        camera.add(P::Gain, 20, A, 0, 100, true);
+        camera.add(P::Exposure, -6, A, -11, -2, true);
+        CameraParameters set;
+        set.FillFromCamera(camera);
+        const Texts texts;
+        CCameraProWnd wnd(
+            texts, [&] { return &camera; }, set);
+        wnd.OnExposureAuto(false);
+        wnd.OnGainAuto(true);
+        QVERIFY(camera.writes == std::vector<W>({{P::Exposure, -6, M}, {P::Gain, 20, A}}));
+
+        camera.writes.clear();
+        wnd.OnDefault();
+        const std::vector<W> defaults = {
+            {P::Brightness, 0, M},      {P::Contrast, 32, M}, {P::Saturation, 64, M},
+            {P::Hue, 0, A | M},         {P::Gamma, 286, M},   {P::Sharpness, 3, M},
+            {P::WhiteBalance, 4650, M}, {P::Gain, 50, A},     {P::Exposure, -6, A},
+        };
+        QVERIFY(camera.writes == defaults);
+
+        // Without exposure, Default leaves gain alone.
+        camera.properties.erase(P::Exposure);
+        CCameraProWnd noExposure(
+            texts, [&] { return &camera; }, set);
+        camera.writes.clear();
+        noExposure.OnDefault();
+        QCOMPARE(camera.writes.size(), size_t(7));
+        QCOMPARE(camera.writes.back().property, P::WhiteBalance);
+    }
+
+    // With the pan-and-zoom window open where the dialog would go, the dialog goes elsewhere.
+    void theDialogKeepsClearOfAnOpenPanWindow() {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QWidget owner;
+        owner.setGeometry(screen.left() + 10, screen.top() + 10, 200, 150);
+        owner.show();
+        QWidget standIn;  // beside the owner at its top, as the pan-and-zoom window opens
+        standIn.setGeometry(owner.frameGeometry().right() + 1, owner.frameGeometry().top(), 240,
+                            160);
+        standIn.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&standIn));
+
+        FakeCamera camera;
+        camera.add(CameraProperty::Brightness, 10, kPropertyFlagsManual, -64, 64);
+        CameraParameters set;
+        const Texts texts;
+        QRect placed;
+        QTimer::singleShot(0, &owner, [&] {
+            if (auto* wnd = owner.findChild<CCameraProWnd*>()) {
+                placed = wnd->frameGeometry();
+                wnd->reject();
+            }
+        });
+        CCameraProWnd::EditCameraProperties(
+            texts, [&] { return &camera; }, set, &owner, &standIn);
+        QVERIFY(placed.isValid());
+        QVERIFY2(!placed.intersects(standIn.frameGeometry()),
+                 qPrintable(QStringLiteral("dialog at %1,%2 %3x%4")
+                                .arg(placed.x())
+                                .arg(placed.y())
+                                .arg(placed.width())
+                                .arg(placed.height())));
+        QVERIFY(screen.contains(placed));
     }
 
     void theDialogSitsBesideTheWindowOnTheScreen() {

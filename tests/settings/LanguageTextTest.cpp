@@ -126,6 +126,7 @@ TEST_F(LanguageTextTest, EnglishFileInAnotherEncodingKeepsEnglishAndIsNeverWritt
 
     // Lone carriage returns: the user's texts are found, and the missing ones added in English.
     ASSERT_TRUE(WriteBytes(path, "[MainWnd]\rSTOP=Halt\r"));
+    app.SetLanguageName("English");  // the file is read again when the language is chosen
     EXPECT_EQ(app.m_texts.text("MainWnd", "STOP"), "Halt");
     EXPECT_EQ(app.m_texts.text("MainWnd", "PLAY"), "Play");
     EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=Halt\nPLAY=Play\n");
@@ -152,6 +153,51 @@ TEST_F(LanguageTextTest, LookupsFollowTheLanguageFileInForce) {
     // The English file holds the blank before its note, quoted so that it survives.
     app.SetLanguageName("English");
     EXPECT_EQ(app.m_texts.text("MainWnd", "SNAPFAILED", U("（保存失败）")), " (not saved)");
+}
+
+TEST_F(LanguageTextTest, TextsAreReadOnceAndHoldUntilTheLanguageIsChosenAgain) {
+    const QString path = languageFile("English");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    ASSERT_TRUE(WriteBytes(path, "[MainWnd]\nSTOP=Halt\n"));
+    Texts texts;
+    texts.setLanguageFile(path, BuiltIn("English"));
+    EXPECT_EQ(texts.text("MainWnd", "STOP"), "Halt");
+    EXPECT_EQ(texts.text("MainWnd", "PLAY"), "Play");  // added to the file from the shipped one
+    EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=Halt\nPLAY=Play\n");
+
+    // Changed behind its back, the file is neither read nor written by later lookups.
+    ASSERT_TRUE(WriteBytes(path, "[MainWnd]\nSTOP=Freeze\n"));
+    EXPECT_EQ(texts.text("MainWnd", "STOP"), "Halt");
+    EXPECT_EQ(texts.text("MainWnd", "PLAY"), "Play");
+    EXPECT_EQ(ReadBytes(path), "[MainWnd]\nSTOP=Freeze\n");
+    texts.setLanguageFile(path, BuiltIn("English"));
+    EXPECT_EQ(texts.text("MainWnd", "STOP"), "Freeze");
+}
+
+// The copy in memory finds what ProfileFile finds in the file, in files written every way.
+TEST_F(LanguageTextTest, TextsInMemoryReadAsTheFileReads) {
+    const QString path = languageFile("English");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    const QByteArray body =
+        "ORPHAN=before any section\r\n[ MainWnd ]\r\n; STOP=comment\r\n STOP = \"  Halt \" \r"
+        "stop=second\n[broken\nPLAY='Go'\n[Menu]\nFILE=\uFEFFDatei\nEMPTY=\n"
+        "[mainwnd]\nEXIT=later section\n[\u00C4rger]\n\u00E4=\u2003x\u3000\n";
+    const QString utf16 = QString::fromUtf8(body);
+    const QByteArray encodings[] = {
+        body, "\xEF\xBB\xBF" + body,
+        "\xFF\xFE" + QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2)};
+    const std::pair<const char*, const char*> keys[] = {
+        {"MainWnd", "STOP"}, {"MAINWND", "play"}, {"Menu", "FILE"}, {"Menu", "EMPTY"},
+        {"MainWnd", "EXIT"}, {"", "ORPHAN"},      {"Ärger", "Ä"},   {" Menu ", " FILE"}};
+    for (const QByteArray& bytes : encodings) {
+        ASSERT_TRUE(WriteBytes(path, bytes));
+        LanguageTexts texts(path, QString());
+        for (const auto& [section, key] : keys) {
+            const QString want = ProfileFile(path).readString(U(section), U(key), U("default"));
+            EXPECT_EQ(texts.text(U(section), U(key), U("default")), want)
+                << section << "/" << key << " in " << bytes.left(3).toHex().toStdString();
+        }
+    }
 }
 
 TEST_F(LanguageTextTest, UnwritableLanguageFolderStillYieldsTexts) {

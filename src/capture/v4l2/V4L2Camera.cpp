@@ -50,10 +50,12 @@ int V4L2Camera::xioctl(unsigned long request, void* arg) const {
     return V4L2Ioctl(m_fd.get(), request, arg);
 }
 
-void V4L2Camera::logOnce(const char* what, int error, bool record) const {
-    if (record) {
-        m_lastError = error;
-    }
+CameraResult V4L2Camera::fail(const char* what, int error) const {
+    logOnce(what, error);
+    return CameraResult::failure(error);
+}
+
+void V4L2Camera::logOnce(const char* what, int error) const {
     {
         std::lock_guard lock(m_logMutex);
         if (!m_loggedFailures.insert(std::string(what) + ':' + std::to_string(error)).second) {
@@ -65,28 +67,28 @@ void V4L2Camera::logOnce(const char* what, int error, bool record) const {
 
 // ---- Opening and formats ---------------------------------------------------------------
 
-bool V4L2Camera::open() {
+CameraResult V4L2Camera::open() {
     if (isOpen()) {
-        return true;
+        return CameraResult::success();
     }
     m_lost = false;
     const QByteArray node = m_id.devNode.toLocal8Bit();
     UniqueFd fd(::open(node.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!fd.isValid()) {
-        logOnce("open", errno);
-        return false;
+        return fail("open", errno);
     }
     m_fd = std::move(fd);
 
     const std::optional<V4L2Capability> cap = V4L2Capability::query(m_fd.get(), m_id.devNode);
     if (!cap) {
+        const int error = errno;  // of VIDIOC_QUERYCAP, which query() has logged
         m_fd.reset();
-        return false;
+        return CameraResult::failure(error);
     }
     if (!cap->canCapture() || !cap->canStream()) {
         qCWarning(lcV4L2) << m_id.devNode << "is not a streaming video capture device";
         m_fd.reset();
-        return false;
+        return CameraResult::failure(0);
     }
     if (m_id.cardName.isEmpty()) {
         m_id.cardName = cap->card;
@@ -96,7 +98,7 @@ bool V4L2Camera::open() {
     if (m_formats.empty()) {
         qCWarning(lcV4L2) << m_id.devNode << "offers no pixel format Tavrel can decode";
         m_fd.reset();
-        return false;
+        return CameraResult::failure(0);
     }
 
     m_controls.attach([fd = m_fd.get()](unsigned long request, void* arg) {
@@ -105,15 +107,15 @@ bool V4L2Camera::open() {
 
     UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!wake.isValid()) {
-        logOnce("eventfd", errno);
+        const CameraResult failed = fail("eventfd", errno);
         m_controls.detach();
         m_formats.clear();
         m_fd.reset();
-        return false;
+        return failed;
     }
     m_wakeFd = std::move(wake);
     m_state = State::Open;
-    return true;
+    return CameraResult::success();
 }
 
 // One entry per (format, size), in the camera's order; of the uncompressed formats at one size
@@ -221,24 +223,23 @@ double V4L2Camera::chooseFrameRate(uint32_t pixelFormat, uint32_t width, uint32_
     return std::clamp(kMaxFrameRate, std::min(slowest, fastest), fastest);
 }
 
-bool V4L2Camera::readStreamFormat(StreamFormat* format) const {
+CameraResult V4L2Camera::readStreamFormat(StreamFormat* format) const {
     v4l2_format f{};
     f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (xioctl(VIDIOC_G_FMT, &f) < 0) {
-        logOnce("VIDIOC_G_FMT", errno);
-        return false;
+        return fail("VIDIOC_G_FMT", errno);
     }
     format->pixelFormat = f.fmt.pix.pixelformat;
     format->width = int(f.fmt.pix.width);
     format->height = int(f.fmt.pix.height);
     format->bytesPerLine = f.fmt.pix.bytesperline;
-    return true;
+    return CameraResult::success();
 }
 
-bool V4L2Camera::setFormat(const CameraFormat& format) {
+CameraResult V4L2Camera::setFormat(const CameraFormat& format) {
     if (!isOpen() || m_state == State::Streaming || !FrameDecoder::supports(format.pixelFormat) ||
         format.width <= 0 || format.height <= 0) {
-        return false;
+        return CameraResult::failure(0);
     }
     // The driver refuses a new format while buffers exist.
     const bool wasPrepared = isPrepared();
@@ -252,24 +253,28 @@ bool V4L2Camera::setFormat(const CameraFormat& format) {
     f.fmt.pix.height = uint32_t(format.height);
     f.fmt.pix.pixelformat = format.pixelFormat;
     f.fmt.pix.field = V4L2_FIELD_NONE;
-    bool ok = xioctl(VIDIOC_S_FMT, &f) == 0;
-    if (!ok) {
-        logOnce("VIDIOC_S_FMT", errno);
+    CameraResult result = CameraResult::success();
+    if (xioctl(VIDIOC_S_FMT, &f) < 0) {
+        result = fail("VIDIOC_S_FMT", errno);
     } else if (f.fmt.pix.pixelformat != format.pixelFormat ||
                int(f.fmt.pix.width) != format.width || int(f.fmt.pix.height) != format.height) {
         // The driver adjusted the request to something else: not the format that was asked for.
         qCWarning(lcV4L2) << m_id.devNode << "did not accept format" << format.width << "x"
                           << format.height << "; it chose" << f.fmt.pix.width << "x"
                           << f.fmt.pix.height;
-        ok = false;
+        result = CameraResult::failure(0);
     }
-    if (ok && format.fps > 0) {
+    if (result && format.fps > 0) {
         setFrameRate(format.fps);
     }
     if (wasPrepared) {
-        prepare();
+        // Buffers for the format now set; without them the camera is not as the caller left it.
+        const CameraResult prepared = prepare();
+        if (result && !prepared) {
+            result = prepared;
+        }
     }
-    return ok;
+    return result;
 }
 
 void V4L2Camera::setFrameRate(double fps) {
@@ -299,7 +304,7 @@ double V4L2Camera::currentFrameRate() const {
 CameraFormat V4L2Camera::currentFormat() const {
     CameraFormat result;
     StreamFormat f;
-    if (!isOpen() || !readStreamFormat(&f)) {
+    if (!isOpen() || !readStreamFormat(&f).ok()) {
         return result;
     }
     result.pixelFormat = f.pixelFormat;
@@ -311,15 +316,21 @@ CameraFormat V4L2Camera::currentFormat() const {
 
 // ---- Buffers ---------------------------------------------------------------------------
 
-bool V4L2Camera::prepare() {
-    if (!isOpen() || m_lost) {
-        return false;
+CameraResult V4L2Camera::prepare() {
+    if (!isOpen()) {
+        return CameraResult::failure(0);
+    }
+    if (m_lost) {
+        return CameraResult::failure(ENODEV);
     }
     if (isPrepared()) {
-        return true;
+        return CameraResult::success();
     }
-    if (!readStreamFormat(&m_stream) || !FrameDecoder::supports(m_stream.pixelFormat)) {
-        return false;
+    if (const CameraResult read = readStreamFormat(&m_stream); !read) {
+        return read;
+    }
+    if (!FrameDecoder::supports(m_stream.pixelFormat)) {
+        return CameraResult::failure(0);
     }
 
     v4l2_requestbuffers req{};
@@ -327,13 +338,12 @@ bool V4L2Camera::prepare() {
     req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     req.memory = V4L2_MEMORY_MMAP;
     if (xioctl(VIDIOC_REQBUFS, &req) < 0) {
-        logOnce("VIDIOC_REQBUFS", errno);
-        return false;
+        return fail("VIDIOC_REQBUFS", errno);
     }
     if (req.count < 2) {
         qCWarning(lcV4L2) << m_id.devNode << "granted only" << req.count << "buffers";
         releaseBuffers();
-        return false;
+        return CameraResult::failure(0);
     }
     for (uint32_t i = 0; i < req.count; ++i) {
         v4l2_buffer buf{};
@@ -341,21 +351,21 @@ bool V4L2Camera::prepare() {
         buf.memory = V4L2_MEMORY_MMAP;
         buf.index = i;
         if (xioctl(VIDIOC_QUERYBUF, &buf) < 0) {
-            logOnce("VIDIOC_QUERYBUF", errno);
+            const CameraResult failed = fail("VIDIOC_QUERYBUF", errno);
             releaseBuffers();
-            return false;
+            return failed;
         }
         MappedBuffer mapping = MappedBuffer::map(m_fd.get(), buf.length, off_t(buf.m.offset));
         if (!mapping.isValid()) {
-            logOnce("mmap", errno);
+            const CameraResult failed = fail("mmap", errno);
             releaseBuffers();
-            return false;
+            return failed;
         }
         m_buffers.push_back(std::move(mapping));
     }
-    if (!queueAllBuffers()) {
+    if (const CameraResult queued = queueAllBuffers(); !queued) {
         releaseBuffers();
-        return false;
+        return queued;
     }
 
     int buttonErrno = 0;
@@ -370,22 +380,21 @@ bool V4L2Camera::prepare() {
         logOnce("EVIOCGRAB snapshot button", m_button.grabErrno());
     }
     m_state = State::Prepared;
-    return true;
+    return CameraResult::success();
 }
 
-bool V4L2Camera::queueAllBuffers() {
+CameraResult V4L2Camera::queueAllBuffers() {
     for (uint32_t i = 0; i < m_buffers.size(); ++i) {
         v4l2_buffer buf{};
         buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buf.memory = V4L2_MEMORY_MMAP;
         buf.index = i;
         if (xioctl(VIDIOC_QBUF, &buf) < 0) {
-            logOnce("VIDIOC_QBUF", errno);
-            return false;
+            return fail("VIDIOC_QBUF", errno);
         }
     }
     m_buffersQueued = true;
-    return true;
+    return CameraResult::success();
 }
 
 void V4L2Camera::releaseBuffers() {
@@ -412,20 +421,24 @@ void V4L2Camera::unprepare() {
 
 // ---- Streaming -------------------------------------------------------------------------
 
-bool V4L2Camera::start(FrameSink* sink) {
-    if (!sink || !isOpen() || m_lost || m_state == State::Streaming) {
-        return false;
+CameraResult V4L2Camera::start(FrameSink* sink) {
+    if (!sink || !isOpen() || m_state == State::Streaming) {
+        return CameraResult::failure(0);
     }
-    if (!prepare()) {
-        return false;
+    if (m_lost) {
+        return CameraResult::failure(ENODEV);
     }
-    if (!m_buffersQueued && !queueAllBuffers()) {
-        return false;
+    if (const CameraResult prepared = prepare(); !prepared) {
+        return prepared;
+    }
+    if (!m_buffersQueued) {
+        if (const CameraResult queued = queueAllBuffers(); !queued) {
+            return queued;
+        }
     }
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (xioctl(VIDIOC_STREAMON, &type) < 0) {
-        logOnce("VIDIOC_STREAMON", errno);
-        return false;
+        return fail("VIDIOC_STREAMON", errno);
     }
     // Presses made while the stream was stopped waited in the input device; they belong to
     // no picture and are dropped.
@@ -436,7 +449,7 @@ bool V4L2Camera::start(FrameSink* sink) {
     m_stopRequested = false;
     m_thread = std::thread(&V4L2Camera::captureLoop, this, sink);
     m_state = State::Streaming;
-    return true;
+    return CameraResult::success();
 }
 
 void V4L2Camera::stop() {

@@ -43,23 +43,23 @@ public:
 
     const CameraId& id() const override { return m_id; }
 
-    bool open() override;
+    CameraResult open() override;
     void close() override;
     bool isOpen() const override { return m_state != State::Closed; }
 
     std::vector<CameraFormat> formats() const override { return m_formats; }
     // Not while streaming. When buffers are prepared they are released and prepared again for
     // the new format.
-    bool setFormat(const CameraFormat& format) override;
+    CameraResult setFormat(const CameraFormat& format) override;
     CameraFormat currentFormat() const override;
 
-    bool prepare() override;
+    CameraResult prepare() override;
     void unprepare() override;
     bool isPrepared() const override {
         return m_state == State::Prepared || m_state == State::Streaming;
     }
 
-    bool start(FrameSink* sink) override;
+    CameraResult start(FrameSink* sink) override;
     void stop() override;
     bool isStreaming() const override { return m_state == State::Streaming && !m_lost; }
     bool isLost() const override { return m_lost; }
@@ -79,7 +79,6 @@ public:
     bool setPowerLineFrequency(long value) override;
 
     CameraStats stats() const override;
-    int lastError() const override { return m_lastError.load(); }
 
 private:
     enum class State { Closed, Open, Prepared, Streaming };
@@ -94,17 +93,18 @@ private:
     };
 
     int xioctl(unsigned long request, void* arg) const;
-    // Logs a failed call once per kind of failure; a device operation's failure (record) also
-    // becomes lastError().
-    void logOnce(const char* what, int error, bool record = true) const;
+    // Logs a failed call once per kind of failure.
+    void logOnce(const char* what, int error) const;
+    // Logs a failed device call once and returns it as the failure of the operation.
+    CameraResult fail(const char* what, int error) const;
 
     void enumerateFormats();
     double chooseFrameRate(uint32_t pixelFormat, uint32_t width, uint32_t height) const;
     void setFrameRate(double fps);
     double currentFrameRate() const;
-    bool readStreamFormat(StreamFormat* format) const;
+    CameraResult readStreamFormat(StreamFormat* format) const;
 
-    bool queueAllBuffers();
+    CameraResult queueAllBuffers();
     void releaseBuffers();
 
     void captureLoop(FrameSink* sink);
@@ -120,7 +120,7 @@ private:
     UniqueFd m_fd;
     UniqueFd m_wakeFd;  // eventfd that wakes the capture thread for stop()
     std::vector<CameraFormat> m_formats;
-    V4L2Controls m_controls{[this](const char* what, int error) { logOnce(what, error, false); }};
+    V4L2Controls m_controls{[this](const char* what, int error) { logOnce(what, error); }};
 
     std::vector<MappedBuffer> m_buffers;  // index = V4L2 buffer index
     bool m_buffersQueued = false;         // all buffers handed to the driver (before STREAMON)
@@ -141,6 +141,4 @@ private:
     // Protects m_loggedFailures: failures already logged, "what:errno".
     mutable std::mutex m_logMutex;
     mutable std::set<std::string> m_loggedFailures;
-    // errno of the last failed device operation; written by the GUI and capture threads.
-    mutable std::atomic<int> m_lastError{0};
 };

@@ -32,7 +32,9 @@ bool V4L2Capability::canStream() const {
 std::optional<V4L2Capability> V4L2Capability::query(int fd, const QString& node) {
     v4l2_capability cap{};
     if (V4L2Ioctl(fd, VIDIOC_QUERYCAP, &cap) < 0) {
-        qCWarning(lcV4L2).noquote() << node << "VIDIOC_QUERYCAP failed:" << std::strerror(errno);
+        const int error = errno;
+        qCWarning(lcV4L2).noquote() << node << "VIDIOC_QUERYCAP failed:" << std::strerror(error);
+        errno = error;  // the caller reports it with its failure
         return std::nullopt;
     }
     V4L2Capability result;

@@ -18,7 +18,7 @@ struct V4L2Capability {
     bool canStream() const;
 
     // Asks the node open at fd; node names it in the log. nullopt when the driver does not
-    // answer; the failure is logged with its errno.
+    // answer; the failure is logged, and errno is left as the driver set it.
     static std::optional<V4L2Capability> query(int fd, const QString& node);
     // Opens node just for the question and closes it again. nullopt, logged, when it cannot be
     // opened or does not answer.

@@ -1,5 +1,6 @@
 #include "capture/virtual/VirtualCamera.h"
 
+#include <cerrno>
 #include <chrono>
 
 #include "capture/FrameDecoder.h"
@@ -37,13 +38,13 @@ bool VirtualCamera::deviceReachable() const {
     return m_hardware && m_hardware->isPlugged() && m_hardware->generation() == m_generation;
 }
 
-bool VirtualCamera::open() {
+CameraResult VirtualCamera::open() {
     if (isOpen()) {
-        return true;
+        return CameraResult::success();
     }
     if (!m_hardware || !m_hardware->isPlugged()) {
         qCWarning(lcVirtualCamera) << "open" << m_id.devNode << "failed: device unplugged";
-        return false;
+        return CameraResult::failure(ENOENT);  // as the node of an unplugged camera is gone
     }
     m_generation = m_hardware->generation();
     m_lost.store(false);
@@ -55,7 +56,7 @@ bool VirtualCamera::open() {
         m_format = supportedFormats().front();
     }
     m_state = State::Open;
-    return true;
+    return CameraResult::success();
 }
 
 void VirtualCamera::close() {
@@ -70,30 +71,33 @@ std::vector<CameraFormat> VirtualCamera::formats() const {
     return supportedFormats();
 }
 
-bool VirtualCamera::setFormat(const CameraFormat& format) {
+CameraResult VirtualCamera::setFormat(const CameraFormat& format) {
     if (!isOpen() || m_state == State::Streaming) {
-        return false;
+        return CameraResult::failure(0);
     }
     for (const CameraFormat& offered : supportedFormats()) {
         if (offered.pixelFormat == format.pixelFormat && offered.width == format.width &&
             offered.height == format.height) {
             m_format = offered;
-            return true;
+            return CameraResult::success();
         }
     }
     qCWarning(lcVirtualCamera) << "setFormat: no format" << format.width << "x" << format.height
                                << Qt::hex << format.pixelFormat;
-    return false;
+    return CameraResult::failure(0);
 }
 
-bool VirtualCamera::prepare() {
-    if (!isOpen() || m_lost.load() || !deviceReachable()) {
-        return false;
+CameraResult VirtualCamera::prepare() {
+    if (!isOpen()) {
+        return CameraResult::failure(0);
+    }
+    if (m_lost.load() || !deviceReachable()) {
+        return CameraResult::failure(ENODEV);
     }
     if (m_state == State::Open) {
         m_state = State::Prepared;
     }
-    return true;
+    return CameraResult::success();
 }
 
 void VirtualCamera::unprepare() {
@@ -103,13 +107,13 @@ void VirtualCamera::unprepare() {
     }
 }
 
-bool VirtualCamera::start(FrameSink* sink) {
+CameraResult VirtualCamera::start(FrameSink* sink) {
     if (sink == nullptr || !isOpen()) {
-        return false;
+        return CameraResult::failure(0);
     }
     if (m_state == State::Streaming) {
         if (m_threadRunning.load()) {
-            return false;  // already streaming
+            return CameraResult::failure(0);  // already streaming
         }
         stop();  // the threads ended by themselves: reap them
     }
@@ -118,10 +122,10 @@ bool VirtualCamera::start(FrameSink* sink) {
     }
     if (m_lost.load()) {
         qCWarning(lcVirtualCamera) << "start" << m_id.devNode << "failed: device lost";
-        return false;
+        return CameraResult::failure(ENODEV);
     }
-    if (!prepare()) {
-        return false;
+    if (const CameraResult prepared = prepare(); !prepared) {
+        return prepared;
     }
     {
         std::lock_guard lock(m_wakeMutex);
@@ -134,7 +138,7 @@ bool VirtualCamera::start(FrameSink* sink) {
     m_thread =
         std::thread(&VirtualCamera::captureLoop, this, sink, m_format, m_hardware->buttonPresses());
     m_state = State::Streaming;
-    return true;
+    return CameraResult::success();
 }
 
 void VirtualCamera::stop() {

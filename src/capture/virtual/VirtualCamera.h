@@ -42,21 +42,21 @@ public:
 
     const CameraId& id() const override { return m_id; }
 
-    bool open() override;
+    CameraResult open() override;
     void close() override;
     bool isOpen() const override { return m_state != State::Closed; }
 
     std::vector<CameraFormat> formats() const override;
-    bool setFormat(const CameraFormat& format) override;
+    CameraResult setFormat(const CameraFormat& format) override;
     CameraFormat currentFormat() const override { return m_format; }
 
-    bool prepare() override;
+    CameraResult prepare() override;
     void unprepare() override;
     bool isPrepared() const override {
         return m_state == State::Prepared || m_state == State::Streaming;
     }
 
-    bool start(FrameSink* sink) override;
+    CameraResult start(FrameSink* sink) override;
     void stop() override;
     bool isStreaming() const override { return m_threadRunning.load(); }
     bool isLost() const override { return m_lost.load(); }
@@ -73,7 +73,6 @@ public:
     bool setPowerLineFrequency(long value) override;
 
     CameraStats stats() const override;
-    int lastError() const override { return 0; }
 
 private:
     enum class State { Closed, Open, Prepared, Streaming };

@@ -1,5 +1,7 @@
 #include "UsbIpMessage.h"
 
+#include <algorithm>
+
 namespace {
 
 uint32_t be32(const uint8_t* p) {
@@ -13,8 +15,11 @@ void putBe32(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v);
 }
 
-std::vector<uint8_t> header(uint32_t command, uint32_t seqnum, int32_t status) {
-    std::vector<uint8_t> out(UsbIpMessage::kHeaderSize, 0);
+// The header of an answer, with room for `payload` data bytes after it (zero-filled): the answer
+// is sized once, so its data is copied into place rather than appended.
+std::vector<uint8_t> header(uint32_t command, uint32_t seqnum, int32_t status,
+                            size_t payload = 0) {
+    std::vector<uint8_t> out(UsbIpMessage::kHeaderSize + payload, 0);
     putBe32(&out[0], command);
     putBe32(&out[4], seqnum);
     // devid, direction and endpoint stay zero in answers: the host matches them by seqnum.
@@ -56,10 +61,11 @@ bool UsbIpMessage::parseHeader(const uint8_t* bytes, UsbIpMessage* message, size
 
 std::vector<uint8_t> UsbIpMessage::retSubmit(uint32_t seqnum, int32_t status, const uint8_t* data,
                                              size_t size, bool in) {
-    std::vector<uint8_t> out = header(kRetSubmit, seqnum, status);
+    const bool withData = in && size > 0 && data != nullptr;
+    std::vector<uint8_t> out = header(kRetSubmit, seqnum, status, withData ? size : 0);
     putBe32(&out[24], uint32_t(size));  // actual_length
-    if (in && size > 0) {
-        out.insert(out.end(), data, data + size);
+    if (withData) {
+        std::copy(data, data + size, out.begin() + kHeaderSize);
     }
     return out;
 }
