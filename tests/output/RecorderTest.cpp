@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QDir>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -111,15 +114,31 @@ struct TestRecorder {
     std::atomic<int64_t> now{100000};
     std::atomic<int> started{0};
     std::atomic<int> openFailed{0};
+    std::atomic<int> openError{-1};
     std::atomic<int> writeFailed{0};
     Recorder rec{[this] { return now.load(); }};
 
     TestRecorder() {
         Recorder::Callbacks cb;
         cb.started = [this](uint64_t) { ++started; };
-        cb.openFailed = [this](uint64_t) { ++openFailed; };
+        cb.openFailed = [this](uint64_t, int error) {
+            openError = error;
+            ++openFailed;
+        };
         cb.writeFailed = [this](uint64_t) { ++writeFailed; };
         rec.setCallbacks(cb);
+    }
+
+    // The first frame's size after a request; waits until the encoder thread has opened the
+    // file or given up (the frame path itself does not wait).
+    void open(int width, int height) {
+        rec.StartPendingRecording(width, height);
+        waitOpened();
+    }
+    void waitOpened() {
+        for (int i = 0; i < 10000 && rec.state() == RecordState::Requested; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 
     // One tick of the window's 34 ms frame timer: the composed frame of sample i.
@@ -138,7 +157,7 @@ template <typename SizeOf>
 QString record(TestRecorder& t, const QString& folder, int width, int height, int samples,
                int64_t stopAfterMs, SizeOf sizeOf) {
     EXPECT_TRUE(t.rec.Request(folder, at(7)));
-    t.rec.StartPendingRecording(width, height);
+    t.open(width, height);
     EXPECT_EQ(t.rec.state(), RecordState::Running);
     const int64_t open = t.now;
     for (int i = 0; i < samples; ++i) {
@@ -189,7 +208,7 @@ TEST(RecorderState, TheFirstFrameAfterARequestOpensTheFileOnce) {
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
     t.rec.StartPendingRecording(0, 0);  // no frame size yet
     EXPECT_EQ(t.rec.state(), RecordState::Requested);
-    t.rec.StartPendingRecording(320, 240);
+    t.open(320, 240);
     EXPECT_EQ(t.rec.state(), RecordState::Running);
     EXPECT_NE(t.rec.state(), RecordState::Idle);
     EXPECT_EQ(t.started, 1);
@@ -237,7 +256,7 @@ TEST(RecorderState, TheEncoderAndTheCodecsThreadsGiveWayToTheLivePicture) {
         GTEST_SKIP() << "the tests already run at nice " << own << ": no room below";
     }
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
-    t.rec.StartPendingRecording(320, 240);
+    t.open(320, 240);
     ASSERT_EQ(t.rec.state(), RecordState::Running);
     const std::vector<int> nice = ThreadNiceValues();
     t.rec.Stop();
@@ -246,16 +265,24 @@ TEST(RecorderState, TheEncoderAndTheCodecsThreadsGiveWayToTheLivePicture) {
     EXPECT_GE(std::count(nice.begin(), nice.end(), own), 1) << "this thread keeps its own";
 }
 
-TEST(RecorderState, AMissingFolderFailsTheOpen) {
+TEST(RecorderState, AMissingSaveFolderIsMadeAsForSnapshotsAndOneBeyondFailsTheOpen) {
     QTemporaryDir dir;
     TestRecorder t;
-    const QString folder = dir.filePath("missing") + "/";
+    // A fresh account without its Pictures folder: made, one level, as a snapshot makes it.
+    ASSERT_TRUE(t.rec.Request(dir.filePath("Pictures") + "/", at(4)));
+    t.open(320, 240);
+    EXPECT_EQ(t.rec.state(), RecordState::Running);
+    t.rec.Stop();
+    EXPECT_TRUE(QFileInfo(dir.filePath("Pictures")).isDir());
+
+    const QString folder = dir.filePath("missing/deeper") + "/";
     ASSERT_TRUE(t.rec.Request(folder, at(5)));
-    t.rec.StartPendingRecording(320, 240);
+    t.open(320, 240);
     EXPECT_EQ(t.rec.state(), RecordState::Idle);
     EXPECT_EQ(t.openFailed, 1);
-    EXPECT_EQ(t.started, 0);
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));  // the recorder makes no folder
+    EXPECT_EQ(t.openError, ENOENT);  // the reason travels with the report
+    EXPECT_EQ(t.started, 1);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
 
     // The next Record starts a new request with a new name.
     ASSERT_TRUE(t.rec.Request(folder, at(6)));
@@ -273,7 +300,7 @@ TEST(RecorderState, NoEmptyRecordingIsLeftBehind) {
     {
         TestRecorder t;
         ASSERT_TRUE(t.rec.Request(folder, at(1)));
-        t.rec.StartPendingRecording(320, 240);
+        t.open(320, 240);
         ASSERT_EQ(t.rec.state(), RecordState::Running);
         EXPECT_TRUE(QFileInfo::exists(t.rec.fileName()));
         t.rec.Stop();
@@ -287,7 +314,7 @@ TEST(RecorderState, NoEmptyRecordingIsLeftBehind) {
         if (!t.rec.Request(folder, at(2))) {
             return 11;
         }
-        t.rec.StartPendingRecording(640, 480);
+        t.open(640, 480);
         for (int i = 0; i < 200 && t.rec.state() == RecordState::Running; ++i) {
             t.now += 34;
             t.tick(i, 640, 480);
@@ -301,8 +328,9 @@ TEST(RecorderState, NoEmptyRecordingIsLeftBehind) {
     // An open that fails after the name was claimed (a size the encoder refuses).
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(folder, at(3)));
-    t.rec.StartPendingRecording(8192, 8192);
+    t.open(8192, 8192);
     EXPECT_EQ(t.openFailed, 1);
+    EXPECT_EQ(t.openError, 0);  // no errno: the encoder refused
     EXPECT_TRUE(files().isEmpty()) << files().join(' ').toStdString();
 }
 
@@ -317,7 +345,7 @@ TEST(RecorderState, ARecordingNeverReplacesAFileOfItsName) {
     }
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(folder, at(4)));
-    t.rec.StartPendingRecording(320, 240);
+    t.open(320, 240);
     ASSERT_EQ(t.rec.state(), RecordState::Running);
     EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009-  4-2.mpeg");
     t.now += 34;
@@ -327,6 +355,125 @@ TEST(RecorderState, ARecordingNeverReplacesAFileOfItsName) {
     QFile f(taken);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("an older file"));
+}
+
+TEST(RecorderState, AnExistingFileIsReplacedOnlyByARecordingThatHoldsAFrame) {
+    QTemporaryDir dir;
+    const QString named = dir.filePath("clip.mpeg");
+    {
+        QFile f(named);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("an older clip");
+    }
+    const auto older = [&] {
+        QFile f(named);
+        return f.open(QIODevice::ReadOnly) && f.readAll() == "an older clip";
+    };
+    TestRecorder t;
+    // Stopped before a frame: the file was never touched, and nothing is left beside it.
+    ASSERT_TRUE(t.rec.RequestFile(named));
+    t.open(320, 240);
+    ASSERT_EQ(t.rec.state(), RecordState::Running);
+    EXPECT_TRUE(older());
+    t.rec.Stop();
+    EXPECT_TRUE(older());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+    ASSERT_TRUE(t.rec.RequestFile(named));
+    t.open(320, 240);
+    t.now += 34;
+    t.tick(0, 320, 240);
+    EXPECT_TRUE(older());  // replaced at the end, in one step
+    t.rec.Stop();
+    EXPECT_EQ(t.rec.fileName(), named);
+    EXPECT_TRUE(decodeFile(named).opened);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST(RecorderState, TheFramePathNeverWaitsForTheFileToOpen) {
+    // The recording goes into a FIFO whose reader comes a second late, so the open takes that
+    // long, while the camera keeps delivering and the frame timer keeps sampling.
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath("live.mpeg"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    using Clock = std::chrono::steady_clock;
+    Recorder rec;  // the real clock: the open's second is real time
+    std::atomic<int> failures{0};
+    Recorder::Callbacks cb;
+    cb.openFailed = [&](uint64_t, int) { ++failures; };
+    cb.writeFailed = [&](uint64_t) { ++failures; };
+    rec.setCallbacks(cb);
+
+    std::atomic<int64_t> readerOpenedUs{0};
+    QByteArray received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const int fd = ::open(fifo.constData(), O_RDONLY | O_CLOEXEC);
+        readerOpenedUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                             Clock::now().time_since_epoch())
+                             .count();
+        char buffer[65536];
+        for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+            if (n > 0) {
+                received.append(buffer, int(n));
+            } else if (errno != EINTR) {
+                break;
+            }
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    });
+
+    std::vector<Image> pictures;
+    for (int i = 0; i < 8; ++i) {
+        pictures.push_back(composedFrame(i * 20, 320, 240));
+    }
+    ASSERT_TRUE(rec.RequestFile(dir.filePath("live.mpeg")));
+    std::vector<int64_t> takenUs;  // when each sample was taken (0: not taken)
+    Clock::duration longest{};
+    std::thread delivering([&] {
+        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(1600);
+        for (int i = 0; Clock::now() < end; ++i) {
+            const Clock::time_point before = Clock::now();
+            rec.StartPendingRecording(320, 240);  // every camera frame
+            const bool taken = rec.SampleFrame(pictures[i % 8]);
+            const Clock::time_point after = Clock::now();
+            longest = std::max(longest, after - before);
+            takenUs.push_back(taken ? std::chrono::duration_cast<std::chrono::microseconds>(
+                                          before.time_since_epoch())
+                                          .count()
+                                    : 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    delivering.join();
+    rec.Stop();
+    reader.join();
+
+    EXPECT_LT(longest, std::chrono::milliseconds(200));
+    EXPECT_EQ(failures, 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO is still a FIFO, not a file";
+
+    // Nothing before the open was taken; the file begins with the first picture after it.
+    ASSERT_GT(rec.writtenFrames(), 0);
+    const auto first = std::find_if(takenUs.begin(), takenUs.end(), [](int64_t t) { return t; });
+    ASSERT_NE(first, takenUs.end());
+    EXPECT_GE(*first, readerOpenedUs.load());
+    const QString copy = dir.filePath("copy.mpeg");
+    {
+        QFile f(copy);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(received);
+    }
+    const DecodedFile file = decodeFile(copy);
+    ASSERT_TRUE(file.opened);
+    ASSERT_FALSE(file.rgb.empty());
+    const int index = int(first - takenUs.begin());
+    EXPECT_GT(psnr(file.rgb[0], 320, 240, (index % 8) * 20, 320, 240), 30.0);
+    EXPECT_LT(psnr(file.rgb[0], 320, 240, ((index + 7) % 8) * 20, 320, 240), 25.0);
 }
 
 // ---- Files read back ----
@@ -382,7 +529,7 @@ TEST(RecorderFile, ALateTimerTickRepeatsThePreviousPicture) {
     QTemporaryDir dir;
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(1)));
-    t.rec.StartPendingRecording(160, 120);
+    t.open(160, 120);
     const int64_t open = t.now;
     t.now = open + 10;
     t.tick(0, 160, 120);
@@ -402,7 +549,7 @@ TEST(RecorderFile, AnEncoderThatFallsBehindDropsSamplesButKeepsTheLength) {
     QTemporaryDir dir;
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(2)));
-    t.rec.StartPendingRecording(640, 480);
+    t.open(640, 480);
     const int64_t open = t.now;
     // Three seconds of ticks arrive without waiting for the encoder: the hand-off fills up,
     // samples are dropped, and the encoder soon works on samples taken long ago.
@@ -482,7 +629,7 @@ TEST(RecorderFile, ARecordingLeftRunningIsFinishedWhenTheRecorderGoes) {
     {
         TestRecorder t;
         ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(3)));
-        t.rec.StartPendingRecording(320, 240);
+        t.open(320, 240);
         const int64_t open = t.now;
         for (int i = 0; i < 30; ++i) {
             t.now = open + 34 * (i + 1);
@@ -509,7 +656,7 @@ TEST(RecorderFile, AFullDiskEndsTheRecordingWithAPlayableFile) {
         if (!t.rec.Request(folder, at(9))) {
             return 11;
         }
-        t.rec.StartPendingRecording(640, 480);
+        t.open(640, 480);
         if (t.rec.state() != RecordState::Running) {
             return 12;
         }
@@ -564,7 +711,7 @@ TEST(RecorderText, DurationCountsFromTheRecordCommand) {
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
     t.now += 400;  // the first frame comes a little later
-    t.rec.StartPendingRecording(160, 120);
+    t.open(160, 120);
     t.now += 83000;
     EXPECT_EQ(ElapsedText(t.rec.elapsedMs()), "00:01:23");
     t.now += 600;
@@ -594,7 +741,7 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
     // As the window wires them: the recorder's step runs inside the frame lock on the capture
     // thread, the display is told after it.
     frames.onRecorderStep = [&](int width, int height) {
-        t.rec.StartPendingRecording(width, height);
+        t.open(width, height);
     };
     frames.onFramePublished = [&] { display.notifyFrame(); };
 
@@ -612,6 +759,7 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
 
     ASSERT_TRUE(t.rec.Request(folder, at(8)));
     deliver(0);
+    t.waitOpened();
     ASSERT_EQ(t.rec.state(), RecordState::Running);
     EXPECT_EQ(t.started, 1);
     const int64_t open = t.now;
