@@ -1,11 +1,20 @@
 // The program run from the command line without a window, as a script runs it: the real
 // binary, its exit status, its standard output and the files it writes.
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <cmath>
 
 #include "capture/FrameStore.h"
@@ -81,8 +90,91 @@ class CliCaptureTest : public QObject {
 
     QString File(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
 
+    // The program with its standard output into a pipe of the test's (readEnd), its standard
+    // error discarded. Returns its pid, or -1.
+    pid_t SpawnIntoPipe(const QStringList& args, int* readEnd) const {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            return -1;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        std::vector<QByteArray> strings{QByteArrayLiteral(TAVREL_PROGRAM)};
+        for (const QString& arg : args) {
+            strings.push_back(arg.toUtf8());
+        }
+        std::vector<QByteArray> environment;
+        for (const QString& variable : Environment().toStringList()) {
+            environment.push_back(variable.toUtf8());
+        }
+        std::vector<char*> argv;
+        std::vector<char*> envp;
+        for (QByteArray& a : strings) {
+            argv.push_back(a.data());
+        }
+        for (QByteArray& e : environment) {
+            envp.push_back(e.data());
+        }
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+            pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(ends[1]);
+        *readEnd = ends[0];
+        return pid;
+    }
+
+    // The exit status of `pid` once it ends within timeoutMs; -1 when it does not (it is then
+    // killed), -2 when a signal ended it.
+    static int WaitForExit(pid_t pid, int timeoutMs) {
+        QElapsedTimer clock;
+        clock.start();
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (clock.elapsed() > timeoutMs) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                return -1;
+            }
+            QThread::msleep(10);
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    }
+
+    // The program has blocked SIGINT, to take it in its event loop (it is past its start).
+    static bool SignalsBlocked(pid_t pid) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("SigBlk:")) {
+                return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGINT - 1)) & 1;
+            }
+        }
+        return false;
+    }
+
+    // Waits until `fd` has bytes to read.
+    static bool WaitReadable(int fd, int timeoutMs) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, timeoutMs) == 1;
+    }
+
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        // The messages checked below are the English ones.
+        QVERIFY(QDir().mkpath(File("config/Orvane")));
+        QFile settings(File("config/Orvane/Setting.ini"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[LANGUAGESET]\nLANGUAGE=English\n");
+    }
 
     // What a script relies on: the camera list, and a status for every way it can go wrong.
     void listsTheCameraAndReportsEachFailureByItsStatus() {
@@ -209,6 +301,124 @@ private slots:
         QVERIFY2(early.stampedSeconds > 0.8 && early.stampedSeconds < 3.0,
                  qPrintable(QString::number(early.stampedSeconds)));
         QCOMPARE(int(early.rgb.size()), int(std::lround(early.stampedSeconds * 24)));
+    }
+
+    // A recording into a pipe ends with a failed write when its reader goes away, and a
+    // SIGTERM ends one whose reader takes nothing, within a bounded time.
+    void aRecordingIntoAPipeEndsWhenItsReaderGoesAndOnSigtermWhenItIsStuck() {
+        int pipe = -1;
+        const pid_t gone = SpawnIntoPipe({"--record", "30", "/dev/stdout", "--virtual-camera"}, &pipe);
+        QVERIFY(gone > 0);
+        QByteArray head;
+        while (head.size() < 1000 && WaitReadable(pipe, 10000)) {
+            char buffer[1000];
+            const ssize_t n = ::read(pipe, buffer, size_t(1000 - head.size()));
+            if (n <= 0) {
+                break;
+            }
+            head.append(buffer, int(n));
+        }
+        ::close(pipe);  // as `| head -c 1000` does
+        QCOMPARE(head.size(), 1000);
+        QVERIFY(head.startsWith(QByteArray("\x00\x00\x01\xba", 4)));  // the recording itself
+        QCOMPARE(WaitForExit(gone, 5000), 3);
+
+        const pid_t stuck = SpawnIntoPipe({"--record", "60", "/dev/stdout", "--virtual-camera"}, &pipe);
+        QVERIFY(stuck > 0);
+        QVERIFY(WaitReadable(pipe, 10000));
+        QTest::qWait(1500);  // the pipe is full by now, and the encoder waits on it
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(stuck, SIGTERM);
+        // Cut off after the grace for the rest of the file: not complete, so not a success.
+        QCOMPARE(WaitForExit(stuck, 12000), 3);
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+        ::close(pipe);
+
+        // A second signal does not wait for the grace: the program ends at once.
+        const pid_t twice = SpawnIntoPipe({"--record", "60", "/dev/stdout", "--virtual-camera"}, &pipe);
+        QVERIFY(twice > 0);
+        QVERIFY(WaitReadable(pipe, 10000));
+        QTest::qWait(1500);
+        ::kill(twice, SIGTERM);
+        QTest::qWait(300);
+        clock.restart();
+        ::kill(twice, SIGTERM);
+        QCOMPARE(WaitForExit(twice, 12000), 128 + SIGTERM);
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        ::close(pipe);
+    }
+
+    // Files the program cannot create say why; devices, existing files and standard output are
+    // written into or replaced as they should be, never removed or clobbered.
+    void recordingTargetsAreWrittenAsTheyAreOrRefusedWithAReason() {
+        // A folder that cannot be made, and one in which nothing can be created (even by root).
+        const Run missing = Tavrel({"--record", "1", File("gone/deeper/x.mpeg"), "--virtual-camera"});
+        QCOMPARE(missing.status, 3);
+        QVERIFY2(missing.err.contains(QStringLiteral("Recording could not be started: the folder ") +
+                                      File("gone/deeper") + QStringLiteral(" does not exist")),
+                 qPrintable(missing.err));
+        QVERIFY(missing.out.isEmpty());
+        QVERIFY(!QFileInfo::exists(File("gone")));
+        const Run proc = Tavrel({"--record", "1", "/proc/tavrel-test.mpeg", "--virtual-camera"});
+        QCOMPARE(proc.status, 3);
+        QVERIFY2(proc.err.contains(QStringLiteral("Recording could not be started: ")),
+                 qPrintable(proc.err));
+
+        // Usage errors touch nothing: another container, a second FILE.
+        QFile kept(File("kept.mpeg"));
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.write("keep me");
+        kept.close();
+        const Run mp4 = Tavrel({"--record", "1", File("x.mp4"), "--virtual-camera"});
+        QCOMPARE(mp4.status, 2);
+        QVERIFY(mp4.err.contains(QStringLiteral(".mpeg or .mpg")));
+        QCOMPARE(Tavrel({"--record", "1", File("kept.mpeg"), File("b.mpeg"), "--virtual-camera"})
+                     .status,
+                 2);
+        // A signal before the first picture: said, and the existing FILE untouched.
+        QProcess early;
+        Start(early, {"--record", "5", File("kept.mpeg"), "--virtual-camera", "--warmup", "1000"});
+        QVERIFY(early.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return SignalsBlocked(pid_t(early.processId())); }, 5000));
+        ::kill(pid_t(early.processId()), SIGINT);
+        QVERIFY(early.waitForFinished(10000));
+        QCOMPARE(early.exitCode(), 1);
+        QVERIFY2(early.readAllStandardError().contains("Stopped before the first picture"),
+                 "no message");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("keep me"));
+        kept.close();
+        // The shortest recording still holds a picture, and replaces the file.
+        const Run shortest = Tavrel({"--record", "0.001", File("kept.mpeg"), "--virtual-camera"});
+        QCOMPARE(shortest.status, 0);
+        QCOMPARE(shortest.out, File("kept.mpeg") + u'\n');
+        QCOMPARE(int(decodeFile(File("kept.mpeg")).rgb.size()), 1);
+
+        // Standard output redirected into a file: the recording alone, no name in it.
+        QProcess redirected;
+        redirected.setStandardOutputFile(File("out.mpeg"));
+        Start(redirected, {"--record", "1", "/dev/stdout", "--virtual-camera"});
+        QVERIFY(redirected.waitForFinished(30000));
+        QCOMPARE(redirected.exitCode(), 0);
+        const DecodedFile out = decodeFile(File("out.mpeg"));
+        QVERIFY(out.opened);
+        QVERIFY2(std::abs(out.stampedSeconds - 1.0) <= 0.1, qPrintable(QString::number(out.stampedSeconds)));
+
+        // A device that is full: written into, refused with status 3, and still a device.
+        const QByteArray full = QFile::encodeName(File("full"));
+        if (::mknod(full.constData(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+            QSKIP("no private character device can be made here (needs CAP_MKNOD)");
+        }
+        const Run device = Tavrel({"--record", "2", File("full"), "--virtual-camera"});
+        struct stat st {};
+        QCOMPARE(::lstat(full.constData(), &st), 0);
+        QVERIFY2(S_ISCHR(st.st_mode), "the device is still a device");
+        if (device.err.contains(QStringLiteral("Permission denied"))) {
+            QSKIP("devices cannot be opened in this folder (mounted nodev)");
+        }
+        QCOMPARE(device.status, 3);
+        QVERIFY2(device.err.contains(QStringLiteral("Could not write")), qPrintable(device.err));
     }
 };
 
