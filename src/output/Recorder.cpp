@@ -382,6 +382,9 @@ void Recorder::finishRecording(uint64_t session, bool failed) {
         if (removed) {
             qCWarning(lcRecorder) << "Writing the recording" << name << "failed (" << why
                                   << ") before any of it reached the disk; removed";
+        } else if (output.bytesWritten() == 0) {
+            qCWarning(lcRecorder) << "Writing the recording into" << name << "failed (" << why
+                                  << ") before any of it was written";
         } else {
             qCWarning(lcRecorder) << "Writing the recording" << name << "failed (" << why
                                   << ") after" << frames

@@ -330,10 +330,16 @@ int RecorderOutput::finish(bool keep) {
             if (keep && ::fdatasync(m_fd.get()) != 0) {
                 fail(errno);
             }
+            // The name may have become something else meanwhile; a device or FIFO there is
+            // never renamed over.
+            struct stat there {};
+            const bool replaceable = ::lstat(m_finalPath.constData(), &there) != 0 ||
+                                     S_ISREG(there.st_mode) || S_ISLNK(there.st_mode);
             if (!keep) {
                 removeOwn();
-            } else if (::rename(m_path.constData(), m_finalPath.constData()) != 0) {
-                const int error = errno;
+            } else if (!replaceable ||
+                       ::rename(m_path.constData(), m_finalPath.constData()) != 0) {
+                const int error = replaceable ? errno : EEXIST;
                 fail(error);
                 // The recording stays where it is, under the temporary name, not lost.
                 qCWarning(lcOutput) << "The recording could not replace" << m_name << ":"
