@@ -95,8 +95,8 @@ void TerminationSignals::StartWatchdog(int signo) {
                 signalfd_siginfo info{};
                 errno = 0;
                 if (::read(queue.get(), &info, sizeof info) == ssize_t(sizeof info)) {
-                    qCWarning(lcSignals) << "a second signal" << info.ssi_signo
-                                         << "ends the program at once";
+                    qCWarning(lcSignals)
+                        << "a second signal" << info.ssi_signo << "ends the program at once";
                     ::_exit(128 + signo);
                 }
                 if (errno != EAGAIN) {

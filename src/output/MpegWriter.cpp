@@ -6,9 +6,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>

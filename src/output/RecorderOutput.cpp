@@ -96,8 +96,8 @@ int RecorderOutput::open(const QString& name, bool freeName) {
         // The save folder: made when it is missing (one level; a folder whose parent is gone
         // stays missing), then the first free name in it.
         const QString folder = QFileInfo(name).path();
-        if (!QFileInfo(folder).isDir() && ::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 &&
-            errno != EEXIST) {
+        if (!QFileInfo(folder).isDir() &&
+            ::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST) {
             error = errno;
         } else {
             const qsizetype dot = name.lastIndexOf(u'.');
@@ -269,8 +269,8 @@ int RecorderOutput::write(const uint8_t* data, int size) {
                 DropPendingSigpipe();
             }
             fail(error);
-            qCWarning(lcOutput) << "Writing the recording into" << m_name << "failed:"
-                                << strerror(error);
+            qCWarning(lcOutput) << "Writing the recording into" << m_name
+                                << "failed:" << strerror(error);
             return AVERROR(error);
         }
         if (n == 0) {
@@ -337,14 +337,13 @@ int RecorderOutput::finish(bool keep) {
                                      S_ISREG(there.st_mode) || S_ISLNK(there.st_mode);
             if (!keep) {
                 removeOwn();
-            } else if (!replaceable ||
-                       ::rename(m_path.constData(), m_finalPath.constData()) != 0) {
+            } else if (!replaceable || ::rename(m_path.constData(), m_finalPath.constData()) != 0) {
                 const int error = replaceable ? errno : EEXIST;
                 fail(error);
                 // The recording stays where it is, under the temporary name, not lost.
-                qCWarning(lcOutput) << "The recording could not replace" << m_name << ":"
-                                    << strerror(error) << "; it is kept as"
-                                    << QFile::decodeName(m_path);
+                qCWarning(lcOutput)
+                    << "The recording could not replace" << m_name << ":" << strerror(error)
+                    << "; it is kept as" << QFile::decodeName(m_path);
                 m_name = QFile::decodeName(m_path);
             }
         }

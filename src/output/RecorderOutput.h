@@ -80,9 +80,9 @@ private:
     Kind m_kind = Kind::None;
     UniqueFd m_fd;
     QString m_name;
-    QByteArray m_path;      // where the bytes go now (the temporary file of a Replacement)
-    QByteArray m_finalPath; // a Replacement's name, renamed over at the end
-    bool m_pipe = false;    // a FIFO or pipe: writes of at most PIPE_BUF after poll()
+    QByteArray m_path;       // where the bytes go now (the temporary file of a Replacement)
+    QByteArray m_finalPath;  // a Replacement's name, renamed over at the end
+    bool m_pipe = false;     // a FIFO or pipe: writes of at most PIPE_BUF after poll()
     bool m_stdout = false;
     AVIOContext* m_io = nullptr;
     int m_error = 0;

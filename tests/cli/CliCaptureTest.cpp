@@ -2,19 +2,15 @@
 // binary, its exit status, its standard output and the files it writes.
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <cmath>
 
 #include "capture/FrameStore.h"
@@ -90,62 +86,6 @@ class CliCaptureTest : public QObject {
 
     QString File(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
 
-    // The program with its standard output into a pipe of the test's (readEnd), its standard
-    // error discarded. Returns its pid, or -1.
-    pid_t SpawnIntoPipe(const QStringList& args, int* readEnd) const {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) {
-            return -1;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        std::vector<QByteArray> strings{QByteArrayLiteral(TAVREL_PROGRAM)};
-        for (const QString& arg : args) {
-            strings.push_back(arg.toUtf8());
-        }
-        std::vector<QByteArray> environment;
-        for (const QString& variable : Environment().toStringList()) {
-            environment.push_back(variable.toUtf8());
-        }
-        std::vector<char*> argv;
-        std::vector<char*> envp;
-        for (QByteArray& a : strings) {
-            argv.push_back(a.data());
-        }
-        for (QByteArray& e : environment) {
-            envp.push_back(e.data());
-        }
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-            pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(ends[1]);
-        *readEnd = ends[0];
-        return pid;
-    }
-
-    // The exit status of `pid` once it ends within timeoutMs; -1 when it does not (it is then
-    // killed), -2 when a signal ended it.
-    static int WaitForExit(pid_t pid, int timeoutMs) {
-        QElapsedTimer clock;
-        clock.start();
-        int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (clock.elapsed() > timeoutMs) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                return -1;
-            }
-            QThread::msleep(10);
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    }
-
     // The program has blocked SIGINT, to take it in its event loop (it is past its start).
     static bool SignalsBlocked(pid_t pid) {
         QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -158,12 +98,6 @@ class CliCaptureTest : public QObject {
             }
         }
         return false;
-    }
-
-    // Waits until `fd` has bytes to read.
-    static bool WaitReadable(int fd, int timeoutMs) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, timeoutMs) == 1;
     }
 
 private slots:
@@ -306,58 +240,69 @@ private slots:
     // A recording into a pipe ends with a failed write when its reader goes away, and a
     // SIGTERM ends one whose reader takes nothing, within a bounded time.
     void aRecordingIntoAPipeEndsWhenItsReaderGoesAndOnSigtermWhenItIsStuck() {
-        int pipe = -1;
-        const pid_t gone = SpawnIntoPipe({"--record", "30", "/dev/stdout", "--virtual-camera"}, &pipe);
-        QVERIFY(gone > 0);
-        QByteArray head;
-        while (head.size() < 1000 && WaitReadable(pipe, 10000)) {
-            char buffer[1000];
-            const ssize_t n = ::read(pipe, buffer, size_t(1000 - head.size()));
-            if (n <= 0) {
-                break;
-            }
-            head.append(buffer, int(n));
+        const QStringList record = {"--record", "60", "/dev/stdout", "--virtual-camera"};
+        // Its standard output into `reader`'s standard input.
+        auto piped = [&](QProcess& process, QProcess& reader, const QStringList& command) {
+            process.setStandardOutputProcess(&reader);
+            reader.start(command.first(), command.mid(1));
+            Start(process, record);
+            return process.waitForStarted() && reader.waitForStarted();
+        };
+        {
+            QProcess tavrel;
+            QProcess head;
+            QVERIFY(piped(tavrel, head, {"head", "-c", "1000"}));
+            QVERIFY(head.waitForFinished(10000));
+            QVERIFY(head.readAllStandardOutput().startsWith(QByteArray("\x00\x00\x01\xba", 4)));
+            QVERIFY(tavrel.waitForFinished(5000));
+            QCOMPARE(tavrel.exitCode(), 3);
         }
-        ::close(pipe);  // as `| head -c 1000` does
-        QCOMPARE(head.size(), 1000);
-        QVERIFY(head.startsWith(QByteArray("\x00\x00\x01\xba", 4)));  // the recording itself
-        QCOMPARE(WaitForExit(gone, 5000), 3);
-
-        const pid_t stuck = SpawnIntoPipe({"--record", "60", "/dev/stdout", "--virtual-camera"}, &pipe);
-        QVERIFY(stuck > 0);
-        QVERIFY(WaitReadable(pipe, 10000));
-        QTest::qWait(1500);  // the pipe is full by now, and the encoder waits on it
-        QElapsedTimer clock;
-        clock.start();
-        ::kill(stuck, SIGTERM);
-        // Cut off after the grace for the rest of the file: not complete, so not a success.
-        QCOMPARE(WaitForExit(stuck, 12000), 3);
-        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-        ::close(pipe);
-
-        // A second signal does not wait for the grace: the program ends at once.
-        const pid_t twice = SpawnIntoPipe({"--record", "60", "/dev/stdout", "--virtual-camera"}, &pipe);
-        QVERIFY(twice > 0);
-        QVERIFY(WaitReadable(pipe, 10000));
-        QTest::qWait(1500);
-        ::kill(twice, SIGTERM);
-        QTest::qWait(300);
-        clock.restart();
-        ::kill(twice, SIGTERM);
-        QCOMPARE(WaitForExit(twice, 12000), 128 + SIGTERM);
-        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
-        ::close(pipe);
+        for (const int sent : {1, 2}) {
+            QProcess tavrel;
+            QProcess sleeper;
+            QVERIFY(piped(tavrel, sleeper, {"sleep", "60"}));
+            // Until the pipe is full (seen through the reader's end) and the encoder waits on it.
+            const int pipe =
+                ::open(qPrintable(QStringLiteral("/proc/%1/fd/0").arg(sleeper.processId())),
+                       O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            QVERIFY(pipe >= 0);
+            int queued = 0;
+            QVERIFY(QTest::qWaitFor(
+                [&] { return ::ioctl(pipe, FIONREAD, &queued) == 0 && queued >= 60000; }, 10000));
+            ::close(pipe);
+            QTest::qWait(500);
+            QElapsedTimer clock;
+            clock.start();
+            for (int n = 0; n < sent; ++n) {
+                QTest::qWait(n * 300);
+                ::kill(pid_t(tavrel.processId()), SIGTERM);
+            }
+            QVERIFY(tavrel.waitForFinished(12000));
+            sleeper.kill();
+            sleeper.waitForFinished();
+            if (sent == 1) {
+                // Cut off after a grace for the rest of the file: incomplete, so no success.
+                QCOMPARE(tavrel.exitCode(), 3);
+                QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+            } else {
+                // A second signal does not wait for the grace.
+                QCOMPARE(tavrel.exitCode(), 128 + SIGTERM);
+                QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+            }
+        }
     }
 
     // Files the program cannot create say why; devices, existing files and standard output are
     // written into or replaced as they should be, never removed or clobbered.
     void recordingTargetsAreWrittenAsTheyAreOrRefusedWithAReason() {
         // A folder that cannot be made, and one in which nothing can be created (even by root).
-        const Run missing = Tavrel({"--record", "1", File("gone/deeper/x.mpeg"), "--virtual-camera"});
+        const Run missing =
+            Tavrel({"--record", "1", File("gone/deeper/x.mpeg"), "--virtual-camera"});
         QCOMPARE(missing.status, 3);
-        QVERIFY2(missing.err.contains(QStringLiteral("Recording could not be started: the folder ") +
-                                      File("gone/deeper") + QStringLiteral(" does not exist")),
-                 qPrintable(missing.err));
+        QVERIFY2(
+            missing.err.contains(QStringLiteral("Recording could not be started: the folder ") +
+                                 File("gone/deeper") + QStringLiteral(" does not exist")),
+            qPrintable(missing.err));
         QVERIFY(missing.out.isEmpty());
         QVERIFY(!QFileInfo::exists(File("gone")));
         const Run proc = Tavrel({"--record", "1", "/proc/tavrel-test.mpeg", "--virtual-camera"});
@@ -373,9 +318,9 @@ private slots:
         const Run mp4 = Tavrel({"--record", "1", File("x.mp4"), "--virtual-camera"});
         QCOMPARE(mp4.status, 2);
         QVERIFY(mp4.err.contains(QStringLiteral(".mpeg or .mpg")));
-        QCOMPARE(Tavrel({"--record", "1", File("kept.mpeg"), File("b.mpeg"), "--virtual-camera"})
-                     .status,
-                 2);
+        QCOMPARE(
+            Tavrel({"--record", "1", File("kept.mpeg"), File("b.mpeg"), "--virtual-camera"}).status,
+            2);
         // A signal before the first picture: said, and the existing FILE untouched.
         QProcess early;
         Start(early, {"--record", "5", File("kept.mpeg"), "--virtual-camera", "--warmup", "1000"});
@@ -403,7 +348,8 @@ private slots:
         QCOMPARE(redirected.exitCode(), 0);
         const DecodedFile out = decodeFile(File("out.mpeg"));
         QVERIFY(out.opened);
-        QVERIFY2(std::abs(out.stampedSeconds - 1.0) <= 0.1, qPrintable(QString::number(out.stampedSeconds)));
+        QVERIFY2(std::abs(out.stampedSeconds - 1.0) <= 0.1,
+                 qPrintable(QString::number(out.stampedSeconds)));
 
         // A device that is full: written into, refused with status 3, and still a device.
         const QByteArray full = QFile::encodeName(File("full"));

@@ -409,9 +409,9 @@ TEST(RecorderState, TheFramePathNeverWaitsForTheFileToOpen) {
     std::thread reader([&] {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         const int fd = ::open(fifo.constData(), O_RDONLY | O_CLOEXEC);
-        readerOpenedUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                             Clock::now().time_since_epoch())
-                             .count();
+        readerOpenedUs =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+                .count();
         char buffer[65536];
         for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
             if (n > 0) {
@@ -740,9 +740,7 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
     TestRecorder t;
     // As the window wires them: the recorder's step runs inside the frame lock on the capture
     // thread, the display is told after it.
-    frames.onRecorderStep = [&](int width, int height) {
-        t.open(width, height);
-    };
+    frames.onRecorderStep = [&](int width, int height) { t.open(width, height); };
     frames.onFramePublished = [&] { display.notifyFrame(); };
 
     auto deliver = [&](int i) {
