@@ -129,14 +129,12 @@ struct TestRecorder {
         rec.setCallbacks(cb);
     }
 
-    // The first frame's size after a request; waits until the encoder thread has opened the
-    // file or given up (the frame path itself does not wait).
+    // The first frame's size after a request; waits until the encoder thread has reported
+    // the open's outcome (the frame path itself does not wait).
     void open(int width, int height) {
+        const int reports = started + openFailed;
         rec.StartPendingRecording(width, height);
-        waitOpened();
-    }
-    void waitOpened() {
-        for (int i = 0; i < 10000 && rec.state() == RecordState::Requested; ++i) {
+        for (int i = 0; i < 10000 && started + openFailed == reports; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -740,7 +738,9 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
     TestRecorder t;
     // As the window wires them: the recorder's step runs inside the frame lock on the capture
     // thread, the display is told after it.
-    frames.onRecorderStep = [&](int width, int height) { t.open(width, height); };
+    frames.onRecorderStep = [&](int width, int height) {
+        t.rec.StartPendingRecording(width, height);
+    };
     frames.onFramePublished = [&] { display.notifyFrame(); };
 
     auto deliver = [&](int i) {
@@ -757,7 +757,9 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
 
     ASSERT_TRUE(t.rec.Request(folder, at(8)));
     deliver(0);
-    t.waitOpened();
+    for (int i = 0; i < 10000 && t.started == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ASSERT_EQ(t.rec.state(), RecordState::Running);
     EXPECT_EQ(t.started, 1);
     const int64_t open = t.now;
