@@ -118,7 +118,7 @@ void FileFlashController::save() {
     if (!m_camera) {
         return;
     }
-    if (m_flash.save(flashFilePath(*m_camera))) {
+    if (m_flash.save(flashFilePath(*m_camera)).ok()) {
         m_dirty = false;
     }
 }

@@ -261,7 +261,7 @@ TEST_F(FileFlashControllerTest, FailedSaveIsRetriedLater) {
     c.ALC_UnInitialize();
     EXPECT_TRUE(c.flashKept());
     FlashImage saved;
-    ASSERT_TRUE(saved.load(cameraFile()));
+    ASSERT_EQ(saved.load(cameraFile()).state, FlashImage::FileState::Loaded);
     EXPECT_EQ(saved.bytes()[0x1C17], 0x01);
 }
 
@@ -293,6 +293,6 @@ TEST_F(FileFlashControllerTest, PendingWritesAreSavedOnDestruction) {
         // Pair left open.
     }
     FlashImage saved;
-    ASSERT_TRUE(saved.load(cameraFile()));
+    ASSERT_EQ(saved.load(cameraFile()).state, FlashImage::FileState::Loaded);
     EXPECT_EQ(saved.bytes()[3], 0x33);
 }
