@@ -30,7 +30,10 @@ FlashImage::Loading FlashImage::load(const QString& path, const FlashImage& blan
     m_bytes = blank.m_bytes;
     Loading loading;
     const FileContent content = ReadRegularFile(path, qint64(kSize));
-    if (content.result.error == ENOENT && content.result.step == FileStep::Inspect) {
+    // No file, or no flash folder (or a file in its place): nothing to read, and a save will
+    // say why it cannot create one.
+    const int error = content.result.error;
+    if (content.result.step == FileStep::Inspect && (error == ENOENT || error == ENOTDIR)) {
         return loading;
     }
     if (!content.result.ok()) {
