@@ -6,17 +6,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
-
-#include "output/NewFile.h"
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -26,18 +21,14 @@ extern "C" {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcOutput, "tavrel.output.recorder")
-
 // The byte stream's buffer: FFmpeg's default size.
 constexpr int kBufferSize = 32768;
 // How often a wait for a stream's reader looks whether it was cancelled.
 constexpr int kPollMs = 100;
-// A FIFO without its reader yet: how often the open tries again.
+// A FIFO without its reader yet: how often the open looks again.
 constexpr int kFifoRetryMs = 20;
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
+// More recordings than this in one millisecond mean something else is wrong.
+constexpr int kMaxSuffix = 9999;
 
 // A SIGPIPE that a write to a pipe without reader left pending on this thread (where it is
 // blocked) is taken away, so that it can never strike later.
@@ -50,30 +41,13 @@ void DropPendingSigpipe() {
     }
 }
 
-// The process's umask, read without changing it (umask() would change it for every thread).
-mode_t CurrentUmask() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok) {
-                    return mode_t(mask);
-                }
-            }
-        }
-    }
-    return 022;
-}
-
 }  // namespace
 
 bool IsStandardOutput(const QString& name) {
-    struct stat file {};
+    const FileStatus file = InspectTarget(name);
     struct stat out {};
-    return !name.isEmpty() && ::stat(QFile::encodeName(name).constData(), &file) == 0 &&
-           ::fstat(STDOUT_FILENO, &out) == 0 && SameFile(file, out);
+    return !name.isEmpty() && file.kind != FileKind::Missing && ::fstat(STDOUT_FILENO, &out) == 0 &&
+           file.device == out.st_dev && file.inode == out.st_ino;
 }
 
 RecorderOutput::~RecorderOutput() {
@@ -91,142 +65,103 @@ void RecorderOutput::fail(int error) {
 int RecorderOutput::open(const QString& name, bool freeName) {
     Q_ASSERT(m_kind == Kind::None);
     m_name = name;
-    int error = 0;
-    if (freeName) {
-        // The save folder: made when it is missing (one level; a folder whose parent is gone
-        // stays missing), then the first free name in it.
-        const QString folder = QFileInfo(name).path();
-        if (!QFileInfo(folder).isDir() &&
-            ::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST) {
-            error = errno;
-        } else {
-            const qsizetype dot = name.lastIndexOf(u'.');
-            NewFile file = CreateNewFile(name.left(dot), name.mid(dot));
-            if (file.isOpen()) {
-                m_fd = std::move(file.fd);
-                m_name = file.name;
-                m_path = QFile::encodeName(file.name);
-                m_kind = Kind::NewFile;
-            } else {
-                error = errno ? errno : EEXIST;
-            }
+    int error = freeName ? openFree(name) : openNamed(name);
+    if (error == 0 && m_kind != Kind::NewFile) {
+        switch (m_file.target()) {
+            case OutputTarget::NewFile:
+            case OutputTarget::TemporaryFile:
+            case OutputTarget::ExistingFile:
+                m_kind = Kind::Replacement;
+                break;
+            default:
+                m_kind = Kind::Stream;
+                break;
         }
-    } else {
-        error = openNamed(QFile::encodeName(name));
     }
     if (error == 0) {
+        struct stat st {};
+        m_pipe = m_kind == Kind::Stream && ::fstat(fd(), &st) == 0 &&
+                 (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+        m_stdout = m_file.target() == OutputTarget::StandardOutput || IsStandardOutput(m_name);
+        // Not seekable: the MPEG system stream is written front to back, into a pipe as into a
+        // file, and the file module checks the size that front-to-back writes reach.
         m_io = avio_alloc_context(static_cast<unsigned char*>(av_malloc(kBufferSize)), kBufferSize,
-                                  1, this, nullptr, &RecorderOutput::writePacket,
-                                  m_kind == Kind::Stream ? nullptr : &RecorderOutput::seek);
+                                  1, this, nullptr, &RecorderOutput::writePacket, nullptr);
         if (!m_io) {
             error = ENOMEM;
         }
     }
     if (error != 0) {
         finish(false);  // the recorder logs the failure
-        m_kind = Kind::None;
         return error;
     }
     return 0;
 }
 
-int RecorderOutput::openNamed(const QByteArray& path) {
-    // Standard output by any of its names: the descriptor the program was given, so that its
-    // position (a redirect with >>) and its kind stay what the shell made them.
-    struct stat target {};
-    const bool exists = ::stat(path.constData(), &target) == 0;
-    if (exists && IsStandardOutput(QFile::decodeName(path))) {
-        m_fd.reset(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
-        if (!m_fd.isValid()) {
-            return errno;
-        }
-        m_kind = Kind::Stream;
-        m_stdout = true;
-        m_pipe = S_ISFIFO(target.st_mode) || S_ISSOCK(target.st_mode);
-        m_path = path;
-        return 0;
-    }
-    struct stat link {};
-    if (::lstat(path.constData(), &link) != 0) {
-        if (errno != ENOENT) {
-            return errno;
-        }
-        // Nothing there: the recording's own file, made exclusively so that nothing that
-        // appears meanwhile is opened instead.
-        m_fd.reset(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (!m_fd.isValid()) {
-            return errno;
-        }
-        m_kind = Kind::NewFile;
-        m_path = path;
-        return 0;
-    }
-    if (!exists || S_ISLNK(link.st_mode) || S_ISREG(target.st_mode)) {
-        if (exists && S_ISDIR(target.st_mode)) {
-            return EISDIR;
-        }
-        if (exists && !S_ISREG(target.st_mode)) {
-            return openStream(path, S_ISFIFO(target.st_mode));  // a link to a device or FIFO
-        }
-        return openReplacement(path, exists ? target.st_mode : mode_t(0));
-    }
-    if (S_ISDIR(target.st_mode)) {
-        return EISDIR;
-    }
-    return openStream(path, S_ISFIFO(target.st_mode));
-}
-
-int RecorderOutput::openStream(const QByteArray& path, bool fifo) {
-    if (!fifo) {
-        m_fd.reset(::open(path.constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
-        if (!m_fd.isValid()) {
-            return errno;
-        }
-    } else {
-        // A FIFO's open waits for its reader; without O_NONBLOCK it could not be given up.
+int RecorderOutput::openNamed(const QString& name) {
+    // A FIFO's open waits for its reader. The wait happens here, where it can be given up: a
+    // descriptor of our own is opened as soon as a reader is there, and held until the file
+    // module has opened its own, so that the reader never sees the end of an empty stream.
+    UniqueFd waitingForReader;
+    if (InspectTarget(name).kind == FileKind::Fifo) {
+        const QByteArray path = QFile::encodeName(name);
         for (;;) {
-            m_fd.reset(::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-            if (m_fd.isValid()) {
+            waitingForReader.reset(::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+            if (waitingForReader.isValid() || errno != ENXIO) {
                 break;
-            }
-            if (errno != ENXIO) {
-                return errno;
             }
             if (m_cancelled) {
                 return ECANCELED;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(kFifoRetryMs));
         }
-        // This open file description is the recording's alone: writes wait in poll().
-        const int flags = ::fcntl(m_fd.get(), F_GETFL);
-        ::fcntl(m_fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-        m_pipe = true;
     }
-    struct stat st {};
-    if (::fstat(m_fd.get(), &st) == 0 && S_ISSOCK(st.st_mode)) {
-        m_pipe = true;
+    // Nothing there: a new file at the name, which grows in sight and can be watched. Anything
+    // else the file module decides: a regular file (or link) is replaced at the end, a device,
+    // FIFO or standard output is written into.
+    if (InspectPath(name).kind == FileKind::Missing) {
+        const int error = createOwn(name);
+        if (error != EEXIST) {
+            return error;  // made, or a failure (a missing folder, no permission)
+        }
     }
-    m_kind = Kind::Stream;
-    m_path = path;
+    m_file = OutputFile::open(name, FilePolicy::UserNamed, WriteMode::Atomic);
+    return m_file.isOpen() ? 0 : m_file.result().error;
+}
+
+int RecorderOutput::createOwn(const QString& name) {
+    m_own.reset(::open(QFile::encodeName(name).constData(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666));
+    if (!m_own.isValid() || ::fstat(m_own.get(), &m_ownIdentity) != 0) {
+        const int error = errno;
+        m_own.reset();
+        return error;
+    }
+    m_kind = Kind::NewFile;
+    m_name = name;
     return 0;
 }
 
-int RecorderOutput::openReplacement(const QByteArray& path, mode_t mode) {
-    // Beside the name itself (not beside a link's target), so that the rename replaces the
-    // name the user gave and the kernel resolves nothing on the program's behalf.
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray folder = slash >= 0 ? path.left(slash + 1) : QByteArray();
-    QByteArray temp = folder + '.' + path.mid(slash + 1) + ".XXXXXX";
-    m_fd.reset(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!m_fd.isValid()) {
+int RecorderOutput::openFree(const QString& name) {
+    // The save folder: made when it is missing (one level; a folder whose parent is gone stays
+    // missing), then the first free name in it.
+    const QString folder = QFileInfo(name).path();
+    if (InspectTarget(folder).kind != FileKind::Directory &&
+        ::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST) {
         return errno;
     }
-    // The file it replaces keeps its permissions; a new one gets what a plain create would.
-    ::fchmod(m_fd.get(), mode == 0 ? (0666 & ~CurrentUmask()) : (mode & 07777));
-    m_kind = Kind::Replacement;
-    m_path = temp;
-    m_finalPath = path;
-    return 0;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString stem = name.left(dot);
+    const QString extension = name.mid(dot);
+    for (int n = 1; n <= kMaxSuffix; ++n) {
+        const QString candidate =
+            n == 1 ? name : stem + QLatin1Char('-') + QString::number(n) + extension;
+        const int error = createOwn(candidate);
+        if (error != EEXIST) {
+            return error;  // made, or a failure; a name taken (never replaced): the next one
+        }
+    }
+    return EEXIST;
 }
 
 bool RecorderOutput::waitWritable() {
@@ -235,14 +170,14 @@ bool RecorderOutput::waitWritable() {
             fail(ECANCELED);
             return false;
         }
-        pollfd fd{m_fd.get(), POLLOUT, 0};
-        const int n = ::poll(&fd, 1, kPollMs);
+        pollfd out{fd(), POLLOUT, 0};
+        const int n = ::poll(&out, 1, kPollMs);
         if (n < 0 && errno != EINTR) {
             fail(errno);
             return false;
         }
         if (n > 0) {
-            // POLLERR / POLLHUP: the reader is gone; the write below reports it as EPIPE.
+            // POLLERR / POLLHUP: the reader is gone; the write reports it as EPIPE.
             return true;
         }
     }
@@ -250,7 +185,18 @@ bool RecorderOutput::waitWritable() {
 
 int RecorderOutput::write(const uint8_t* data, int size) {
     if (m_error != 0) {
-        return AVERROR(m_error);  // a stream that failed once stays failed
+        return AVERROR(m_error);  // an output that failed once stays failed
+    }
+    if (m_kind == Kind::Replacement) {
+        // The file module writes it and keeps the size it must reach.
+        const FileResult result =
+            m_file.write(QByteArrayView(reinterpret_cast<const char*>(data), size));
+        if (!result.ok()) {
+            fail(result.error);
+            return AVERROR(result.error);
+        }
+        m_written += size;
+        return size;
     }
     int done = 0;
     while (done < size) {
@@ -258,8 +204,9 @@ int RecorderOutput::write(const uint8_t* data, int size) {
             return AVERROR(m_error);
         }
         // After POLLOUT, a pipe takes PIPE_BUF bytes without blocking.
-        const size_t chunk = m_pipe ? std::min<size_t>(size - done, PIPE_BUF) : size_t(size - done);
-        const ssize_t n = ::write(m_fd.get(), data + done, chunk);
+        const size_t chunk =
+            m_pipe ? std::min<size_t>(size_t(size - done), PIPE_BUF) : size_t(size - done);
+        const ssize_t n = ::write(fd(), data + done, chunk);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -269,8 +216,6 @@ int RecorderOutput::write(const uint8_t* data, int size) {
                 DropPendingSigpipe();
             }
             fail(error);
-            qCWarning(lcOutput) << "Writing the recording into" << m_name
-                                << "failed:" << strerror(error);
             return AVERROR(error);
         }
         if (n == 0) {
@@ -287,23 +232,11 @@ int RecorderOutput::writePacket(void* opaque, uint8_t* data, int size) {
     return static_cast<RecorderOutput*>(opaque)->write(data, size);
 }
 
-int64_t RecorderOutput::seek(void* opaque, int64_t offset, int whence) {
-    auto* self = static_cast<RecorderOutput*>(opaque);
-    if (whence == AVSEEK_SIZE) {
-        struct stat st {};
-        return ::fstat(self->m_fd.get(), &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
-    }
-    const off_t at = ::lseek(self->m_fd.get(), off_t(offset), whence & ~AVSEEK_FORCE);
-    return at < 0 ? AVERROR(errno) : int64_t(at);
-}
-
 UniqueFd RecorderOutput::watch() const {
-    struct stat st {};
-    if (m_kind == Kind::Stream || !m_fd.isValid() || ::fstat(m_fd.get(), &st) != 0 ||
-        !S_ISREG(st.st_mode)) {
-        return UniqueFd();
+    if (m_kind == Kind::NewFile || (m_kind == Kind::Replacement && m_file.isRegularFile())) {
+        return UniqueFd(::fcntl(fd(), F_DUPFD_CLOEXEC, 3));
     }
-    return UniqueFd(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 3));
+    return UniqueFd();
 }
 
 int RecorderOutput::finish(bool keep) {
@@ -312,42 +245,31 @@ int RecorderOutput::finish(bool keep) {
         av_freep(&m_io->buffer);
         avio_context_free(&m_io);
     }
-    keep = keep && m_written > 0;
-    if (m_fd.isValid()) {
-        struct stat own {};
-        const bool known = ::fstat(m_fd.get(), &own) == 0;
-        // Only the file this output made, and only while its name still leads to it.
-        auto removeOwn = [&] {
-            struct stat now {};
-            if (known && S_ISREG(own.st_mode) && ::lstat(m_path.constData(), &now) == 0 &&
-                SameFile(own, now)) {
-                ::unlink(m_path.constData());
-            }
-        };
-        if (m_kind == Kind::NewFile && !keep) {
-            removeOwn();
-        } else if (m_kind == Kind::Replacement) {
-            if (keep && ::fdatasync(m_fd.get()) != 0) {
-                fail(errno);
-            }
-            // The name may have become something else meanwhile; a device or FIFO there is
-            // never renamed over.
-            struct stat there {};
-            const bool replaceable = ::lstat(m_finalPath.constData(), &there) != 0 ||
-                                     S_ISREG(there.st_mode) || S_ISLNK(there.st_mode);
-            if (!keep) {
-                removeOwn();
-            } else if (!replaceable || ::rename(m_path.constData(), m_finalPath.constData()) != 0) {
-                const int error = replaceable ? errno : EEXIST;
-                fail(error);
-                // The recording stays where it is, under the temporary name, not lost.
-                qCWarning(lcOutput)
-                    << "The recording could not replace" << m_name << ":" << strerror(error)
-                    << "; it is kept as" << QFile::decodeName(m_path);
-                m_name = QFile::decodeName(m_path);
-            }
+    if (m_own.isValid()) {
+        // Only the file made here, while its name still leads to it; one that holds bytes
+        // keeps them, also after a failed write (it plays up to there).
+        struct stat now {};
+        const QByteArray path = QFile::encodeName(m_name);
+        if (!(keep && m_written > 0) && ::lstat(path.constData(), &now) == 0 &&
+            now.st_dev == m_ownIdentity.st_dev && now.st_ino == m_ownIdentity.st_ino) {
+            ::unlink(path.constData());
+        } else if (keep && m_written > 0 && ::fdatasync(m_own.get()) != 0) {
+            fail(errno);  // a full disk may show only here (delayed allocation, NFS)
         }
-        m_fd.reset();
+        m_own.reset();
+    }
+    if (m_file.isOpen()) {
+        if (keep && m_written > 0 && m_error == 0) {
+            // Synced, its size checked, a temporary file renamed over the name.
+            const FileResult result = m_file.commit();
+            if (!result.ok()) {
+                fail(result.error);
+            }
+        } else {
+            // A stream is closed as it is; a replacement that failed or holds nothing leaves
+            // the file it was to replace as it was.
+            m_file.discard();
+        }
     }
     m_kind = Kind::None;
     return m_error;
