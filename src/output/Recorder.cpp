@@ -138,8 +138,9 @@ void Recorder::Stop() {
     }
     if (!done) {
         if (!opening) {
-            qCWarning(lcRecorder) << "The recording's output took nothing for" << kStopGraceMs
-                                  << "ms; its writes are given up";
+            qCWarning(lcRecorder) << "The recording is not finished" << kStopGraceMs
+                                  << "ms after its stop; writes that wait for a stream are "
+                                     "given up";
         }
         m_output->cancel();
     }
