@@ -1,6 +1,6 @@
 #include "contracts/FileFlashController.h"
 
-#include <QStandardPaths>
+#include <QDir>
 #include <cerrno>
 #include <utility>
 
@@ -49,7 +49,10 @@ FileFlashController::FileFlashController(QString dataRoot, CameraFinder finder, 
     // Without a home folder the standard location would be the root of the file system: then
     // nothing is kept, and every save reports failure (the flash lives in memory only).
     if (dataRoot.isEmpty() && !qEnvironmentVariableIsEmpty("HOME")) {
-        dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        // A relative XDG_DATA_HOME is ignored, as the XDG rules say.
+        const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+        dataRoot =
+            QDir::isAbsolutePath(xdg) ? xdg : QDir::homePath() + QStringLiteral("/.local/share");
     }
     if (!dataRoot.isEmpty()) {
         m_flashFolder = dataRoot + QStringLiteral("/Orvane/flash");

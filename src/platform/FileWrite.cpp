@@ -1,10 +1,11 @@
 #include "platform/FileWrite.h"
 
+#include "platform/NativePath.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
@@ -112,14 +113,61 @@ int RenameNoReplace(const char* from, const char* to) {
     return 0;
 }
 
+// Creates a temporary file in folder, exclusively; its name goes to *name. A short name of its
+// own, so that a file name close to the length limit still works. -1 with errno on failure.
+int CreateTemporary(const QByteArray& folder, QByteArray* name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray tmp = folder + "/.tavrel-" +
+                               QByteArray::number(QRandomGenerator::global()->generate64(), 36) +
+                               ".tmp";
+        const int fd =
+            ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            *name = tmp;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Writes all of data to fd; 0 or the errno of the failing write().
+int WriteAll(int fd, QByteArrayView data) {
+    const char* at = data.data();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, size_t(left));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n < 0 ? errno : EIO;  // 0 only where no byte can go: keep a real errno
+        }
+        at += n;
+        left -= n;
+    }
+    return 0;
+}
+
+void SyncFolder(const QByteArray& folder) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd);  // the rename itself on the disk; not every folder can
+        ::close(fd);
+    }
+}
+
 }  // namespace
 
 FileStatus InspectPath(const QString& path) {
-    return Inspect(QFile::encodeName(path), false);
+    return Inspect(NativePath(path), false);
 }
 
 FileStatus InspectTarget(const QString& path) {
-    return Inspect(QFile::encodeName(path), true);
+    return Inspect(NativePath(path), true);
 }
 
 QString FileResult::describe() const {
@@ -161,7 +209,7 @@ bool OutputFile::isRegularFile() const {
 OutputFile OutputFile::open(const QString& path, FilePolicy policy, WriteMode mode) {
     OutputFile out;
     out.m_path = path;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = NativePath(path);
     auto fail = [&out](FileStep step, int error) {
         out.m_result = FileResult::failure(step, error);
         return std::move(out);
@@ -265,22 +313,8 @@ OutputFile OutputFile::open(const QString& path, FilePolicy policy, WriteMode mo
         return out;
     }
 
-    const QByteArray folder = FolderOf(name);
-    int fd = -1;
-    int error = 0;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        // A short name of its own, so that a file name close to the length limit still works.
-        const QByteArray tmp = folder + "/.tavrel-" +
-                               QByteArray::number(QRandomGenerator::global()->generate64(), 36) +
-                               ".tmp";
-        fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        error = errno;
-        if (fd >= 0) {
-            out.m_tmpName = tmp;
-        } else if (error != EEXIST) {
-            break;
-        }
-    }
+    int fd = CreateTemporary(FolderOf(name), &out.m_tmpName);
+    const int error = errno;
     if (fd < 0) {
         // A folder the program may not write, holding a file it may: that file is written in
         // place, as it cannot be replaced.
@@ -323,23 +357,12 @@ FileResult OutputFile::write(QByteArrayView data) {
     if (!m_fd.isValid()) {
         return m_result.ok() ? FileResult::failure(FileStep::Write, EBADF) : m_result;
     }
-    const char* at = data.data();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(m_fd.get(), at, size_t(left));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            // write() returns 0 only where no byte can go; keep a real errno either way.
-            m_result = FileResult::failure(FileStep::Write, n < 0 ? errno : EIO);
-            noteOffset();
-            return m_result;
-        }
-        at += n;
-        left -= n;
-    }
+    const int error = WriteAll(m_fd.get(), data);
     noteOffset();
+    if (error != 0) {
+        m_result = FileResult::failure(FileStep::Write, error);
+        return m_result;
+    }
     return {};
 }
 
@@ -378,17 +401,13 @@ FileResult OutputFile::commit() {
         return fail(FileStep::Close, errno);
     }
     if (m_target == OutputTarget::TemporaryFile) {
-        const QByteArray name = QFile::encodeName(m_path);
+        const QByteArray name = NativePath(m_path);
         // rename() replaces the entry itself: a symlink there is replaced, never followed.
         if (::rename(m_tmpName.constData(), name.constData()) != 0) {
             return fail(FileStep::Rename, errno);
         }
         m_tmpName.clear();
-        const int folder = ::open(FolderOf(name).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            (void)::fsync(folder);  // the rename itself on the disk; not every folder can
-            ::close(folder);
-        }
+        SyncFolder(FolderOf(name));
     }
     m_target = OutputTarget::None;
     return {};
@@ -400,7 +419,7 @@ void OutputFile::discard() {
         ::unlink(m_tmpName.constData());
     } else if (m_target == OutputTarget::NewFile) {
         // Only the file this object created: not one that replaced it in the meantime.
-        const QByteArray name = QFile::encodeName(m_path);
+        const QByteArray name = NativePath(m_path);
         struct stat st {};
         if (::lstat(name.constData(), &st) == 0 && SameFile(m_created, st)) {
             ::unlink(name.constData());
@@ -425,7 +444,7 @@ FileResult WriteWholeFile(const QString& path, QByteArrayView data, FilePolicy p
 
 FileContent ReadRegularFile(const QString& path, qint64 maxBytes) {
     FileContent content;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = NativePath(path);
     // Look before opening: opening a FIFO, or some devices, blocks or has effects of its own.
     const FileStatus entry = Inspect(name, false);
     if (entry.error != 0 || entry.kind == FileKind::Missing) {
@@ -476,7 +495,7 @@ FileContent ReadRegularFile(const QString& path, qint64 maxBytes) {
 }
 
 FileResult MoveRegularFileAside(const QString& path, const QString& newPath) {
-    const QByteArray from = QFile::encodeName(path);
+    const QByteArray from = NativePath(path);
     const FileStatus entry = Inspect(from, false);
     if (entry.error != 0 || entry.kind == FileKind::Missing) {
         return FileResult::failure(FileStep::Inspect, entry.error != 0 ? entry.error : ENOENT);
@@ -484,6 +503,48 @@ FileResult MoveRegularFileAside(const QString& path, const QString& newPath) {
     if (entry.kind != FileKind::Regular) {
         return FileResult::failure(FileStep::Refuse, RefusalError(entry.kind));
     }
-    const int error = RenameNoReplace(from.constData(), QFile::encodeName(newPath).constData());
+    const int error = RenameNoReplace(from.constData(), NativePath(newPath).constData());
     return error == 0 ? FileResult() : FileResult::failure(FileStep::Rename, error);
+}
+
+FileResult WriteUnderFreeName(const std::function<QString(int)>& names, int maxNames,
+                              QByteArrayView data, QString* name) {
+    const QByteArray folder = FolderOf(NativePath(names(1)));
+    QByteArray tmp;
+    UniqueFd fd(CreateTemporary(folder, &tmp));
+    if (!fd.isValid()) {
+        return FileResult::failure(FileStep::Open, errno);
+    }
+    auto fail = [&tmp](FileStep step, int error) {
+        ::unlink(tmp.constData());
+        return FileResult::failure(step, error);
+    };
+    if (const int error = WriteAll(fd.get(), data); error != 0) {
+        return fail(FileStep::Write, error);
+    }
+    if (::fsync(fd.get()) != 0) {
+        return fail(FileStep::Sync, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || qint64(st.st_size) != data.size()) {
+        return fail(FileStep::Size, EIO);
+    }
+    if (::close(fd.release()) != 0 && errno != EINTR) {
+        return fail(FileStep::Close, errno);
+    }
+    for (int n = 1; n <= maxNames; ++n) {
+        const QString candidate = names(n);
+        const int error = RenameNoReplace(tmp.constData(), NativePath(candidate).constData());
+        if (error == 0) {
+            SyncFolder(folder);
+            if (name != nullptr) {
+                *name = candidate;
+            }
+            return {};
+        }
+        if (error != EEXIST) {
+            return fail(FileStep::Rename, error);
+        }
+    }
+    return fail(FileStep::Rename, EEXIST);
 }

@@ -7,13 +7,15 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "platform/UniqueFd.h"
 
 // The one place where the program writes files: settings and language files, the cameras'
 // parameter memory, snapshots and recordings. Paths are handed to the kernel as they are named
-// (QFile::encodeName); the program never resolves a symlink itself, so the kernel's rules on
-// following links (protected symlinks in sticky folders) always apply.
+// (platform/NativePath, which keeps bytes that are not UTF-8); the program never resolves a symlink
+// itself, so the kernel's rules on following links (protected symlinks in sticky folders) always
+// apply.
 //
 // A file that is the program's own is replaced atomically: the bytes go to a temporary file
 // created exclusively in the same folder, are flushed to the disk, their size is checked, and
@@ -170,6 +172,14 @@ private:
 
 // Opens, writes and commits in one call: the whole file is data, or the path is as it was.
 FileResult WriteWholeFile(const QString& path, QByteArrayView data, FilePolicy policy);
+
+// Writes data into a new file that replaces nothing (time-stamped snapshots): under the first
+// of names(1), names(2), … names(maxNames) that is free. The bytes go to a temporary file in
+// the folder of names(1) first and are checked as above, so no name ever holds part of a file;
+// the rename never replaces an entry (RENAME_NOREPLACE), so any existing file, link or other
+// entry under a name is skipped. *name receives the name written. EEXIST when none was free.
+FileResult WriteUnderFreeName(const std::function<QString(int)>& names, int maxNames,
+                              QByteArrayView data, QString* name);
 
 // Reads a regular file without following a final symlink and without blocking: a symlink,
 // FIFO, device or folder is refused (step Refuse), so that it counts as unreadable. Reads at
