@@ -5,8 +5,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +14,7 @@
 
 #include "contracts/Image.h"
 #include "output/Snapshot.h"
+#include "platform/NativePath.h"
 
 namespace {
 
@@ -284,7 +283,7 @@ bool Recorder::openRecording(uint64_t session, const Callbacks& callbacks) {
         m_writer.fFrameRate = float(kFrameRate);
         m_writer.fBitRate = kBitRate;
         m_writer.pOutput = output.io();
-        opened = OpenMpegWriter(m_writer, QFile::encodeName(output.name()).constData());
+        opened = OpenMpegWriter(m_writer, NativePath(output.name()).constData());
         error = opened ? 0 : output.error();
     }
     if (opened) {

@@ -6,12 +6,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
+
+#include "platform/NativePath.h"
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -104,7 +105,7 @@ int RecorderOutput::openNamed(const QString& name) {
     // module has opened its own, so that the reader never sees the end of an empty stream.
     UniqueFd waitingForReader;
     if (InspectTarget(name).kind == FileKind::Fifo) {
-        const QByteArray path = QFile::encodeName(name);
+        const QByteArray path = NativePath(name);
         for (;;) {
             waitingForReader.reset(::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
             if (waitingForReader.isValid() || errno != ENXIO) {
@@ -130,7 +131,7 @@ int RecorderOutput::openNamed(const QString& name) {
 }
 
 int RecorderOutput::createOwn(const QString& name) {
-    m_own.reset(::open(QFile::encodeName(name).constData(),
+    m_own.reset(::open(NativePath(name).constData(),
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666));
     if (!m_own.isValid() || ::fstat(m_own.get(), &m_ownIdentity) != 0) {
         const int error = errno;
@@ -147,7 +148,7 @@ int RecorderOutput::openFree(const QString& name) {
     // missing), then the first free name in it.
     const QString folder = QFileInfo(name).path();
     if (InspectTarget(folder).kind != FileKind::Directory &&
-        ::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST) {
+        ::mkdir(NativePath(folder).constData(), 0777) != 0 && errno != EEXIST) {
         return errno;
     }
     const qsizetype dot = name.lastIndexOf(u'.');
@@ -249,7 +250,7 @@ int RecorderOutput::finish(bool keep) {
         // Only the file made here, while its name still leads to it; one that holds bytes
         // keeps them, also after a failed write (it plays up to there).
         struct stat now {};
-        const QByteArray path = QFile::encodeName(m_name);
+        const QByteArray path = NativePath(m_name);
         if (!(keep && m_written > 0) && ::lstat(path.constData(), &now) == 0 &&
             now.st_dev == m_ownIdentity.st_dev && now.st_ino == m_ownIdentity.st_ino) {
             ::unlink(path.constData());
