@@ -58,6 +58,19 @@ bool IsFileArgument(const QStringList& args, qsizetype i) {
     return i < args.size() && !args[i].isEmpty() && !args[i].startsWith(u'-');
 }
 
+// What a recording can be written as. A name without an extension (a device, a FIFO,
+// /dev/stdout) is written as MPEG too.
+bool IsRecordingName(const QString& file) {
+    const QString name = file.mid(file.lastIndexOf(u'/') + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0) {
+        return true;  // no extension, or a hidden name such as ".clip"
+    }
+    const QString extension = name.mid(dot + 1);
+    return extension.compare(QLatin1String("mpeg"), Qt::CaseInsensitive) == 0 ||
+           extension.compare(QLatin1String("mpg"), Qt::CaseInsensitive) == 0;
+}
+
 }  // namespace
 
 bool CommandLine::factoryMode() const {
@@ -135,6 +148,11 @@ CommandLine ParseCommandLine(const QStringList& args) {
             }
             if (IsFileArgument(args, i + 1)) {
                 capture.file = args[++i];
+                if (!IsRecordingName(capture.file)) {
+                    fail(QStringLiteral("--record writes MPEG-1 video: FILE must end in .mpeg or "
+                                        ".mpg (or have no extension), not '%1'")
+                             .arg(capture.file));
+                }
             }
         } else if (name == QLatin1String("--count")) {
             seriesOptions = true;
@@ -198,6 +216,21 @@ CommandLine ParseCommandLine(const QStringList& args) {
     if (capture.verbose && capture.mode != CaptureMode::ListCameras) {
         fail(QStringLiteral("--verbose needs --list-cameras"));
     }
+    // Without the window, nothing but the factory switch may stand beside the options: a
+    // second FILE would otherwise be ignored without a word.
+    if (capture.mode != CaptureMode::Window) {
+        for (const QString& arg : rest) {
+            if (arg == QLatin1String(kFactorySwitch)) {
+                continue;
+            }
+            if (!capture.file.isEmpty() && !arg.startsWith(u'-')) {
+                fail(QStringLiteral("only one FILE can be given: '%1' and '%2'")
+                         .arg(capture.file, arg));
+            } else {
+                fail(QStringLiteral("unexpected argument '%1'").arg(arg));
+            }
+        }
+    }
     result.usageError = error;
     result.rest = rest.join(u' ');
     if (qgetenv("TAVREL_VIRTUAL_CAMERA") == "1") {
@@ -229,7 +262,8 @@ QString UsageText() {
         "                    to FILE, or under a time-stamped name in the save folder\n"
         "  --count N         take N snapshots (FILE gets -1, -2, ... before its extension)\n"
         "  --interval S      S seconds between the snapshots of a series\n"
-        "  --record S [FILE] record S seconds of MPEG-1 video (24 fps); Ctrl+C or SIGTERM\n"
+        "  --record S [FILE] record S seconds of MPEG-1 video (24 fps) to FILE (.mpeg or\n"
+        "                    .mpg, a device, a FIFO or /dev/stdout); Ctrl+C or SIGTERM\n"
         "                    ends it early with a complete file\n"
         "Capture options:\n"
         "  --camera NODE|VID:PID[:SERIAL]  the camera (default: the one the window opens)\n"
@@ -237,7 +271,8 @@ QString UsageText() {
         "  --size WxH        stream size, such as 1920x1080\n"
         "  --warmup N        frames to let the camera settle first (default 5)\n"
         "  --no-overlay      leave the edge mask and crosshair out\n"
-        "File names are printed on standard output, messages on standard error.\n"
-        "Exit status: 0 done, 1 no camera or no picture within 10 s, 2 usage error,\n"
-        "3 the file could not be written.\n");
+        "File names are printed on standard output (not when FILE is standard output),\n"
+        "messages on standard error.\n"
+        "Exit status: 0 done, 1 no camera, no picture for 10 s, or stopped before the\n"
+        "first picture, 2 usage error, 3 the file could not be created or written.\n");
 }

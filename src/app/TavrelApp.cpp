@@ -42,7 +42,9 @@ QString AccountHome() {
     return QDir::isAbsolutePath(home) ? home : QString();
 }
 
-// $name when it is set to an absolute path, else accountHome + below, else empty.
+// $name when it is set to an absolute path, else accountHome + below, else empty. A relative
+// value is ignored, as the XDG rules say (QStandardPaths would take it relative to the working
+// folder).
 QString XdgFolder(const char* name, const QString& accountHome, const char* below) {
     const QString value = qEnvironmentVariable(name);
     if (QDir::isAbsolutePath(value)) {
@@ -73,11 +75,11 @@ AppLocations AppLocations::FromEnvironment(const QString& accountHome) {
             locations.picturesFolder = accountHome + QStringLiteral("/Pictures");
         }
     } else {
-        locations.configRoot =
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        const QString home = QDir::homePath();
+        locations.configRoot = XdgFolder("XDG_CONFIG_HOME", home, "/.config");
         locations.picturesFolder =
             QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-        locations.dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        locations.dataRoot = XdgFolder("XDG_DATA_HOME", home, "/.local/share");
     }
     locations.configRoot = WithoutTrailingSlash(locations.configRoot);
     locations.picturesFolder = WithoutTrailingSlash(locations.picturesFolder);
@@ -144,7 +146,10 @@ void CTavrelApp::InitSettings(const AppLocations& locations, const CommandLine& 
         language = QStringLiteral("Japanese");
     }
 
-    settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), language);
+    // The window writes the language in force back; the command line changes no setting.
+    if (commandLine.capture.mode == CaptureMode::Window) {
+        settings.writeString(QStringLiteral("LANGUAGESET"), QStringLiteral("LANGUAGE"), language);
+    }
 
     m_strShippedLanguageFolder =
         locations.shippedDataFolder.isEmpty()

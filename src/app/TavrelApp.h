@@ -44,7 +44,8 @@ public:
 
     // Start-up steps that need no window: module folder, per-user folder (created when missing,
     // together with the configuration root if a fresh account lacks it), Setting.ini path, the
-    // validated language (written back every start), the per-user and shipped language
+    // validated language (written back at every start of the window, never by the command
+    // line's --list-cameras, --snapshot or --record), the per-user and shipped language
     // folders, the language file in force, and the factory switch. Nothing is created beside
     // the program file. Failures to create folders or write the settings file are not errors.
     // An empty configRoot leaves the settings file and the language folder empty: defaults

@@ -14,11 +14,20 @@ class QWidget;
 // running recording with its trailer) and ends the event loop; a capture without a window is
 // told to stop instead.
 //
+// The teardown gets a bounded time: from the first signal on, a watchdog thread ends the
+// process with status 128 + the signal's number when it is still there after kGraceMs (a
+// teardown stuck on a file that takes no bytes, a hung network file system), or at once at a
+// second signal. It outlives this object on purpose: nothing that runs after the signal, the
+// destructors included, may keep the process from ending.
+//
 // Block() must run in main() before any other thread exists: threads inherit the signal mask,
 // and a signal that one thread leaves unblocked would still kill the process. GUI thread only.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
+    // How long the program may take to end after a termination signal.
+    static constexpr int kGraceMs = 10000;
+
     // Blocks the three signals in the calling thread (and so in every thread it starts later).
     static bool Block();
 
@@ -33,8 +42,11 @@ public:
 
 private:
     void ReadSignals();
+    // Starts the watchdog (once) for the signal `signo`.
+    void StartWatchdog(int signo);
 
     std::function<void()> m_stop;
     UniqueFd m_fd;
     QSocketNotifier* m_notifier = nullptr;
+    bool m_watchdog = false;
 };

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QTextStream>
+#include <csignal>
 #include <cstdio>
 
 #include "app/CommandLine.h"
@@ -8,6 +9,7 @@
 #include "app/TerminationSignals.h"
 #include "cli/HeadlessCapture.h"
 #include "mainwnd/TavrelDlg.h"
+#include "platform/NativePath.h"
 
 namespace {
 
@@ -32,9 +34,15 @@ int RunWithoutWindow(int argc, char** argv, const CommandLine& commandLine) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit (ulimit -f) and a reader that went away show as EFBIG and EPIPE from
+    // the write, which every writer reports as a failure, instead of ending the program with a
+    // cut file. Set before any thread starts, so that all of them share it.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     QStringList args;
     for (int i = 1; i < argc; ++i) {
-        args << QString::fromLocal8Bit(argv[i]);
+        // Losslessly: a FILE whose name is not UTF-8 names that very file.
+        args << PathFromNative(argv[i]);
     }
     const CommandLine commandLine = ParseCommandLine(args);
     if (!commandLine.unknownOption.isEmpty()) {

@@ -12,6 +12,7 @@
 #include "contracts/CameraController.h"
 #include "device/CameraDiscovery.h"
 #include "display/DisplayWorker.h"
+#include "output/RecorderOutput.h"
 #include "output/RecordingController.h"
 #include "output/SaveFolder.h"
 #include "output/Snapshot.h"
@@ -131,8 +132,11 @@ void HeadlessCapture::Stop() {
     }
     if (m_request.mode == CaptureMode::Record && m_session.recording().recording()) {
         EndRecording();
+    } else if (m_shots > 0) {
+        Finish(kDone);
     } else {
-        Finish(m_shots > 0 ? kDone : kNoPicture);
+        Message(m_settings.m_texts.text("CommandLine", "STOPPEDEARLY"));
+        Finish(kNoPicture);
     }
 }
 
@@ -276,7 +280,15 @@ void HeadlessCapture::OnPoll() {
     if (m_finished || m_settled) {
         return;
     }
-    if (m_session.display().composedCount() < m_request.warmupFrames) {
+    // The deadline is for the wait for a picture, not for the warm-up: every new picture
+    // gives the camera its time again, so a long warm-up of a camera that keeps sending ends
+    // well, and one that stops sending still ends.
+    const int composed = m_session.display().composedCount();
+    if (composed > m_composedSeen) {
+        m_composedSeen = composed;
+        m_deadline->start();
+    }
+    if (composed < m_request.warmupFrames) {
         return;
     }
     m_settled = true;
@@ -321,8 +333,7 @@ void HeadlessCapture::TakeSnapshot() {
         Finish(kWriteFailed);
         return;
     }
-    m_out << result.fileName << '\n';
-    m_out.flush();
+    PrintFileName(result.fileName);
     ++m_shots;
     if (m_shots >= m_request.count) {
         Finish(kDone);
@@ -336,6 +347,9 @@ void HeadlessCapture::TakeSnapshot() {
 }
 
 void HeadlessCapture::StartRecording() {
+    // Known before the recording replaces anything: the name is no longer printed where the
+    // recording itself goes.
+    m_fileIsStandardOutput = IsStandardOutput(m_request.file);
     const bool requested = m_request.file.isEmpty()
                                ? (m_session.recording().ToggleRecording(m_saveFolder), true)
                                : m_session.recording().RecordTo(m_request.file);
@@ -349,9 +363,9 @@ void HeadlessCapture::OnRecordingChanged(bool recording) {
         return;
     }
     if (!recording) {
-        // The file could not be opened, or a frame could not be written (a full disk).
-        Message(m_settings.m_texts.text("CommandLine", "WRITEFAILED")
-                    .arg(m_session.recording().recorder().fileName()));
+        // The file could not be opened ("Recording could not be started: …"), or a frame could
+        // not be written (a full disk, the reader of a pipe gone).
+        Message(FailureText());
         Finish(kWriteFailed);
         return;
     }
@@ -372,17 +386,49 @@ void HeadlessCapture::EndRecording() {
     }
     m_ending = true;
     m_next->stop();
-    const bool opened = m_session.recording().recorder().state() == RecordState::Running;
-    m_session.recording().Finish();
-    // Stopped before the file was opened, or before its first frame (the file is removed
-    // then): there is none.
-    if (!opened || m_session.recording().recorder().writtenFrames() == 0) {
+    RecordingController& recording = m_session.recording();
+    const bool opened = recording.recorder().state() == RecordState::Running;
+    if (opened) {
+        // The picture of the last moment, so that even a recording shorter than the frame
+        // timer's period holds a frame.
+        recording.SampleNow();
+    }
+    recording.Finish();
+    if (opened && recording.recorder().writeError() != 0) {
+        // The end could not be written (a full disk, a reader that took nothing more).
+        Message(FailureText());
+        Finish(kWriteFailed);
+        return;
+    }
+    // Stopped before the file was opened (a signal during the warm-up or the open): there is
+    // none, and nothing was touched.
+    if (!opened || recording.recorder().writtenFrames() == 0) {
+        Message(m_settings.m_texts.text("CommandLine", "STOPPEDEARLY"));
         Finish(kNoPicture);
         return;
     }
-    m_out << m_session.recording().recorder().fileName() << '\n';
-    m_out.flush();
+    PrintFileName(recording.recorder().fileName());
     Finish(kDone);
+}
+
+QString HeadlessCapture::FailureText() {
+    RecordingController& recording = m_session.recording();
+    // A recording that never ran failed at its open, and that text gives the reason; a failed
+    // write names the file.
+    if (!m_recordTimerStarted && !recording.failureText().isEmpty()) {
+        return recording.failureText();
+    }
+    return m_settings.m_texts.text("CommandLine", "WRITEFAILED")
+        .arg(recording.recorder().fileName());
+}
+
+void HeadlessCapture::PrintFileName(const QString& name) {
+    // Where the file is standard output itself, a name printed there would land inside it.
+    if (m_fileIsStandardOutput || IsStandardOutput(name)) {
+        return;
+    }
+    m_out << name << '\n';
+    m_out.flush();
 }
 
 void HeadlessCapture::OnCameraLost() {
@@ -394,8 +440,7 @@ void HeadlessCapture::OnCameraLost() {
         m_ending = true;
         m_session.recording().Finish();
         if (m_session.recording().recorder().writtenFrames() > 0) {
-            m_out << m_session.recording().recorder().fileName() << '\n';
-            m_out.flush();
+            PrintFileName(m_session.recording().recorder().fileName());
         }
     }
     Message(m_settings.m_texts.text("CommandLine", "REMOVED").arg(CameraText()));

@@ -34,7 +34,7 @@ public:
         kUsage = 2,        // the camera does not offer the stream asked for
         kWriteFailed = 3,  // the output file could not be written
     };
-    // How long the camera may take to deliver its settled picture.
+    // How long the camera may take to deliver a picture (the first, and each of the warm-up).
     static constexpr int kFrameDeadlineMs = 10000;
 
     HeadlessCapture(const AppSettings& settings, CaptureRequest request, QTextStream& out,
@@ -64,6 +64,10 @@ private:
     QString CameraText() const;
     QString SeriesFileName(int index) const;
     void Message(const QString& text);
+    // A file name on standard output, unless standard output is that file.
+    void PrintFileName(const QString& name);
+    // Why the recording failed, for standard error.
+    QString FailureText();
     void Finish(int status);
 
     const AppSettings& m_settings;
@@ -86,6 +90,8 @@ private:
     bool m_streamMissing = false;
     QStringList m_offered;
     bool m_settled = false;
+    int m_composedSeen = 0;  // pictures composed when the deadline last started
+    bool m_fileIsStandardOutput = false;
     int m_shots = 0;  // snapshots written
     bool m_recordTimerStarted = false;
     bool m_ending = false;  // the recording is being finished on purpose

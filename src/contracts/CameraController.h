@@ -1,6 +1,15 @@
 #pragma once
 
+#include <QString>
 #include <cstdint>
+
+// Something about a camera's parameter memory that the user is told once: the key of its text
+// in section "MainWnd" of the language files, and the file that text names (its %1).
+struct FlashNotice {
+    const char* key = nullptr;  // nullptr: nothing to tell
+    QString file;
+    explicit operator bool() const { return key != nullptr; }
+};
 
 // The camera controller: identification of the attached camera and byte-wise access to its
 // 8192-byte flash memory (erased bytes read 0xFF). Callers rely only on the ALC_ operations and
@@ -44,6 +53,10 @@ public:
     // be kept (the flash image could not be saved: a full disk, a read-only data folder); the
     // controller logs why. True when they were kept or nothing was written.
     virtual bool flashKept() const = 0;
+    // Not one of the ALC_ operations: what the user should be told about the flash since the
+    // last call, once (a damaged file kept aside, a file that cannot be read). The owner shows
+    // it; the controller has logged it already.
+    virtual FlashNotice takeFlashNotice() { return {}; }
 
 protected:
     CameraController() = default;

@@ -1,6 +1,7 @@
 #include "contracts/FileFlashController.h"
 
-#include <QStandardPaths>
+#include <QDir>
+#include <cerrno>
 #include <utility>
 
 #include "contracts/ContractsLog.h"
@@ -48,7 +49,10 @@ FileFlashController::FileFlashController(QString dataRoot, CameraFinder finder, 
     // Without a home folder the standard location would be the root of the file system: then
     // nothing is kept, and every save reports failure (the flash lives in memory only).
     if (dataRoot.isEmpty() && !qEnvironmentVariableIsEmpty("HOME")) {
-        dataRoot = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        // A relative XDG_DATA_HOME is ignored, as the XDG rules say.
+        const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+        dataRoot =
+            QDir::isAbsolutePath(xdg) ? xdg : QDir::homePath() + QStringLiteral("/.local/share");
     }
     if (!dataRoot.isEmpty()) {
         m_flashFolder = dataRoot + QStringLiteral("/Orvane/flash");
@@ -69,10 +73,87 @@ QString FileFlashController::flashFilePath(const CameraIdentity& camera) const {
         return QStringLiteral("%1/v4l2-%2-%3.bin")
             .arg(m_flashFolder, fileNameSafe(camera.busInfo), fileNameSafe(camera.cardName));
     }
-    const QString serial =
-        camera.serial.isEmpty() ? QStringLiteral("noserial") : fileNameSafe(camera.serial);
+    QString serial = fileNameSafe(camera.serial);
+    if (camera.serial.isEmpty()) {
+        serial = camera.port.isEmpty() ? QStringLiteral("noserial")
+                                       : QStringLiteral("port-") + fileNameSafe(camera.port);
+    }
     return QStringLiteral("%1/%2-%3-%4.bin")
         .arg(m_flashFolder, HexId(camera.vid), HexId(camera.pid), serial);
+}
+
+FlashNotice FileFlashController::takeFlashNotice() {
+    return std::exchange(m_notice, FlashNotice());
+}
+
+void FileFlashController::takeOverSharedFile(const CameraIdentity& camera) {
+    if (!camera.onUsb || !camera.serial.isEmpty() || camera.port.isEmpty()) {
+        return;
+    }
+    const QString own = flashFilePath(camera);
+    CameraIdentity unplaced = camera;
+    unplaced.port.clear();
+    const QString shared = flashFilePath(unplaced);
+    if (own.isEmpty() || InspectPath(own).kind != FileKind::Missing ||
+        InspectPath(shared).kind != FileKind::Regular) {
+        return;
+    }
+    const FileResult moved = MoveRegularFileAside(shared, own);
+    if (moved.ok()) {
+        qCInfo(lcContracts) << "flash image" << shared << "taken over by the camera on port"
+                            << camera.port << "as" << own;
+    } else {
+        qCWarning(lcContracts).noquote()
+            << "cannot take over flash image" << shared << "as" << own << ":" << moved.describe();
+    }
+}
+
+void FileFlashController::load() {
+    const QString path = flashFilePath(*m_camera);
+    takeOverSharedFile(*m_camera);
+    const FlashImage::Loading loading = m_flash.load(path, m_blank);
+    m_fileState = loading.state;
+    const QString finding = path + QLatin1Char('|') + QString::number(int(loading.state));
+    if (finding == m_loggedLoad) {
+        return;  // every outermost pair reads the file again; say it once
+    }
+    m_loggedLoad = finding;
+    if (loading.state == FlashImage::FileState::Unreadable) {
+        const QString why =
+            loading.result.step == FileStep::Refuse
+                ? QStringLiteral("is not a regular file")
+                : QStringLiteral("cannot be read (%1)").arg(loading.result.describe());
+        qCWarning(lcContracts).noquote()
+            << "flash image" << path << why
+            << "; it is left as it is and this camera's settings are kept in memory only";
+        if (!m_toldUnreadable.contains(path)) {
+            m_toldUnreadable.insert(path);
+            m_notice = FlashNotice{"FLASHUNREADABLE", path};
+        }
+    } else if (loading.state == FlashImage::FileState::WrongSize) {
+        qCWarning(lcContracts).noquote()
+            << "flash image" << path << "has" << loading.size << "bytes instead of" << kFlashSize
+            << "; what it holds counts, and it is kept aside before the first write";
+    }
+}
+
+// A free name beside path for a damaged file: <name>.bak, else .bak-2 … .bak-9.
+QString FileFlashController::setAside(const QString& path) {
+    for (int n = 1; n <= 9; ++n) {
+        const QString aside =
+            path + (n == 1 ? QStringLiteral(".bak") : QStringLiteral(".bak-%1").arg(n));
+        const FileResult moved = MoveRegularFileAside(path, aside);
+        if (moved.ok()) {
+            return aside;
+        }
+        if (moved.error != EEXIST) {
+            qCWarning(lcContracts).noquote()
+                << "cannot keep flash image" << path << "aside:" << moved.describe();
+            return {};
+        }
+    }
+    qCWarning(lcContracts) << "cannot keep flash image" << path << "aside: no free name";
+    return {};
 }
 
 void FileFlashController::ALC_Initialize() {
@@ -96,9 +177,10 @@ void FileFlashController::ALC_Initialize() {
     m_camera = std::move(found);
     m_dirty = false;
     if (m_camera) {
-        m_flash.load(flashFilePath(*m_camera), m_blank);
+        load();
     } else {
         m_flash.erase();
+        m_fileState = FlashImage::FileState::Missing;
     }
 }
 
@@ -118,8 +200,35 @@ void FileFlashController::save() {
     if (!m_camera) {
         return;
     }
-    if (m_flash.save(flashFilePath(*m_camera))) {
+    const QString path = flashFilePath(*m_camera);
+    if (path.isEmpty()) {
+        return;  // no data folder: the flash lives in memory
+    }
+    if (m_fileState == FlashImage::FileState::Unreadable) {
+        return;  // logged at the load: the file is never written
+    }
+    if (m_fileState == FlashImage::FileState::WrongSize) {
+        const QString aside = setAside(path);
+        if (aside.isEmpty()) {
+            return;  // the damaged file stays, and so do the writes
+        }
+        qCWarning(lcContracts) << "flash image" << path << "had the wrong size; kept as" << aside;
+        m_notice = FlashNotice{"FLASHSETASIDE", aside};
+        m_fileState = FlashImage::FileState::Missing;
+    }
+    const FileResult saved = m_flash.save(path);
+    if (saved.ok()) {
         m_dirty = false;
+        m_fileState = FlashImage::FileState::Loaded;
+        m_loggedSave.clear();
+        return;
+    }
+    const QString failure = path + QLatin1Char('|') + saved.describe();
+    if (failure != m_loggedSave) {
+        m_loggedSave = failure;
+        qCWarning(lcContracts).noquote()
+            << "cannot save flash image" << path
+            << (saved.step == FileStep::Refuse ? "(not a regular file):" : ":") << saved.describe();
     }
 }
 

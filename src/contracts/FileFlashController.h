@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -11,8 +12,10 @@
 // The camera controller for real video cameras, whose own flash the program cannot reach: it
 // answers for the camera its finder reports and keeps that camera's flash image in a file under
 // <dataRoot>/Orvane/flash/, so that each camera keeps its own parameters between runs:
-//  - a USB camera: <VID>-<PID>-<serial>.bin (upper-case hex ids, "noserial" for a camera without
-//    a serial number);
+//  - a USB camera: <VID>-<PID>-<serial>.bin (upper-case hex ids); a camera without a serial
+//    number: <VID>-<PID>-port-<port path>.bin, or <VID>-<PID>-noserial.bin when its port is
+//    unknown. The first camera without a serial to find no file of its own takes over (renames)
+//    an existing <VID>-<PID>-noserial.bin of its ids, the name such cameras shared before;
 //  - a camera without a USB device: v4l2-<bus info>-<card name>.bin.
 // Characters other than letters, digits, '-', '_' and '.' become '_' in the file name.
 //
@@ -21,6 +24,13 @@
 // atomically when anything changed. Nested pairs only count. Calls outside any pair work too,
 // each as its own pair. Should a save fail, the writes stay pending in memory and the next
 // outermost pair for the same camera saves them again. GUI thread only.
+//
+// The file is only ever a regular file in the flash folder: a symlink, FIFO, device or folder
+// in its place counts as unreadable (never opened, so a FIFO cannot block the start). A file
+// that exists but cannot be read is never written: the camera's writes stay in memory
+// (flashKept() false) and the user is told once. A file of the wrong size is read as far as it
+// goes and moved aside to <name>.bak (or .bak-2, …, never over another file) before the first
+// write replaces it; the user is told then. Each finding is logged once per file.
 class FileFlashController final : public CameraController {
 public:
     // dataRoot empty: the user's data folder ($XDG_DATA_HOME); without a home folder nothing is
@@ -41,6 +51,7 @@ public:
     void ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) override;
     // False while writes are pending because the file could not be saved.
     bool flashKept() const override { return !m_dirty || m_depth > 0; }
+    FlashNotice takeFlashNotice() override;
 
     // The file that holds the flash image of camera.
     QString flashFilePath(const CameraIdentity& camera) const;
@@ -51,7 +62,10 @@ public:
 
 private:
     class ImplicitPair;
+    void load();
     void save();
+    void takeOverSharedFile(const CameraIdentity& camera);
+    QString setAside(const QString& path);
 
     QString m_flashFolder;
     CameraFinder m_finder;
@@ -60,4 +74,9 @@ private:
     FlashImage m_blank;                      // a camera's flash without a file
     FlashImage m_flash;                      // m_camera's flash
     bool m_dirty = false;                    // m_flash holds writes not yet in the file
+    FlashImage::FileState m_fileState = FlashImage::FileState::Missing;  // m_camera's file
+    QString m_loggedLoad;            // the file and finding logged last: each is logged once
+    QString m_loggedSave;            // the same for a failed save
+    QSet<QString> m_toldUnreadable;  // files the user was told cannot be read
+    FlashNotice m_notice;            // not yet taken by the owner
 };

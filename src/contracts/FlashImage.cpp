@@ -1,13 +1,10 @@
 #include "contracts/FlashImage.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-
-#include "contracts/AtomicFile.h"
-#include "contracts/ContractsLog.h"
 
 bool FlashImage::read(uint32_t address, uint32_t length, uint8_t* out) const {
     if (!inRange(address, length) || (out == nullptr && length > 0)) {
@@ -29,41 +26,41 @@ bool FlashImage::write(uint32_t address, uint32_t length, const uint8_t* in) {
     return true;
 }
 
-bool FlashImage::load(const QString& path, const FlashImage& blank) {
+FlashImage::Loading FlashImage::load(const QString& path, const FlashImage& blank) {
     m_bytes = blank.m_bytes;
-    QFile file(path);
-    if (!file.exists()) {
-        return false;
+    Loading loading;
+    const FileContent content = ReadRegularFile(path, qint64(kSize));
+    // No file, or no flash folder (or a file in its place): nothing to read, and a save will
+    // say why it cannot create one.
+    const int error = content.result.error;
+    if (content.result.step == FileStep::Inspect && (error == ENOENT || error == ENOTDIR)) {
+        return loading;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcContracts) << "cannot read flash image" << path << ":" << file.errorString();
-        return false;
+    if (!content.result.ok()) {
+        loading.state = FileState::Unreadable;
+        loading.result = content.result;
+        return loading;
     }
-    // Read one byte more than expected so that a longer file is recognised as wrong too.
-    const QByteArray data = file.read(qint64(kSize) + 1);
-    if (data.size() < 0) {
-        qCWarning(lcContracts) << "cannot read flash image" << path << ":" << file.errorString();
-        return false;
-    }
+    const QByteArray& data = content.bytes;
     const size_t valid = std::min(size_t(data.size()), size_t(kSize));
     std::copy(data.cbegin(), data.cbegin() + qsizetype(valid), m_bytes.begin());
     if (data.size() != qsizetype(kSize)) {
-        qCWarning(lcContracts) << "flash image" << path << "has" << file.size()
-                               << "bytes instead of" << kSize << "; only the first" << valid
-                               << "count";
-        return false;
+        loading.state = FileState::WrongSize;
+        loading.size = qMax<qint64>(InspectPath(path).size, data.size());
+        return loading;
     }
-    return true;
+    loading.state = FileState::Loaded;
+    return loading;
 }
 
-bool FlashImage::save(const QString& path) const {
+FileResult FlashImage::save(const QString& path) const {
     if (path.isEmpty()) {
-        return false;  // no place to keep it
+        return FileResult::failure(FileStep::Open, ENOENT);  // no place to keep it
     }
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        qCWarning(lcContracts) << "cannot create the flash folder" << folder;
-        return false;
-    }
-    return writeFileAtomically(path, m_bytes.data(), m_bytes.size());
+    // A folder that cannot be made shows in the write's own errno.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return WriteWholeFile(
+        path,
+        QByteArrayView(reinterpret_cast<const char*>(m_bytes.data()), qsizetype(m_bytes.size())),
+        FilePolicy::RegularInFolder);
 }

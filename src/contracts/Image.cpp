@@ -10,8 +10,8 @@
 #include <new>
 #include <utility>
 
-#include "contracts/AtomicFile.h"
 #include "contracts/ContractsLog.h"
+#include "platform/FileWrite.h"
 
 namespace {
 
@@ -228,7 +228,13 @@ bool Image::SaveJpeg(const QString& path, int quality) const {
         qCWarning(lcContracts) << "nothing saved to" << path;
         return false;
     }
-    return writeFileAtomically(path, jpeg.data(), jpeg.size());
+    const FileResult result = WriteWholeFile(
+        path, QByteArrayView(reinterpret_cast<const char*>(jpeg.data()), qsizetype(jpeg.size())),
+        FilePolicy::OwnFile);
+    if (!result.ok()) {
+        qCWarning(lcContracts).noquote() << "saving" << path << "failed:" << result.describe();
+    }
+    return result.ok();
 }
 
 bool Image::LoadJpeg(const QString& path) {

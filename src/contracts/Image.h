@@ -83,7 +83,8 @@ public:
     // Writes the image as a JPEG file (quality 1..100; 4:2:0 chroma for colour, a grey JPEG
     // for 8-bit images). The file is replaced atomically: on any failure (missing folder,
     // short write, full disk) the result is false and no partial file exists under path; an
-    // older file of that name stays as it was.
+    // older file of that name stays as it was. A symlink at path is replaced by the file, its
+    // target never written; a folder, device or FIFO is refused.
     bool SaveJpeg(const QString& path, int quality) const;
 
     // Reads a JPEG file into a 24-bit image. False (image unchanged) when the file cannot be

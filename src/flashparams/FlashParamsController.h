@@ -1,9 +1,9 @@
 #pragma once
 
+#include "contracts/CameraController.h"
 #include "flashparams/FlashParameters.h"
 
 class Camera;
-class CameraController;
 class CaptureController;
 class Overlay;
 class ViewTransform;
@@ -50,6 +50,12 @@ public:
     // The values as they are now in the program (the camera's current picture values are read
     // by the writers themselves).
     FlashParameters current() const;
+
+    // What the user should be told about the camera's parameter memory, once (a damaged file
+    // kept aside, a file that cannot be read): the key of a text in section "MainWnd" and the
+    // file it names (%1). Empty when there is nothing new; the window asks after a camera start
+    // and after each write.
+    FlashNotice TakeFlashNotice() { return m_controller.takeFlashNotice(); }
 
 private:
     void WriteSavedBlockFull(FlashParameters& p);

@@ -4,9 +4,11 @@
 #include <libyuv/convert_from_argb.h>
 #include <libyuv/planar_functions.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
@@ -78,7 +80,10 @@ void releaseWriter(MpegWriter& w) {
     w.pConvert = nullptr;
     av_packet_free(&w.pPacket);
     if (w.pFormatContext) {
-        if (w.pFormatContext->oformat && !(w.pFormatContext->oformat->flags & AVFMT_NOFILE)) {
+        if (w.pFormatContext->pb == w.pOutput) {
+            w.pFormatContext->pb = nullptr;  // the caller's
+        } else if (w.pFormatContext->oformat &&
+                   !(w.pFormatContext->oformat->flags & AVFMT_NOFILE)) {
             avio_closep(&w.pFormatContext->pb);
         }
         avformat_free_context(w.pFormatContext);
@@ -159,6 +164,7 @@ MpegWriter& MpegWriter::operator=(MpegWriter&& other) noexcept {
     pCodecContext = std::exchange(other.pCodecContext, nullptr);
     pConvert = std::exchange(other.pConvert, nullptr);
     pPacket = std::exchange(other.pPacket, nullptr);
+    pOutput = std::exchange(other.pOutput, nullptr);
     nextPts = std::exchange(other.nextPts, 0);
     lastPts = std::exchange(other.lastPts, -1);
     bOpen = std::exchange(other.bOpen, false);
@@ -217,7 +223,13 @@ bool OpenMpegWriter(MpegWriter& w, const char* fileName) {
         return failOpen(w, fileName, "OpenVideoEncoder");
     }
 
-    if (!(format->flags & AVFMT_NOFILE)) {
+    bool created = false;  // this open made the file, so a failure may take it away again
+    if (w.pOutput) {
+        w.pFormatContext->pb = w.pOutput;
+        w.pFormatContext->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else if (!(format->flags & AVFMT_NOFILE)) {
+        struct stat before {};
+        created = ::lstat(fileName, &before) != 0 && errno == ENOENT;
         // The "file:" prefix keeps a colon in the name from being taken for a protocol.
         const std::string url = std::string("file:") + fileName;
         ret = avio_open(&w.pFormatContext->pb, url.c_str(), AVIO_FLAG_WRITE);
@@ -230,8 +242,9 @@ bool OpenMpegWriter(MpegWriter& w, const char* fileName) {
     ret = avformat_write_header(w.pFormatContext, nullptr);
     if (ret < 0) {
         failOpen(w, fileName, "avformat_write_header", ret);
-        // What was written of it is of no use to anyone.
-        if (!(format->flags & AVFMT_NOFILE)) {
+        // What was written of a file made here is of no use to anyone; a file or device that
+        // was there before is not this writer's to remove.
+        if (created) {
             ::unlink(fileName);
         }
         return false;
@@ -439,7 +452,9 @@ void CloseMpegWriter(MpegWriter& w) {
             qCWarning(lcMpegWriter) << "av_write_trailer failed:" << avError(ret);
         }
         AVIOContext* pb = w.pFormatContext->pb;
-        if (pb && !(w.pFormatContext->oformat->flags & AVFMT_NOFILE)) {
+        if (pb && pb == w.pOutput) {
+            avio_flush(pb);
+        } else if (pb && !(w.pFormatContext->oformat->flags & AVFMT_NOFILE)) {
             ret = avio_closep(&w.pFormatContext->pb);
             if (ret < 0) {
                 qCWarning(lcMpegWriter) << "Closing the recording failed:" << avError(ret);

@@ -9,6 +9,7 @@ extern "C" {
 
 struct AVCodecContext;
 struct AVFormatContext;
+struct AVIOContext;
 struct AVFrame;
 struct AVOutputFormat;
 struct AVPacket;
@@ -54,6 +55,11 @@ struct MpegWriter {
     SwsContext* pConvert = nullptr;
     // Receives the encoder's packets; reused for every packet.
     AVPacket* pPacket = nullptr;
+    // Set by the caller before the open to write into an output of its own (a file it opened,
+    // a device, a pipe) instead of a file the writer opens by name: the bytes go there, the
+    // name only chooses the format, and the writer flushes it at the close but never closes,
+    // removes or frees it. Null: the writer opens the file itself.
+    AVIOContext* pOutput = nullptr;
 
     // Time stamp of the next frame, in frames of the stream's time base (1/fFrameRate): frame n
     // of an output written at one frame per call plays at n / fFrameRate seconds. It starts at 0
@@ -75,9 +81,10 @@ struct MpegWriter {
 };
 
 // Opens fileName for writing with the record's settings: container format by nKind, one video
-// stream with its encoder, the file (an existing one is overwritten) and the container header.
-// Returns false at the first failing step, with everything created so far released and the
-// record closed. A record that is still open is closed first.
+// stream with its encoder, the file (an existing one is overwritten; pOutput instead when the
+// caller set it) and the container header. Returns false at the first failing step, with
+// everything created so far released and the record closed; a file that this open created is
+// removed again, and nothing else ever is. A record that is still open is closed first.
 bool OpenMpegWriter(MpegWriter& writer, const char* fileName);
 
 // Adds the video stream to context and creates its (not yet opened) encoder context in

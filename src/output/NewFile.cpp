@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <QFile>
+
 #include <QLoggingCategory>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/NativePath.h"
 
 namespace {
 
@@ -16,55 +18,42 @@ constexpr int kMaxSuffix = 9999;
 
 }  // namespace
 
+QString NumberedName(const QString& stem, const QString& extension, int n) {
+    return n == 1 ? stem + extension : stem + QLatin1Char('-') + QString::number(n) + extension;
+}
+
 NewFile CreateNewFile(const QString& stem, const QString& extension) {
     NewFile file;
     for (int n = 1; n <= kMaxSuffix; ++n) {
-        const QString name =
-            n == 1 ? stem + extension : stem + QLatin1Char('-') + QString::number(n) + extension;
-        const int fd = ::open(QFile::encodeName(name).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const QString name = NumberedName(stem, extension, n);
+        const int fd =
+            ::open(NativePath(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             file.fd.reset(fd);
             file.name = name;
             return file;
         }
-        if (errno != EEXIST) {
-            qCWarning(lcNewFile) << "Cannot create" << name << ":" << strerror(errno);
+        file.error = errno;
+        if (file.error != EEXIST) {
+            qCWarning(lcNewFile) << "Cannot create" << name << ":" << strerror(file.error);
             return file;
         }
     }
     qCWarning(lcNewFile) << "No free name left for" << stem + extension;
-    errno = EEXIST;
+    file.error = EEXIST;
     return file;
 }
 
-QString WriteNewFile(const QString& stem, const QString& extension, const uint8_t* data,
-                     size_t size) {
-    NewFile file = CreateNewFile(stem, extension);
-    if (!file.isOpen()) {
-        return {};
+NewFileResult WriteNewFile(const QString& stem, const QString& extension, const uint8_t* data,
+                           size_t size) {
+    NewFileResult written;
+    written.result = WriteUnderFreeName(
+        [&](int n) { return NumberedName(stem, extension, n); }, kMaxSuffix,
+        QByteArrayView(reinterpret_cast<const char*>(data), qsizetype(size)), &written.name);
+    if (!written.result.ok()) {
+        written.name.clear();
+        qCWarning(lcNewFile).noquote()
+            << "Writing" << stem + extension << "failed:" << written.result.describe();
     }
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(file.fd.get(), data + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += size_t(n);
-    }
-    // A full disk may only show at the flush (delayed allocation, network file systems).
-    bool ok = done == size && ::fsync(file.fd.get()) == 0;
-    if (!ok) {
-        qCWarning(lcNewFile) << "Writing" << file.name << "failed:" << strerror(errno);
-    }
-    ok = ::close(file.fd.release()) == 0 && ok;
-    if (!ok) {
-        // Only our own, incomplete file: the name was created above by this call.
-        ::unlink(QFile::encodeName(file.name).constData());
-        return {};
-    }
-    return file.name;
+    return written;
 }

@@ -1,21 +1,20 @@
 #include "output/Recorder.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <future>
+#include <cstring>
 #include <utility>
 
 #include "contracts/Image.h"
-#include "output/NewFile.h"
 #include "output/Snapshot.h"
+#include "platform/NativePath.h"
 
 namespace {
 
@@ -59,8 +58,6 @@ void Recorder::setCallbacks(Callbacks callbacks) {
 }
 
 bool Recorder::Request(const QString& folder, const QDateTime& now) {
-    // Unlike a snapshot, the recorder does not create the save folder: a missing folder makes
-    // the open fail.
     return request(SnapshotBaseName(folder, now) + kExtension, true);
 }
 
@@ -69,8 +66,20 @@ bool Recorder::RequestFile(const QString& fileName) {
 }
 
 bool Recorder::request(const QString& fileName, bool freeName) {
+    std::thread finished;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (m_state != RecordState::Idle) {
+            return false;
+        }
+        // A recording that ended by a failed write leaves its (ending) thread behind.
+        finished = std::move(m_encoder);
+    }
+    if (finished.joinable()) {
+        finished.join();
+    }
     std::lock_guard<std::mutex> lock(m_stateLock);
-    if (m_state != RecordState::Idle) {
+    if (m_state != RecordState::Idle || m_encoder.joinable()) {
         return false;
     }
     m_strRecordFile = fileName;
@@ -78,14 +87,31 @@ bool Recorder::request(const QString& fileName, bool freeName) {
     m_requestMs = m_nowMs();
     ++m_session;
     m_written = 0;
+    m_error = 0;
+    m_stdout = false;
+    m_frameWidth = m_frameHeight = 0;
+    m_output = std::make_unique<RecorderOutput>();
+    {
+        std::lock_guard<std::mutex> slotLock(m_slotLock);
+        m_accepting = false;
+        m_stopRequested = false;
+        m_encoderBusy = false;
+        m_encoderDone = false;
+        m_dropped = 0;
+        m_free.clear();
+        m_ready.clear();
+    }
     m_state = RecordState::Requested;
+    m_encoder = std::thread(&Recorder::encoderLoop, this, m_session);
     return true;
 }
 
 void Recorder::Stop() {
     std::thread encoder;
+    bool opening = false;
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
+        opening = m_state == RecordState::Requested;
         if (m_state == RecordState::Running) {
             std::lock_guard<std::mutex> slotLock(m_slotLock);
             m_accepting = false;
@@ -94,119 +120,43 @@ void Recorder::Stop() {
             m_wakeEncoder.notify_all();
         }
         m_state = RecordState::Idle;
+        m_wakeOpen.notify_all();
         // Also the thread of a recording that ended by a failed write, if nobody joined it.
         encoder = std::move(m_encoder);
     }
-    if (encoder.joinable()) {
-        encoder.join();
+    if (!encoder.joinable()) {
+        return;
     }
+    // An open that waits (for a FIFO's reader) is given up at once; a stream that takes no
+    // bytes gets a grace period to take the rest of the recording first.
+    bool done = false;
+    if (!opening) {
+        std::unique_lock<std::mutex> slotLock(m_slotLock);
+        done = m_encoderIdle.wait_for(slotLock, std::chrono::milliseconds(kStopGraceMs),
+                                      [this] { return m_encoderDone; });
+    }
+    if (!done) {
+        if (!opening) {
+            qCWarning(lcRecorder) << "The recording is not finished" << kStopGraceMs
+                                  << "ms after its stop; writes that wait for a stream are "
+                                     "given up";
+        }
+        m_output->cancel();
+    }
+    encoder.join();
 }
 
 void Recorder::StartPendingRecording(int width, int height) {
     if (width <= 0 || height <= 0) {
         return;
     }
-    std::thread finished;
-    {
-        std::lock_guard<std::mutex> lock(m_stateLock);
-        if (m_state != RecordState::Requested) {
-            return;
-        }
-        // A recording that ended by a failed write leaves its (finished) thread behind.
-        finished = std::move(m_encoder);
-    }
-    if (finished.joinable()) {
-        finished.join();
-    }
-
-    bool opened = false;
-    Callbacks callbacks;
-    uint64_t session = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_stateLock);
-        if (m_state != RecordState::Requested) {
-            return;
-        }
-        callbacks = m_callbacks;
-        session = m_session;
-        // Whether the file is ours to remove again when the open fails.
-        bool created = false;
-        bool named = true;
-        if (m_freeName) {
-            NewFile file = CreateNewFile(m_strRecordFile.chopped(kExtension.size()), kExtension);
-            named = created = file.isOpen();
-            if (named) {
-                m_strRecordFile = file.name;
-            }
-        } else {
-            created = !QFileInfo(m_strRecordFile).exists();
-        }
-        const QByteArray name = QFile::encodeName(m_strRecordFile);
-        m_writer.nKind = kKind;
-        m_writer.nWidth = width;
-        m_writer.nHeight = height;
-        m_writer.fFrameRate = float(kFrameRate);
-        m_writer.fBitRate = kBitRate;
-        if (named) {
-            m_width = width;
-            m_height = height;
-            m_lastPts = -1;
-            m_lagNoted = false;
-            m_written = 0;
-            {
-                std::lock_guard<std::mutex> slotLock(m_slotLock);
-                m_free.clear();
-                m_ready.clear();
-                const size_t bytes = size_t(Image::effWidth(width, 24)) * height;
-                for (int i = 0; i < kSlots; ++i) {
-                    m_slots[i].bits.reserve(bytes);
-                    m_free.push_back(i);
-                }
-                m_accepting = false;
-                m_stopRequested = false;
-                m_encoderBusy = false;
-                m_dropped = 0;
-            }
-            // The encoder thread opens the file itself (see GiveWayToTheLivePicture); the
-            // open is waited for here, as if it were done on this thread.
-            std::promise<bool> openResult;
-            std::future<bool> openDone = openResult.get_future();
-            m_encoder = std::thread(&Recorder::encoderLoop, this, session, m_strRecordFile,
-                                    std::move(openResult));
-            opened = openDone.get();
-            if (!opened) {
-                m_encoder.join();
-            }
-        }
-        if (!opened) {
-            if (created) {
-                ::unlink(name.constData());
-            }
-            m_state = RecordState::Idle;
-        } else {
-            // Frame 0 begins now that the file is open; the encoder reads this only for samples
-            // taken once the state below says Running.
-            m_openMs = m_nowMs();
-            m_watch.reset(::open(name.constData(), O_RDONLY | O_CLOEXEC));
-            m_strRecordStart = StartText(QDateTime::currentDateTime());
-            {
-                std::lock_guard<std::mutex> slotLock(m_slotLock);
-                m_accepting = true;
-            }
-            m_state = RecordState::Running;
-        }
-    }
-    if (opened) {
-        qCInfo(lcRecorder) << "Recording" << width << "x" << height << "into" << fileName();
-        if (callbacks.started) {
-            callbacks.started(session);
-        }
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    if (m_state != RecordState::Requested || m_frameWidth > 0) {
         return;
     }
-    qCWarning(lcRecorder) << "Cannot create the recording" << fileName();
-    if (callbacks.openFailed) {
-        callbacks.openFailed(session);
-    }
+    m_frameWidth = width;
+    m_frameHeight = height;
+    m_wakeOpen.notify_all();
 }
 
 bool Recorder::SampleFrame(const Image& composed) {
@@ -246,13 +196,30 @@ bool Recorder::SampleFrame(const Image& composed) {
     return true;
 }
 
-void Recorder::encoderLoop(uint64_t session, QString fileName, std::promise<bool> openResult) {
+void Recorder::encoderLoop(uint64_t session) {
+    // A reader of a pipe that goes away makes writes fail with EPIPE, here, instead of ending
+    // the program; the codec's threads inherit the mask and the priority below.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     GiveWayToTheLivePicture();
-    const bool opened = OpenMpegWriter(m_writer, QFile::encodeName(fileName).constData());
-    openResult.set_value(opened);
-    if (!opened) {
+
+    Callbacks callbacks;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        callbacks = m_callbacks;
+    }
+    if (!openRecording(session, callbacks)) {
+        std::lock_guard<std::mutex> lock(m_slotLock);
+        m_encoderDone = true;
+        m_encoderIdle.notify_all();
         return;
     }
+    if (callbacks.started) {
+        callbacks.started(session);
+    }
+
     bool failed = false;
     for (;;) {
         int slot = -1;
@@ -283,7 +250,97 @@ void Recorder::encoderLoop(uint64_t session, QString fileName, std::promise<bool
             break;
         }
     }
+    finishRecording(session, failed);
+}
 
+bool Recorder::openRecording(uint64_t session, const Callbacks& callbacks) {
+    QString name;
+    bool freeName = false;
+    int width = 0;
+    int height = 0;
+    {
+        std::unique_lock<std::mutex> lock(m_stateLock);
+        m_wakeOpen.wait(lock, [&] {
+            return session != m_session || m_state != RecordState::Requested || m_frameWidth > 0;
+        });
+        if (session != m_session || m_state != RecordState::Requested) {
+            return false;  // withdrawn before the first frame: nothing was opened
+        }
+        name = m_strRecordFile;
+        freeName = m_freeName;
+        width = m_frameWidth;
+        height = m_frameHeight;
+    }
+
+    // The open, off the frame path: a FIFO waits here for its reader, a slow disk for itself.
+    RecorderOutput& output = *m_output;
+    int error = output.open(name, freeName);
+    bool opened = false;
+    if (error == 0) {
+        m_writer.nKind = kKind;
+        m_writer.nWidth = width;
+        m_writer.nHeight = height;
+        m_writer.fFrameRate = float(kFrameRate);
+        m_writer.fBitRate = kBitRate;
+        m_writer.pOutput = output.io();
+        opened = OpenMpegWriter(m_writer, NativePath(output.name()).constData());
+        error = opened ? 0 : output.error();
+    }
+    if (opened) {
+        const size_t bytes = size_t(Image::effWidth(width, 24)) * height;
+        for (Sample& slot : m_slots) {
+            slot.bits.reserve(bytes);
+        }
+    }
+
+    bool inForce = false;
+    {
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        inForce = session == m_session && m_state == RecordState::Requested;
+        if (inForce && opened) {
+            m_width = width;
+            m_height = height;
+            m_lastPts = -1;
+            m_lagNoted = false;
+            m_strRecordFile = output.name();
+            m_stdout = output.isStandardOutput();
+            m_watch = output.watch();
+            m_strRecordStart = StartText(QDateTime::currentDateTime());
+            // Frame 0 begins now that the file is open: the first sample taken from now on.
+            m_openMs = m_nowMs();
+            {
+                std::lock_guard<std::mutex> slotLock(m_slotLock);
+                m_free.clear();
+                m_ready.clear();
+                for (int i = 0; i < kSlots; ++i) {
+                    m_free.push_back(i);
+                }
+                m_accepting = true;
+            }
+            m_state = RecordState::Running;
+        } else if (inForce) {
+            m_error = error;
+            m_state = RecordState::Idle;
+        }
+    }
+    if (inForce && opened) {
+        qCInfo(lcRecorder) << "Recording" << width << "x" << height << "into" << output.name();
+        return true;
+    }
+    // Failed, or stopped while the open ran: nothing of it stays.
+    CloseMpegWriter(m_writer);
+    output.finish(false);
+    if (inForce) {
+        qCWarning(lcRecorder) << "Cannot create the recording" << name << ":"
+                              << (error ? strerror(error) : "the encoder refused it");
+        if (callbacks.openFailed) {
+            callbacks.openFailed(session, error);
+        }
+    }
+    return false;
+}
+
+void Recorder::finishRecording(uint64_t session, bool failed) {
     int64_t stopMs = 0;
     bool stopped = false;
     {
@@ -304,29 +361,48 @@ void Recorder::encoderLoop(uint64_t session, QString fileName, std::promise<bool
             }
         }
     }
-    if (failed) {
-        qCWarning(lcRecorder) << "Writing the recording failed after" << m_written.load()
-                              << "frames; it ends here";
-    }
+    RecorderOutput& output = *m_output;
+    const int frames = m_written.load();
     // Finishes the file with its trailer, or as far as a full disk allows.
     CloseMpegWriter(m_writer);
     // Not a single frame (stopped before the first sample), or not a single byte on the disk
     // (full at once: the frames never left the output buffer): the file holds no picture and
-    // would only be left behind as clutter. Removed before the recorder goes idle, so that no
-    // new request can have taken the name meanwhile.
-    const QFileInfo file(fileName);
-    if (file.exists() && (m_written == 0 || file.size() == 0)) {
-        qCInfo(lcRecorder) << "The recording" << fileName << "holds no frame; removed";
-        ::unlink(QFile::encodeName(fileName).constData());
+    // would only be left behind as clutter. Removed (when it is the recording's own) before
+    // the recorder goes idle, so that no new request can have taken the name meanwhile.
+    const bool empty = frames == 0 || output.bytesWritten() == 0;
+    const RecorderOutput::Kind kind = output.kind();
+    const int error = output.finish(!empty);
+    const bool removed = empty && kind != RecorderOutput::Kind::Stream;
+    if (empty) {
+        m_written = 0;
+    }
+    const QString name = output.name();
+    if (failed || error != 0) {
+        const char* why = strerror(error ? error : EIO);
+        if (removed) {
+            qCWarning(lcRecorder) << "Writing the recording" << name << "failed (" << why
+                                  << ") before any of it reached the disk; removed";
+        } else if (output.bytesWritten() == 0) {
+            qCWarning(lcRecorder) << "Writing the recording into" << name << "failed (" << why
+                                  << ") before any of it was written";
+        } else {
+            qCWarning(lcRecorder) << "Writing the recording" << name << "failed (" << why
+                                  << ") after" << frames
+                                  << "frames had been encoded; it ends with what reached it";
+        }
+    } else if (removed) {
+        qCInfo(lcRecorder) << "The recording" << name << "holds no frame; removed";
     }
 
     Callbacks callbacks;
     {
         std::lock_guard<std::mutex> lock(m_stateLock);
-        if (failed && session == m_session && m_state == RecordState::Running) {
-            m_state = RecordState::Idle;
-        }
         if (session == m_session) {
+            if (failed && m_state == RecordState::Running) {
+                m_state = RecordState::Idle;
+            }
+            m_error = failed || error != 0 ? (error ? error : EIO) : 0;
+            m_strRecordFile = name;
             m_watch.reset();
         }
         callbacks = m_callbacks;
@@ -335,6 +411,7 @@ void Recorder::encoderLoop(uint64_t session, QString fileName, std::promise<bool
         std::lock_guard<std::mutex> lock(m_slotLock);
         m_accepting = false;
         m_encoderBusy = false;
+        m_encoderDone = true;
         m_encoderIdle.notify_all();
     }
     if (failed && callbacks.writeFailed) {
@@ -422,6 +499,7 @@ uint64_t Recorder::recordingNumber() const {
 
 bool Recorder::FileLost() const {
     std::lock_guard<std::mutex> lock(m_stateLock);
+    // Only a regular file is watched, through a second descriptor of the one being written.
     if (m_state != RecordState::Running || !m_watch.isValid()) {
         return false;
     }
@@ -462,6 +540,16 @@ int Recorder::droppedFrames() const {
 
 int Recorder::writtenFrames() const {
     return m_written.load();
+}
+
+int Recorder::writeError() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_error;
+}
+
+bool Recorder::wroteToStandardOutput() const {
+    std::lock_guard<std::mutex> lock(m_stateLock);
+    return m_stdout;
 }
 
 QString ElapsedText(int64_t elapsedMs) {

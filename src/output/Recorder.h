@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -16,27 +15,35 @@
 
 #include "capture/ImageResize.h"
 #include "output/MpegWriter.h"
+#include "output/RecorderOutput.h"
 #include "platform/UniqueFd.h"
 
 class Image;
 
 // Where a recording stands.
 //
-//   Idle      --Request()------------------------------------> Requested
-//   Requested --StartPendingRecording(), open succeeds--------> Running   (started callback)
-//   Requested --StartPendingRecording(), open fails-----------> Idle      (openFailed callback)
-//   Requested --Stop()----------------------------------------> Idle      (nothing was opened)
-//   Running   --Stop()----------------------------------------> Idle      (file finished)
-//   Running   --a frame cannot be written (full disk)---------> Idle      (writeFailed callback)
+//   Idle      --Request()------------------------------------> Requested (encoder thread waits)
+//   Requested --StartPendingRecording(): the frame size; the encoder thread opens the file
+//   Requested --the open succeeds------------------------------> Running   (started callback)
+//   Requested --the open fails---------------------------------> Idle      (openFailed callback)
+//   Requested --Stop()-----------------------------------------> Idle      (an open that waits,
+//                                                                          for a FIFO's reader,
+//                                                                          is given up)
+//   Running   --Stop()-----------------------------------------> Idle      (file finished)
+//   Running   --a frame cannot be written (full disk, EFBIG, the reader gone)-> Idle
+//                                                                          (writeFailed callback)
 //   Running   --FileLost() and Stop() (file or folder removed)-> Idle
 //
 // Every request gets a new number (recordingNumber()); the callbacks carry it, so that a report
 // that reaches the GUI thread late can be told from one about the recording in force.
 //
-// No empty files: a recording that ends without a single frame written (stopped before the
-// first sample, or a full disk at once) is removed with its file, and a failed open leaves no
-// file it created. A recording into the save folder never replaces an existing file: when its
-// time-stamped name is taken, the next free name with "-2", "-3", … before ".mpeg" is used.
+// Files (RecorderOutput): a recording into the save folder creates the folder when it is
+// missing (one level) and never replaces an existing file: when its time-stamped name is taken,
+// the next free name with "-2", "-3", … before ".mpeg" is used. A recording into a named file
+// leaves an existing file untouched until the recording holds a frame, then replaces it; a
+// device, a FIFO or standard output is written into as it is. No empty files: a recording that
+// ends without a frame in it (stopped before the first sample, or a full disk at once) removes
+// the file it made, and only that; a failed open leaves no file it created.
 //
 // Stopping the preview, a resolution change or the loss of the camera do not end a recording:
 // it goes on repeating the last composed picture until Record is pressed again.
@@ -49,12 +56,14 @@ enum class RecordState { Idle, Requested, Running };
 //  - the Record command asks for it (Request) and ends it (Stop), on the GUI thread;
 //  - frame intake calls StartPendingRecording for every processed frame, on the capture thread
 //    with the frame lock held (the frame store's recorder hook); the first call after a
-//    request opens the file;
+//    request hands the frame size to the encoder thread and returns: the live picture never
+//    waits for the disk;
 //  - the window's 34 ms frame timer calls SampleFrame with the frame lock held (from the frame
 //    store's readComposedImage); it copies the composed picture into a free slot of a small
-//    hand-off and returns. An encoder thread (one per recording; it opens the file while the
-//    first call waits for the outcome, and is joined when the recording ends) converts,
-//    encodes and writes, so neither the window nor frame intake waits for the encoder. It
+//    hand-off and returns. An encoder thread (one per request, joined when the recording ends)
+//    opens the file, then converts, encodes and writes, so neither the window nor frame intake
+//    waits for the file or the encoder. The recording's first frame is the first sample taken
+//    once the file is open; pictures before that are neither queued nor waited for. The thread
 //    runs, with the codec's threads, at a lower scheduling priority than the live path: where
 //    the machine cannot do both at full rate, the window keeps its rate and the recording
 //    keeps fewer distinct pictures (see the pacing below), never a shorter duration.
@@ -75,13 +84,14 @@ enum class RecordState { Idle, Requested, Running };
 // change while recording) is scaled to the recording's size; odd sizes are recorded at the
 // even size below (MPEG-1 needs even sizes; the writer leaves out the last column or row).
 //
-// Callbacks (set before the first Request) run on the capture thread (started, openFailed,
-// with the frame lock held) or on the encoder thread (writeFailed); they must only post to the
-// GUI thread (QMetaObject::invokeMethod with a queued call) and return, never block, never
+// Callbacks (set before the first Request) run on the encoder thread; they must only post to
+// the GUI thread (QMetaObject::invokeMethod with a queued call) and return, never block, never
 // take the frame lock, never call back into the recorder.
 //
-// Lock order: frame lock, then the state lock, then the hand-off lock. Stop() and the
-// destructor join the encoder thread and must not be called with the frame lock held.
+// Lock order: frame lock, then the state lock, then the hand-off lock; neither of the last two
+// is ever held while a file is opened or written. Stop() and the destructor join the encoder
+// thread and must not be called with the frame lock held; they wait at most kStopGraceMs for a
+// stream whose reader takes nothing before its writes are given up.
 class Recorder {
 public:
     // Milliseconds of a steady clock, called from every thread of the recorder; tests inject
@@ -93,12 +103,13 @@ public:
         // The file is open and the recording runs: start the status and frame timers, show
         // the recording's Record button picture.
         std::function<void(uint64_t recording)> started;
-        // The file could not be opened: the request is withdrawn. Its failure text is
-        // "WndMessage"/"NOVIDEO"; the owner looks it up.
-        std::function<void(uint64_t recording)> openFailed;
-        // A frame could not be written (full disk): the recording has ended, the file is
-        // finished as far as it could be (or removed when it holds no frame). Stop the timers
-        // and say so in the status bar.
+        // The file could not be opened: the request is withdrawn. `error` is the errno of the
+        // failing step (0: the encoder refused the picture size); the owner turns it into text.
+        std::function<void(uint64_t recording, int error)> openFailed;
+        // A frame could not be written (full disk, file-size limit, the reader gone): the
+        // recording has ended, the file is finished as far as it could be (or removed when
+        // nothing of it reached the disk); writeError() tells why. Stop the timers and say so in
+        // the status bar.
         std::function<void(uint64_t recording)> writeFailed;
     };
 
@@ -107,6 +118,9 @@ public:
     static constexpr int kKind = 7;  // container from the file name: ".mpeg" is MPEG-1 system
     static constexpr int kSlots = 3;
     static constexpr int64_t kMaxLagMs = 1000;
+    // How long Stop() lets the encoder finish a stream that takes no bytes before it cuts the
+    // writes off (the file then lacks its end, and writeError() is ECANCELED).
+    static constexpr int kStopGraceMs = 3000;
 
     // nowMs: the steady clock (default: std::chrono::steady_clock).
     explicit Recorder(Clock nowMs = {});
@@ -120,16 +134,19 @@ public:
 
     // --- GUI thread: the Record command ---
     // Idle only: asks for a recording into folder + time stamp + ".mpeg" (local time `now`;
-    // the next free name when that one is taken at the open) and remembers the moment as the
-    // origin of the elapsed time. Nothing is opened yet. False (nothing changed) when a
+    // the folder is created and the next free name taken at the open) and remembers the moment
+    // as the origin of the elapsed time. Nothing is opened yet. False (nothing changed) when a
     // recording is already requested or running.
     bool Request(const QString& folder, const QDateTime& now);
-    // The same for a recording into `fileName` as it is named (an existing file is replaced).
+    // The same for a recording into `fileName` as it is named (see RecorderOutput: an existing
+    // file is replaced once the recording holds a frame; a device, FIFO or standard output is
+    // written into).
     bool RequestFile(const QString& fileName);
     // Ends a requested or running recording: the encoder writes the samples it holds, repeats
     // the last picture up to now, writes the trailer and closes the file; returns when the
-    // file is complete. A recording without a single frame is removed with its file
-    // (writtenFrames() is 0 afterwards). Idle afterwards. Does nothing when idle.
+    // file is complete (or, for a stream that takes nothing, after kStopGraceMs). A recording
+    // without a single frame is removed with its file (writtenFrames() is 0 afterwards). Idle
+    // afterwards. Does nothing when idle.
     void Stop();
     // A running recording whose file is gone: removed, or its folder removed with it (the open
     // file has no name left, so whatever is written from now on is lost). The owner checks
@@ -137,9 +154,9 @@ public:
     bool FileLost() const;
 
     // --- capture thread, frame lock held: every processed frame ---
-    // Returns at once unless a recording is requested and not yet opened; then opens the file
-    // at width x height (the frame size), starts the encoder thread and reports started, or
-    // withdraws the request and reports openFailed. Never takes the frame lock.
+    // Returns at once. The first call after a request with a frame size hands width x height
+    // to the encoder thread, which opens the file and reports started or openFailed. Never
+    // takes the frame lock, never waits for the file.
     void StartPendingRecording(int width, int height);
 
     // --- GUI thread (frame timer), frame lock held ---
@@ -166,6 +183,11 @@ public:
     // behind, and frames written into the file (repeats included).
     int droppedFrames() const;
     int writtenFrames() const;
+    // Why the current (or last) recording failed: the errno of the failed open or write, or
+    // of a trailer that could not be written at the stop; 0 while it ran or ended complete.
+    int writeError() const;
+    // The last recording went into this process's standard output.
+    bool wroteToStandardOutput() const;
     // Waits until the encoder has no sample pending and is not working on one. For tests and
     // diagnostics. False on timeout.
     bool waitIdle(int timeoutMs);
@@ -180,9 +202,13 @@ private:
     };
 
     bool request(const QString& fileName, bool freeName);
-    // The encoder thread: opens the file, reports the outcome through openResult, then
-    // encodes the samples until the recording stops.
-    void encoderLoop(uint64_t session, QString fileName, std::promise<bool> openResult);
+    // The encoder thread: waits for the first frame's size, opens the file, reports the
+    // outcome, then encodes the samples until the recording stops.
+    void encoderLoop(uint64_t session);
+    // The encoder thread's opening step; true when the recording runs.
+    bool openRecording(uint64_t session, const Callbacks& callbacks);
+    // The encoder thread's last step: trailer, file kept or removed, state, report.
+    void finishRecording(uint64_t session, bool failed);
     // Writes one sample at its time; false when a write failed.
     bool encodeSample(const Sample& sample);
     // Copies a sample into the writer's picture, scaled to the recording's size if need be.
@@ -207,15 +233,23 @@ private:
     int64_t m_requestMs = 0;  // the Record command's tick
     uint64_t m_session = 0;   // one number per request
     std::thread m_encoder;
-    // The open recording's file, read-only, to notice its removal (FileLost).
+    std::condition_variable m_wakeOpen;  // the first frame's size is known, or stop
+    int m_frameWidth = 0;                // the first frame's size (0: none yet)
+    int m_frameHeight = 0;
+    int m_error = 0;  // writeError()
+    bool m_stdout = false;
+    // A second descriptor of the regular file being written, to notice its removal
+    // (FileLost); none for a stream.
     UniqueFd m_watch;
 
-    // Set at the open under the state lock: the size before the encoder thread starts, the
-    // time once it has opened the file (before any sample can reach it).
+    // Set at the open under the state lock, before any sample can reach the encoder.
     int m_width = 0;
     int m_height = 0;
     int64_t m_openMs = 0;
 
+    // The recording's target. The pointer changes only in request() (GUI thread, no encoder
+    // running); the object is the encoder thread's, but for cancel(), which Stop() may call.
+    std::unique_ptr<RecorderOutput> m_output;
     // Owned by the encoder thread while it runs; by the state lock's holder otherwise.
     MpegWriter m_writer;
     std::vector<uint8_t> m_scaled;  // a differently sized sample scaled to the recording's size
@@ -234,6 +268,7 @@ private:
     bool m_stopRequested = false;
     int64_t m_stopMs = 0;
     bool m_encoderBusy = false;
+    bool m_encoderDone = true;  // the encoder thread has nothing left to do and ends
     int m_dropped = 0;
 
     // Frames written into the file (encoder thread), read by any thread.

@@ -1,6 +1,9 @@
 #include "output/RecordingController.h"
 
+#include <QFileInfo>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 #include "capture/FrameStore.h"
 #include "contracts/Image.h"
@@ -38,15 +41,18 @@ RecordingController::RecordingController(FrameStore& frames, const Texts& texts,
             },
             Qt::QueuedConnection);
     };
-    callbacks.openFailed = [this](uint64_t number) {
+    callbacks.openFailed = [this](uint64_t number, int error) {
         QMetaObject::invokeMethod(
             this,
-            [this, number] {
+            [this, number, error] {
                 if (!isInForce(number)) {
                     return;
                 }
-                // The text is looked up (and lands in the language file) but not shown.
-                m_texts.text("WndMessage", "NOVIDEO");
+                // The failure's own text is looked up (and lands in the language file); the
+                // reason goes to the status bar before the Record button returns to idle.
+                const QString failed = m_texts.text("WndMessage", "NOVIDEO");
+                Q_UNUSED(failed);
+                ShowFailure(NotStartedText(error, m_recorder.fileName()));
                 emit recordingChanged(false);
             },
             Qt::QueuedConnection);
@@ -85,13 +91,16 @@ void RecordingController::ToggleRecording(const QString& folder) {
     if (!recording()) {
         if (m_recorder.Request(folder, QDateTime::currentDateTime())) {
             m_strRecordElapsed = ElapsedText(0);
+            m_failure.clear();
         }
     } else {
         m_timerRecordFrame->stop();
         m_recorder.Stop();
         m_timerRecordStatus->stop();
-        // A recording stopped before its first frame leaves no file to name.
-        if (m_recorder.writtenFrames() > 0) {
+        if (m_recorder.writeError() != 0) {
+            ShowFailure(m_texts.text("MainWnd", "RECORDFAILED"));
+        } else if (m_recorder.writtenFrames() > 0) {
+            // A recording stopped before its first frame leaves no file to name.
             emit statusText(m_recorder.fileName());
         }
     }
@@ -103,8 +112,48 @@ bool RecordingController::RecordTo(const QString& fileName) {
         return false;
     }
     m_strRecordElapsed = ElapsedText(0);
+    m_failure.clear();
     emit recordingChanged(true);
     return true;
+}
+
+void RecordingController::SampleNow() {
+    OnRecordFrameTimer();
+}
+
+QString RecordingController::NotStartedText(int error, const QString& fileName) const {
+    QString reason;
+    switch (error) {
+        case 0:  // the encoder refused the picture
+            reason = m_texts.text("WndMessage", "NOVIDEO");
+            break;
+        case ENOENT:
+        case ENOTDIR:
+            reason = m_texts.text("MainWnd", "RECNOFOLDER").arg(QFileInfo(fileName).path());
+            break;
+        case EACCES:
+        case EPERM:
+            reason = m_texts.text("MainWnd", "RECNOACCESS").arg(fileName);
+            break;
+        case EROFS:
+            reason = m_texts.text("MainWnd", "RECREADONLY").arg(fileName);
+            break;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            reason = m_texts.text("MainWnd", "RECDISKFULL").arg(fileName);
+            break;
+        default:
+            // The system's own words for the rarer ones (in the locale's language).
+            reason = fileName + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+            break;
+    }
+    return m_texts.text("MainWnd", "RECORDNOTSTARTED").arg(reason);
+}
+
+void RecordingController::ShowFailure(const QString& text) {
+    m_failure = text;
+    emit statusText(text);
 }
 
 void RecordingController::Finish() {
@@ -127,8 +176,8 @@ bool RecordingController::isInForce(uint64_t number) const {
 void RecordingController::EndFailedRecording() {
     StopRecordingTimers();
     m_recorder.Stop();
+    ShowFailure(m_texts.text("MainWnd", "RECORDFAILED"));
     emit recordingChanged(false);
-    emit statusText(m_texts.text("MainWnd", "RECORDFAILED"));
 }
 
 void RecordingController::OnRecordStatusTimer() {

@@ -39,6 +39,15 @@ public:
     // Ends a running recording with its trailer; the timers stop, and recordingChanged(false)
     // tells it when one was running. Idempotent.
     void Finish();
+    // Hands the composed picture of this moment to a running recording, as the frame timer
+    // does (the command line's last picture, so that even the shortest recording holds one).
+    void SampleNow();
+    // The text of the last failure shown in the status bar ("Recording could not be started:
+    // …", "Recording stopped: write failed"); empty after a request until one happens.
+    const QString& failureText() const { return m_failure; }
+    // "Recording could not be started: <reason>" for the errno of a failed open of `fileName`
+    // (0: the encoder refused), in the language in force.
+    QString NotStartedText(int error, const QString& fileName) const;
 
     // Looks up the labels of the recording's status text in the language in force.
     void ApplyLanguageTexts();
@@ -65,6 +74,7 @@ private:
     // A recording that ended by a failed write (a full disk, its file removed): timers off, the
     // recorder idle, the failure in the status bar.
     void EndFailedRecording();
+    void ShowFailure(const QString& text);
 
     FrameStore& m_frames;
     const Texts& m_texts;
@@ -72,4 +82,5 @@ private:
     QTimer* m_timerRecordStatus = nullptr;
     QTimer* m_timerRecordFrame = nullptr;
     QString m_strRecordElapsed;
+    QString m_failure;
 };

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <cerrno>
 #include <vector>
 
 #include "capture/FrameStore.h"
@@ -12,6 +13,20 @@
 namespace {
 
 Q_LOGGING_CATEGORY(lcSnapshot, "tavrel.output.snapshot")
+
+// The composed picture as a JPEG; false (logged) when none is drawn yet or it cannot be encoded.
+bool Encode(const FrameStore& frames, SnapshotResult& result, std::vector<uint8_t>& jpeg) {
+    Image picture;
+    if (!frames.copyComposedImage(picture)) {
+        qCInfo(lcSnapshot) << "No picture drawn yet; nothing written to" << result.fileName;
+        return false;
+    }
+    if (!picture.EncodeJpeg(kSnapshotJpegQuality, jpeg)) {
+        result.result = FileResult::failure(FileStep::Write, EINVAL);
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -31,38 +46,36 @@ SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const F
     const QString extension = QStringLiteral(".jpg");
     SnapshotResult result;
     result.fileName = stem + extension;
-    Image picture;
-    if (!frames.copyComposedImage(picture)) {
-        qCInfo(lcSnapshot) << "No picture drawn yet; nothing written to" << result.fileName;
-        return result;
-    }
     std::vector<uint8_t> jpeg;
-    if (!picture.EncodeJpeg(kSnapshotJpegQuality, jpeg)) {
+    if (!Encode(frames, result, jpeg)) {
         return result;
     }
     // Never over an existing file: a second snapshot in the same millisecond gets "-2".
-    const QString written = WriteNewFile(stem, extension, jpeg.data(), jpeg.size());
-    if (written.isEmpty()) {
-        qCWarning(lcSnapshot) << "Snapshot could not be written to" << result.fileName;
-        return result;
+    const NewFileResult written = WriteNewFile(stem, extension, jpeg.data(), jpeg.size());
+    result.result = written.result;
+    if (!written.result.ok()) {
+        return result;  // logged with its errno
     }
-    result.fileName = written;
+    result.fileName = written.name;
     result.written = true;
     return result;
 }
 
 SnapshotResult WriteSnapshot(const QString& fileName, const FrameStore& frames) {
     SnapshotResult result;
-    Image picture;
-    const bool drawn = frames.copyComposedImage(picture);
     result.fileName = fileName;
-    if (!drawn) {
-        qCInfo(lcSnapshot) << "No picture drawn yet; nothing written to" << fileName;
+    std::vector<uint8_t> jpeg;
+    if (!Encode(frames, result, jpeg)) {
         return result;
     }
-    result.written = picture.SaveJpeg(fileName, kSnapshotJpegQuality);
+    result.result = WriteWholeFile(
+        fileName,
+        QByteArrayView(reinterpret_cast<const char*>(jpeg.data()), qsizetype(jpeg.size())),
+        FilePolicy::UserNamed);
+    result.written = result.result.ok();
     if (!result.written) {
-        qCWarning(lcSnapshot) << "Snapshot could not be written to" << fileName;
+        qCWarning(lcSnapshot).noquote()
+            << "Snapshot could not be written to" << fileName << ":" << result.result.describe();
     }
     return result;
 }

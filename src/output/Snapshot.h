@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include "platform/FileWrite.h"
+
 class FrameStore;
 
 // The snapshot: writes the picture exactly as the main window shows it (the composed frame,
@@ -21,6 +23,9 @@ struct SnapshotResult {
     // A file exists under fileName: false when the composed frame was not drawn yet, the
     // folder is missing and cannot be created, or the JPEG could not be written (full disk).
     bool written = false;
+    // Why no file was written, with the errno of the failing call (ENOSPC, EFBIG, EACCES, …);
+    // success when none was drawn yet.
+    FileResult result;
 };
 
 // Takes one snapshot at local time `now` into `folder`:
@@ -29,8 +34,9 @@ struct SnapshotResult {
 //    image holds a picture (FrameStore::copyComposedImage, under the frame lock),
 //  - outside the lock: encodes the copy as a JPEG of quality 90 into a new file. An existing
 //    file is never replaced: when the time-stamped name is taken (two snapshots within one
-//    millisecond), the next free name with "-2", "-3", … before ".jpg" is created instead, and
-//    a file that could not be written completely is removed.
+//    millisecond), the next free name with "-2", "-3", … before ".jpg" is created instead. The
+//    JPEG reaches the disk in a temporary file that then takes the name, so no name ever holds
+//    part of a picture; a full disk or a file-size limit leaves nothing.
 // The encode works on a private copy rather than under the frame lock, so frame intake and the
 // display are held only for a memory copy, not for the ~20 ms of a full-HD encode; the file
 // holds the same picture as if it were encoded under the lock, because the copy is taken while
@@ -44,8 +50,13 @@ struct SnapshotResult {
 // resolution change) only means no file: the name is still returned for the status bar.
 SnapshotResult TakeSnapshot(const QString& folder, const QDateTime& now, const FrameStore& frames);
 
-// The same picture into the file `fileName`, as it is named (the command line's FILE, which
-// replaces a file of that name atomically); the folder is not created. `written` as above.
+// The same picture into the file `fileName`, as it is named (the command line's FILE); the
+// folder is not created. `written` as above. The kernel resolves the name, never this program
+// (FilePolicy::UserNamed): a regular file, or a symlink, is replaced atomically by a file at
+// the name itself (a link's target is never written); a character device, FIFO or the
+// program's standard output is written into directly and stays what it is; a block device or
+// folder is refused, and so is a symlink in a sticky folder owned by another user; an existing
+// writable file in a folder this program may not write is written in place.
 SnapshotResult WriteSnapshot(const QString& fileName, const FrameStore& frames);
 
 // JPEG quality of snapshots.

@@ -8,7 +8,9 @@
 #include <QStringDecoder>
 #include <optional>
 
+#include "platform/FileWrite.h"
 #include "settings/ProfileFile.h"
+#include "settings/SettingsLog.h"
 
 QString g_strFolderTips;
 
@@ -110,9 +112,15 @@ bool ProvideLanguageFile(const QString& languageFile, const QString& shippedFile
         return false;
     }
     const QByteArray bytes = shipped.readAll();
+    if (shipped.error() != QFileDevice::NoError) {
+        return false;
+    }
     QDir().mkpath(info.absolutePath());
-    QSaveFile copy(languageFile);
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size() || !copy.commit()) {
+    // The copy is checked for what reached the disk; one cut short is not left in place.
+    const FileResult copied = WriteWholeFile(languageFile, bytes, FilePolicy::OwnFile);
+    if (!copied.ok()) {
+        qCWarning(lcSettings).noquote()
+            << "cannot copy" << shippedFile << "to" << languageFile << ":" << copied.describe();
         return false;
     }
     // Later lookups write their values back, so the copy must be writable whatever the

@@ -2,13 +2,15 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <limits>
 #include <mutex>
 #include <optional>
 #include <utility>
+
+#include "platform/FileWrite.h"
+#include "settings/SettingsLog.h"
 
 namespace {
 
@@ -294,20 +296,12 @@ bool Save(const QString& path, QByteArray bytes) {
         bytes.startsWith("\xFE\xFF") || !IsPlainUtf8(bytes)) {
         bytes.prepend("\xEF\xBB\xBF");
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
+    // Checked for what reached the disk; on failure the old file stays as it was.
+    const FileResult result = WriteWholeFile(path, bytes, FilePolicy::OwnFile);
+    if (!result.ok()) {
+        qCInfo(lcSettings).noquote() << "cannot write" << path << ":" << result.describe();
     }
-    if (file.write(bytes) != bytes.size()) {
-        return false;  // the temporary file is discarded, the old file stays
-    }
-    // A full disk can cut the flushed data short without the flush reporting it: check what
-    // reached the file before it replaces the old one.
-    if (!file.flush() || file.error() != QFileDevice::NoError || file.size() != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return result.ok();
 }
 
 bool ContainsLineBreakOrNul(const QString& text) {

@@ -36,10 +36,17 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
     {"MainWnd", "STOREINFO", "保存参数成功"},
     {"MainWnd", "RESTOREINFO", "参数恢复成功"},
     {"MainWnd", "FLASHFAILED", "相机参数存储写入失败"},
+    {"MainWnd", "FLASHSETASIDE", "相机参数存储文件大小不正确，已另存为 %1，并改用新的文件"},
+    {"MainWnd", "FLASHUNREADABLE", "无法读取相机参数存储文件 %1；在其可读之前，此相机的设置不会被保存"},
     {"MainWnd", "TIMELEN", "时长"},
     {"MainWnd", "NOCAMERAHINT", "未连接相机。请连接相机后按播放。"},
     {"MainWnd", "SNAPFAILED", "（保存失败）"},
     {"MainWnd", "RECORDFAILED", "录像已中止：写入失败"},
+    {"MainWnd", "RECORDNOTSTARTED", "无法开始录像：%1"},
+    {"MainWnd", "RECNOFOLDER", "文件夹 %1 不存在"},
+    {"MainWnd", "RECNOACCESS", "没有写入 %1 的权限"},
+    {"MainWnd", "RECREADONLY", "%1 位于只读磁盘上"},
+    {"MainWnd", "RECDISKFULL", "%1 所在的磁盘已满"},
     {"MainWnd", "CAMERABUSYHINT", "相机 %1 正被其他程序使用。请关闭该程序后按播放。"},
     {"MainWnd", "NOPERMISSIONHINT",
      "没有打开 %1 的权限。请把用户加入 video 组（sudo usermod -aG video "
@@ -130,6 +137,7 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
     {"CommandLine", "REMOVED", "相机 %1 已被拔出。"},
     {"CommandLine", "NOSTREAM", "相机 %1 没有 %2 图像流。可用的有：%3"},
     {"CommandLine", "WRITEFAILED", "无法写入 %1。"},
+    {"CommandLine", "STOPPEDEARLY", "在第一幅图像之前已停止，没有写入任何文件。"},
 });
 
 }  // namespace

@@ -1,8 +1,13 @@
 // The program run from the command line without a window, as a script runs it: the real
 // binary, its exit status, its standard output and the files it writes.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -81,8 +86,29 @@ class CliCaptureTest : public QObject {
 
     QString File(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
 
+    // The program has blocked SIGINT, to take it in its event loop (it is past its start).
+    static bool SignalsBlocked(pid_t pid) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("SigBlk:")) {
+                return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGINT - 1)) & 1;
+            }
+        }
+        return false;
+    }
+
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        // The messages checked below are the English ones.
+        QVERIFY(QDir().mkpath(File("config/Orvane")));
+        QFile settings(File("config/Orvane/Setting.ini"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[LANGUAGESET]\nLANGUAGE=English\n");
+    }
 
     // What a script relies on: the camera list, and a status for every way it can go wrong.
     void listsTheCameraAndReportsEachFailureByItsStatus() {
@@ -209,6 +235,136 @@ private slots:
         QVERIFY2(early.stampedSeconds > 0.8 && early.stampedSeconds < 3.0,
                  qPrintable(QString::number(early.stampedSeconds)));
         QCOMPARE(int(early.rgb.size()), int(std::lround(early.stampedSeconds * 24)));
+    }
+
+    // A recording into a pipe ends with a failed write when its reader goes away, and a
+    // SIGTERM ends one whose reader takes nothing, within a bounded time.
+    void aRecordingIntoAPipeEndsWhenItsReaderGoesAndOnSigtermWhenItIsStuck() {
+        const QStringList record = {"--record", "60", "/dev/stdout", "--virtual-camera"};
+        // Its standard output into `reader`'s standard input.
+        auto piped = [&](QProcess& process, QProcess& reader, const QStringList& command) {
+            process.setStandardOutputProcess(&reader);
+            reader.start(command.first(), command.mid(1));
+            Start(process, record);
+            return process.waitForStarted() && reader.waitForStarted();
+        };
+        {
+            QProcess tavrel;
+            QProcess head;
+            QVERIFY(piped(tavrel, head, {"head", "-c", "1000"}));
+            QVERIFY(head.waitForFinished(10000));
+            QVERIFY(head.readAllStandardOutput().startsWith(QByteArray("\x00\x00\x01\xba", 4)));
+            QVERIFY(tavrel.waitForFinished(5000));
+            QCOMPARE(tavrel.exitCode(), 3);
+        }
+        for (const int sent : {1, 2}) {
+            QProcess tavrel;
+            QProcess sleeper;
+            QVERIFY(piped(tavrel, sleeper, {"sleep", "60"}));
+            // Until the pipe is full (seen through the reader's end) and the encoder waits on it.
+            const int pipe =
+                ::open(qPrintable(QStringLiteral("/proc/%1/fd/0").arg(sleeper.processId())),
+                       O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            QVERIFY(pipe >= 0);
+            int queued = 0;
+            QVERIFY(QTest::qWaitFor(
+                [&] { return ::ioctl(pipe, FIONREAD, &queued) == 0 && queued >= 60000; }, 10000));
+            ::close(pipe);
+            QTest::qWait(500);
+            QElapsedTimer clock;
+            clock.start();
+            for (int n = 0; n < sent; ++n) {
+                QTest::qWait(n * 300);
+                ::kill(pid_t(tavrel.processId()), SIGTERM);
+            }
+            QVERIFY(tavrel.waitForFinished(12000));
+            sleeper.kill();
+            sleeper.waitForFinished();
+            if (sent == 1) {
+                // Cut off after a grace for the rest of the file: incomplete, so no success.
+                QCOMPARE(tavrel.exitCode(), 3);
+                QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+            } else {
+                // A second signal does not wait for the grace.
+                QCOMPARE(tavrel.exitCode(), 128 + SIGTERM);
+                QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+            }
+        }
+    }
+
+    // Files the program cannot create say why; devices, existing files and standard output are
+    // written into or replaced as they should be, never removed or clobbered.
+    void recordingTargetsAreWrittenAsTheyAreOrRefusedWithAReason() {
+        // A folder that cannot be made, and one in which nothing can be created (even by root).
+        const Run missing =
+            Tavrel({"--record", "1", File("gone/deeper/x.mpeg"), "--virtual-camera"});
+        QCOMPARE(missing.status, 3);
+        QVERIFY2(
+            missing.err.contains(QStringLiteral("Recording could not be started: the folder ") +
+                                 File("gone/deeper") + QStringLiteral(" does not exist")),
+            qPrintable(missing.err));
+        QVERIFY(missing.out.isEmpty());
+        QVERIFY(!QFileInfo::exists(File("gone")));
+        const Run proc = Tavrel({"--record", "1", "/proc/tavrel-test.mpeg", "--virtual-camera"});
+        QCOMPARE(proc.status, 3);
+        QVERIFY2(proc.err.contains(QStringLiteral("Recording could not be started: ")),
+                 qPrintable(proc.err));
+
+        // Usage errors touch nothing: another container, a second FILE.
+        QFile kept(File("kept.mpeg"));
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.write("keep me");
+        kept.close();
+        const Run mp4 = Tavrel({"--record", "1", File("x.mp4"), "--virtual-camera"});
+        QCOMPARE(mp4.status, 2);
+        QVERIFY(mp4.err.contains(QStringLiteral(".mpeg or .mpg")));
+        QCOMPARE(
+            Tavrel({"--record", "1", File("kept.mpeg"), File("b.mpeg"), "--virtual-camera"}).status,
+            2);
+        // A signal before the first picture: said, and the existing FILE untouched.
+        QProcess early;
+        Start(early, {"--record", "5", File("kept.mpeg"), "--virtual-camera", "--warmup", "1000"});
+        QVERIFY(early.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return SignalsBlocked(pid_t(early.processId())); }, 5000));
+        ::kill(pid_t(early.processId()), SIGINT);
+        QVERIFY(early.waitForFinished(10000));
+        QCOMPARE(early.exitCode(), 1);
+        QVERIFY2(early.readAllStandardError().contains("Stopped before the first picture"),
+                 "no message");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("keep me"));
+        kept.close();
+        // The shortest recording still holds a picture, and replaces the file.
+        const Run shortest = Tavrel({"--record", "0.001", File("kept.mpeg"), "--virtual-camera"});
+        QCOMPARE(shortest.status, 0);
+        QCOMPARE(shortest.out, File("kept.mpeg") + u'\n');
+        QCOMPARE(int(decodeFile(File("kept.mpeg")).rgb.size()), 1);
+
+        // Standard output redirected into a file: the recording alone, no name in it.
+        QProcess redirected;
+        redirected.setStandardOutputFile(File("out.mpeg"));
+        Start(redirected, {"--record", "1", "/dev/stdout", "--virtual-camera"});
+        QVERIFY(redirected.waitForFinished(30000));
+        QCOMPARE(redirected.exitCode(), 0);
+        const DecodedFile out = decodeFile(File("out.mpeg"));
+        QVERIFY(out.opened);
+        QVERIFY2(std::abs(out.stampedSeconds - 1.0) <= 0.1,
+                 qPrintable(QString::number(out.stampedSeconds)));
+
+        // A device that is full: written into, refused with status 3, and still a device.
+        const QByteArray full = QFile::encodeName(File("full"));
+        if (::mknod(full.constData(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+            QSKIP("no private character device can be made here (needs CAP_MKNOD)");
+        }
+        const Run device = Tavrel({"--record", "2", File("full"), "--virtual-camera"});
+        struct stat st {};
+        QCOMPARE(::lstat(full.constData(), &st), 0);
+        QVERIFY2(S_ISCHR(st.st_mode), "the device is still a device");
+        if (device.err.contains(QStringLiteral("Permission denied"))) {
+            QSKIP("devices cannot be opened in this folder (mounted nodev)");
+        }
+        QCOMPARE(device.status, 3);
+        QVERIFY2(device.err.contains(QStringLiteral("Could not write")), qPrintable(device.err));
     }
 };
 

@@ -4,10 +4,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <optional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "contracts/FileFlashController.h"
 #include "contracts/MemoryFlashController.h"
+#include "support/ChildProcess.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -236,7 +242,137 @@ TEST_F(FileFlashControllerTest, AShortFileIsErasedFlashBeyondItsEnd) {
     writeByte(c, 100, 0x07);
     c.ALC_UnInitialize();
     EXPECT_EQ(QFileInfo(cameraFile()).size(), 8192);
-    EXPECT_EQ(filesIn(flashFolder()).size(), 1);  // no temporary file left behind
+    // The damaged file is kept aside before the first write, and the user is told once.
+    EXPECT_EQ(filesIn(flashFolder()), (QStringList{QStringLiteral("8086-F00D-SN-42.bin"),
+                                                   QStringLiteral("8086-F00D-SN-42.bin.bak")}));
+    EXPECT_EQ(ReadBytes(cameraFile() + QStringLiteral(".bak")), QByteArray(4096, '\0'));
+    const FlashNotice notice = c.takeFlashNotice();
+    EXPECT_STREQ(notice.key, "FLASHSETASIDE");
+    EXPECT_EQ(notice.file, cameraFile() + QStringLiteral(".bak"));
+    EXPECT_FALSE(c.takeFlashNotice());
+}
+
+// Every start reads the file in several pairs; a damaged file is reported once, not per pair.
+TEST_F(FileFlashControllerTest, AWrongSizeIsLoggedOnce) {
+    ASSERT_TRUE(QDir().mkpath(flashFolder()));
+    ASSERT_TRUE(WriteBytes(cameraFile(), QByteArray(100, '\0')));
+    static int warnings = 0;
+    warnings = 0;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+            warnings += text.contains(QStringLiteral("instead of")) ? 1 : 0;
+        });
+    FileFlashController c(root.path(), usb.finder());
+    uint8_t b = 0;
+    for (int pair = 0; pair < 3; ++pair) {
+        EXPECT_NE(readByte(c, 0, &b), 0);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(warnings, 1);
+}
+
+// The parameter memory is only ever a regular file in the flash folder: anything else in its
+// place is neither read nor written, whatever it points to, and the start never blocks on it.
+TEST_F(FileFlashControllerTest, AFileThatCannotBeReadIsNeverWritten) {
+    const QString inside = flashFolder() + QStringLiteral("/other.bin");
+    const QString outside = root.filePath(QStringLiteral("victim.bin"));
+    const QByteArray saved(8192, '\x01');  // what a user's file holds
+    struct Row {
+        const char* what;
+        std::function<bool(const QString& path)> make;
+        bool asOrdinaryUser = false;
+    };
+    auto link = [](const QString& target) {
+        return [target](const QString& path) { return QFile::link(target, path); };
+    };
+    const Row rows[] = {
+        {"symlink to a file in the folder", link(inside)},
+        {"symlink out of the folder", link(outside)},
+        {"dangling symlink", link(root.filePath(QStringLiteral("nowhere.bin")))},
+        {"FIFO",
+         [](const QString& path) {
+             return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+         }},
+        {"folder", [](const QString& path) { return QDir().mkdir(path); }},
+        {"file without read permission",
+         [&saved](const QString& path) {
+             return WriteBytes(path, saved) && QFile::setPermissions(path, {});
+         },
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(flashFolder()).removeRecursively();
+        QFile::remove(root.filePath(QStringLiteral("nowhere.bin")));
+        ASSERT_TRUE(QDir().mkpath(flashFolder()));
+        ASSERT_TRUE(WriteBytes(inside, saved) && WriteBytes(outside, saved));
+        ASSERT_TRUE(row.make(cameraFile()));
+        const FileKind before = InspectPath(cameraFile()).kind;
+        if (row.asOrdinaryUser) {
+            // The folder is the user's, so a write would succeed if it were tried.
+            ::chmod(QFile::encodeName(root.path()).constData(), 0755);
+            ::chown(QFile::encodeName(flashFolder()).constData(), 65534, 65534);
+        }
+        const ChildOutcome outcome = RunInChild([&] {
+            if (row.asOrdinaryUser) {
+                BecomeNobody();
+            }
+            FileFlashController c(root.path(), usb.finder());
+            uint8_t b = 0;
+            EXPECT_NE(readByte(c, 0x1C17, &b), 0);
+            EXPECT_EQ(b, 0xFF) << "read as erased flash";
+            writeByte(c, 0x1C17, 0x01);
+            EXPECT_FALSE(c.flashKept());
+            EXPECT_NE(readByte(c, 0x1C17, &b), 0);
+            EXPECT_EQ(b, 0x01) << "the write is kept in memory";
+            const FlashNotice notice = c.takeFlashNotice();
+            EXPECT_STREQ(notice.key, "FLASHUNREADABLE");
+            EXPECT_EQ(notice.file, cameraFile());
+            EXPECT_FALSE(c.takeFlashNotice()) << "told once";
+        });
+        EXPECT_EQ(outcome, ChildOutcome::Passed);
+        EXPECT_EQ(InspectPath(cameraFile()).kind, before);
+        EXPECT_EQ(ReadBytes(inside), saved);
+        EXPECT_EQ(ReadBytes(outside), saved);
+        EXPECT_FALSE(QFile::exists(root.filePath(QStringLiteral("nowhere.bin"))));
+        if (row.asOrdinaryUser) {
+            QFile::setPermissions(cameraFile(), QFile::ReadOwner | QFile::WriteOwner);
+            EXPECT_EQ(ReadBytes(cameraFile()), saved);
+        }
+    }
+}
+
+// Two identical cameras without serial numbers keep separate memories, told apart by their
+// USB ports; the memory they shared before goes to the first of them found.
+TEST_F(FileFlashControllerTest, SerialLessCamerasKeepSeparateMemories) {
+    ASSERT_TRUE(QDir().mkpath(flashFolder()));
+    const QString shared = flashFolder() + QStringLiteral("/0C45-6366-noserial.bin");
+    QByteArray old(8192, '\xFF');
+    old[0x1C17] = 0x01;
+    ASSERT_TRUE(WriteBytes(shared, old));
+
+    const auto left = CameraIdentity::usb(0x0C45, 0x6366, QString(), QStringLiteral("1-1"));
+    const auto right = CameraIdentity::usb(0x0C45, 0x6366, QString(), QStringLiteral("1-2"));
+    EXPECT_NE(left, right);
+    FileFlashController c(root.path(), usb.finder());
+    uint8_t b = 0;
+    usb.camera = left;
+    EXPECT_NE(readByte(c, 0x1C17, &b), 0);
+    EXPECT_EQ(b, 0x01) << "the shared memory was taken over";
+    writeByte(c, 0x10, 0x11);
+    usb.camera = right;
+    EXPECT_NE(readByte(c, 0x1C17, &b), 0);
+    EXPECT_EQ(b, 0xFF) << "the second camera starts erased";
+    writeByte(c, 0x10, 0x22);
+
+    EXPECT_EQ(filesIn(flashFolder()), (QStringList{QStringLiteral("0C45-6366-port-1-1.bin"),
+                                                   QStringLiteral("0C45-6366-port-1-2.bin")}));
+    usb.camera = left;
+    EXPECT_NE(readByte(c, 0x10, &b), 0);
+    EXPECT_EQ(b, 0x11);
+    usb.camera = right;
+    EXPECT_NE(readByte(c, 0x10, &b), 0);
+    EXPECT_EQ(b, 0x22);
 }
 
 TEST_F(FileFlashControllerTest, FailedSaveIsRetriedLater) {
@@ -261,7 +397,7 @@ TEST_F(FileFlashControllerTest, FailedSaveIsRetriedLater) {
     c.ALC_UnInitialize();
     EXPECT_TRUE(c.flashKept());
     FlashImage saved;
-    ASSERT_TRUE(saved.load(cameraFile()));
+    ASSERT_EQ(saved.load(cameraFile()).state, FlashImage::FileState::Loaded);
     EXPECT_EQ(saved.bytes()[0x1C17], 0x01);
 }
 
@@ -293,6 +429,6 @@ TEST_F(FileFlashControllerTest, PendingWritesAreSavedOnDestruction) {
         // Pair left open.
     }
     FlashImage saved;
-    ASSERT_TRUE(saved.load(cameraFile()));
+    ASSERT_EQ(saved.load(cameraFile()).state, FlashImage::FileState::Loaded);
     EXPECT_EQ(saved.bytes()[3], 0x33);
 }

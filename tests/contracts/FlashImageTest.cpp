@@ -68,7 +68,7 @@ TEST(FlashImage, SavesAndLoadsAtomically) {
     FlashImage flash;
     const uint8_t v = 0x42;
     flash.write(0x1C17, 1, &v);
-    ASSERT_TRUE(flash.save(path));  // creates the folders
+    ASSERT_TRUE(flash.save(path).ok());  // creates the folders
     const QByteArray bytes = fileBytes(path);
     ASSERT_EQ(bytes.size(), 8192);
     EXPECT_EQ(uint8_t(bytes[0x1C17]), 0x42);
@@ -78,7 +78,7 @@ TEST(FlashImage, SavesAndLoadsAtomically) {
               QStringList{QStringLiteral("cam.bin")});
 
     FlashImage loaded;
-    EXPECT_TRUE(loaded.load(path));
+    EXPECT_EQ(loaded.load(path).state, FlashImage::FileState::Loaded);
     EXPECT_EQ(loaded, flash);
 }
 
@@ -92,22 +92,24 @@ TEST(FlashImage, BytesBeyondAFilesValidPartAreTheBlankImages) {
     const QString shortFile = dir.filePath(QStringLiteral("short.bin"));
     writeFile(shortFile, QByteArray(100, '\0'));
     FlashImage flash;
-    EXPECT_FALSE(flash.load(shortFile, blank));
+    EXPECT_EQ(flash.load(shortFile, blank).state, FlashImage::FileState::WrongSize);
     EXPECT_EQ(byteAt(flash, 99), 0x00);
     EXPECT_EQ(byteAt(flash, 100), 0xFF);
     EXPECT_EQ(byteAt(flash, 0x1C04), 0x5A);
 
     const QString longFile = dir.filePath(QStringLiteral("long.bin"));
     writeFile(longFile, QByteArray(8193, '\x11'));
-    EXPECT_FALSE(flash.load(longFile, blank));
+    EXPECT_EQ(flash.load(longFile, blank).state, FlashImage::FileState::WrongSize);
     EXPECT_EQ(byteAt(flash, 8191), 0x11);
     EXPECT_EQ(byteAt(flash, 0x1C04), 0x11);
 
     // Missing, or a folder where the file should be: the blank image, nothing created.
-    EXPECT_FALSE(flash.load(dir.filePath(QStringLiteral("absent.bin")), blank));
+    EXPECT_EQ(flash.load(dir.filePath(QStringLiteral("absent.bin")), blank).state,
+              FlashImage::FileState::Missing);
     EXPECT_EQ(flash, blank);
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("absent.bin"))));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bin")));
-    EXPECT_FALSE(flash.load(dir.filePath(QStringLiteral("folder.bin"))));
+    EXPECT_EQ(flash.load(dir.filePath(QStringLiteral("folder.bin"))).state,
+              FlashImage::FileState::Unreadable);
     EXPECT_EQ(flash, FlashImage());
 }

@@ -27,15 +27,21 @@ add capture/v4l2/V4L2Camera.cpp '#include "capture/Camera.h"' '#include "contrac
 add output/Recorder.cpp '#include "capture/Camera.h"' '#include <QString>'
 add app/main.cpp '#include "output/Recorder.h"' '#include "settings/ProfileFile.h"'
 add res/icons/notes.h '#include "app/main.h"'
-expect 0 "5 files checked, 0 violations" "a tree that keeps the order"
+add settings/ProfileFile.cpp '#include "platform/FileWrite.h"'
+expect 0 "6 files checked, 0 violations" "a tree that keeps the order"
+
+add platform/Bad.cpp '#include "settings/ProfileFile.h"'
+expect 1 "$tree/src/platform/Bad.cpp:1: platform (level 0) includes \"settings/ProfileFile.h\" from settings (level 1)" \
+  "platform below settings"
+rm "$tree/src/platform/Bad.cpp"
 
 add capture/Bad.h '#pragma once' '' '#include "mainwnd/X.h"'
-expect 1 "$tree/src/capture/Bad.h:3: capture (level 2) includes \"mainwnd/X.h\" from mainwnd (level 7)" \
+expect 1 "$tree/src/capture/Bad.h:3: capture (level 3) includes \"mainwnd/X.h\" from mainwnd (level 8)" \
   "an upward include"
 rm "$tree/src/capture/Bad.h"
 
 add display/Preview.cpp '#include "output/Recorder.h"'
-expect 1 "$tree/src/display/Preview.cpp:1: display (level 4) includes \"output/Recorder.h\"" \
+expect 1 "$tree/src/display/Preview.cpp:1: display (level 5) includes \"output/Recorder.h\"" \
   "an include between siblings"
 rm "$tree/src/display/Preview.cpp"
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -111,15 +113,29 @@ struct TestRecorder {
     std::atomic<int64_t> now{100000};
     std::atomic<int> started{0};
     std::atomic<int> openFailed{0};
+    std::atomic<int> openError{-1};
     std::atomic<int> writeFailed{0};
     Recorder rec{[this] { return now.load(); }};
 
     TestRecorder() {
         Recorder::Callbacks cb;
         cb.started = [this](uint64_t) { ++started; };
-        cb.openFailed = [this](uint64_t) { ++openFailed; };
+        cb.openFailed = [this](uint64_t, int error) {
+            openError = error;
+            ++openFailed;
+        };
         cb.writeFailed = [this](uint64_t) { ++writeFailed; };
         rec.setCallbacks(cb);
+    }
+
+    // The first frame's size after a request; waits until the encoder thread has reported
+    // the open's outcome (the frame path itself does not wait).
+    void open(int width, int height) {
+        const int reports = started + openFailed;
+        rec.StartPendingRecording(width, height);
+        for (int i = 0; i < 10000 && started + openFailed == reports; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 
     // One tick of the window's 34 ms frame timer: the composed frame of sample i.
@@ -138,7 +154,7 @@ template <typename SizeOf>
 QString record(TestRecorder& t, const QString& folder, int width, int height, int samples,
                int64_t stopAfterMs, SizeOf sizeOf) {
     EXPECT_TRUE(t.rec.Request(folder, at(7)));
-    t.rec.StartPendingRecording(width, height);
+    t.open(width, height);
     EXPECT_EQ(t.rec.state(), RecordState::Running);
     const int64_t open = t.now;
     for (int i = 0; i < samples; ++i) {
@@ -189,7 +205,7 @@ TEST(RecorderState, TheFirstFrameAfterARequestOpensTheFileOnce) {
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
     t.rec.StartPendingRecording(0, 0);  // no frame size yet
     EXPECT_EQ(t.rec.state(), RecordState::Requested);
-    t.rec.StartPendingRecording(320, 240);
+    t.open(320, 240);
     EXPECT_EQ(t.rec.state(), RecordState::Running);
     EXPECT_NE(t.rec.state(), RecordState::Idle);
     EXPECT_EQ(t.started, 1);
@@ -237,7 +253,7 @@ TEST(RecorderState, TheEncoderAndTheCodecsThreadsGiveWayToTheLivePicture) {
         GTEST_SKIP() << "the tests already run at nice " << own << ": no room below";
     }
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
-    t.rec.StartPendingRecording(320, 240);
+    t.open(320, 240);
     ASSERT_EQ(t.rec.state(), RecordState::Running);
     const std::vector<int> nice = ThreadNiceValues();
     t.rec.Stop();
@@ -246,16 +262,24 @@ TEST(RecorderState, TheEncoderAndTheCodecsThreadsGiveWayToTheLivePicture) {
     EXPECT_GE(std::count(nice.begin(), nice.end(), own), 1) << "this thread keeps its own";
 }
 
-TEST(RecorderState, AMissingFolderFailsTheOpen) {
+TEST(RecorderState, AMissingSaveFolderIsMadeAsForSnapshotsAndOneBeyondFailsTheOpen) {
     QTemporaryDir dir;
     TestRecorder t;
-    const QString folder = dir.filePath("missing") + "/";
+    // A fresh account without its Pictures folder: made, one level, as a snapshot makes it.
+    ASSERT_TRUE(t.rec.Request(dir.filePath("Pictures") + "/", at(4)));
+    t.open(320, 240);
+    EXPECT_EQ(t.rec.state(), RecordState::Running);
+    t.rec.Stop();
+    EXPECT_TRUE(QFileInfo(dir.filePath("Pictures")).isDir());
+
+    const QString folder = dir.filePath("missing/deeper") + "/";
     ASSERT_TRUE(t.rec.Request(folder, at(5)));
-    t.rec.StartPendingRecording(320, 240);
+    t.open(320, 240);
     EXPECT_EQ(t.rec.state(), RecordState::Idle);
     EXPECT_EQ(t.openFailed, 1);
-    EXPECT_EQ(t.started, 0);
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));  // the recorder makes no folder
+    EXPECT_EQ(t.openError, ENOENT);  // the reason travels with the report
+    EXPECT_EQ(t.started, 1);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
 
     // The next Record starts a new request with a new name.
     ASSERT_TRUE(t.rec.Request(folder, at(6)));
@@ -273,7 +297,7 @@ TEST(RecorderState, NoEmptyRecordingIsLeftBehind) {
     {
         TestRecorder t;
         ASSERT_TRUE(t.rec.Request(folder, at(1)));
-        t.rec.StartPendingRecording(320, 240);
+        t.open(320, 240);
         ASSERT_EQ(t.rec.state(), RecordState::Running);
         EXPECT_TRUE(QFileInfo::exists(t.rec.fileName()));
         t.rec.Stop();
@@ -287,7 +311,7 @@ TEST(RecorderState, NoEmptyRecordingIsLeftBehind) {
         if (!t.rec.Request(folder, at(2))) {
             return 11;
         }
-        t.rec.StartPendingRecording(640, 480);
+        t.open(640, 480);
         for (int i = 0; i < 200 && t.rec.state() == RecordState::Running; ++i) {
             t.now += 34;
             t.tick(i, 640, 480);
@@ -301,8 +325,9 @@ TEST(RecorderState, NoEmptyRecordingIsLeftBehind) {
     // An open that fails after the name was claimed (a size the encoder refuses).
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(folder, at(3)));
-    t.rec.StartPendingRecording(8192, 8192);
+    t.open(8192, 8192);
     EXPECT_EQ(t.openFailed, 1);
+    EXPECT_EQ(t.openError, 0);  // no errno: the encoder refused
     EXPECT_TRUE(files().isEmpty()) << files().join(' ').toStdString();
 }
 
@@ -317,7 +342,7 @@ TEST(RecorderState, ARecordingNeverReplacesAFileOfItsName) {
     }
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(folder, at(4)));
-    t.rec.StartPendingRecording(320, 240);
+    t.open(320, 240);
     ASSERT_EQ(t.rec.state(), RecordState::Running);
     EXPECT_EQ(t.rec.fileName(), folder + "20211105-143009-  4-2.mpeg");
     t.now += 34;
@@ -327,6 +352,72 @@ TEST(RecorderState, ARecordingNeverReplacesAFileOfItsName) {
     QFile f(taken);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("an older file"));
+}
+
+TEST(RecorderState, TheFramePathNeverWaitsForTheFileToOpen) {
+    // The recording goes into a FIFO whose reader comes a second late, so the open takes that
+    // long, while the camera keeps delivering and the frame timer keeps sampling.
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath("live.mpeg"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    using Clock = std::chrono::steady_clock;
+    Recorder rec;  // the real clock: the open's second is real time
+    std::atomic<int> failures{0};
+    Recorder::Callbacks cb;
+    cb.openFailed = [&](uint64_t, int) { ++failures; };
+    cb.writeFailed = [&](uint64_t) { ++failures; };
+    rec.setCallbacks(cb);
+
+    std::atomic<Clock::rep> readerOpened{0};
+    QFile copy(dir.filePath("copy.mpeg"));  // what the reader gets
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        QFile in(QFile::decodeName(fifo));
+        in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        readerOpened = Clock::now().time_since_epoch().count();
+        copy.write(in.readAll());  // up to the recording's end
+        copy.close();
+    });
+
+    std::vector<Image> pictures;
+    for (int i = 0; i < 8; ++i) {
+        pictures.push_back(composedFrame(i * 20, 320, 240));
+    }
+    ASSERT_TRUE(rec.RequestFile(dir.filePath("live.mpeg")));
+    std::vector<Clock::rep> taken;  // when each sample was taken (0: not taken)
+    Clock::duration longest{};
+    std::thread delivering([&] {
+        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(1600);
+        for (int i = 0; Clock::now() < end; ++i) {
+            const Clock::time_point before = Clock::now();
+            rec.StartPendingRecording(320, 240);  // every camera frame
+            const bool took = rec.SampleFrame(pictures[i % 8]);
+            longest = std::max(longest, Clock::now() - before);
+            taken.push_back(took ? before.time_since_epoch().count() : 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    delivering.join();
+    rec.Stop();
+    reader.join();
+
+    EXPECT_LT(longest, std::chrono::milliseconds(200));
+    EXPECT_EQ(failures, 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO is still a FIFO, not a file";
+
+    // Nothing before the open was taken; the file begins with the first picture after it.
+    const auto first = std::find_if(taken.begin(), taken.end(), [](Clock::rep t) { return t; });
+    ASSERT_NE(first, taken.end());
+    EXPECT_GE(*first, readerOpened.load());
+    const DecodedFile file = decodeFile(copy.fileName());
+    ASSERT_TRUE(file.opened);
+    ASSERT_FALSE(file.rgb.empty());
+    const int index = int(first - taken.begin());
+    EXPECT_GT(psnr(file.rgb[0], 320, 240, (index % 8) * 20, 320, 240), 30.0);
+    EXPECT_LT(psnr(file.rgb[0], 320, 240, ((index + 7) % 8) * 20, 320, 240), 25.0);
 }
 
 // ---- Files read back ----
@@ -382,7 +473,7 @@ TEST(RecorderFile, ALateTimerTickRepeatsThePreviousPicture) {
     QTemporaryDir dir;
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(1)));
-    t.rec.StartPendingRecording(160, 120);
+    t.open(160, 120);
     const int64_t open = t.now;
     t.now = open + 10;
     t.tick(0, 160, 120);
@@ -402,7 +493,7 @@ TEST(RecorderFile, AnEncoderThatFallsBehindDropsSamplesButKeepsTheLength) {
     QTemporaryDir dir;
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(2)));
-    t.rec.StartPendingRecording(640, 480);
+    t.open(640, 480);
     const int64_t open = t.now;
     // Three seconds of ticks arrive without waiting for the encoder: the hand-off fills up,
     // samples are dropped, and the encoder soon works on samples taken long ago.
@@ -482,7 +573,7 @@ TEST(RecorderFile, ARecordingLeftRunningIsFinishedWhenTheRecorderGoes) {
     {
         TestRecorder t;
         ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(3)));
-        t.rec.StartPendingRecording(320, 240);
+        t.open(320, 240);
         const int64_t open = t.now;
         for (int i = 0; i < 30; ++i) {
             t.now = open + 34 * (i + 1);
@@ -509,7 +600,7 @@ TEST(RecorderFile, AFullDiskEndsTheRecordingWithAPlayableFile) {
         if (!t.rec.Request(folder, at(9))) {
             return 11;
         }
-        t.rec.StartPendingRecording(640, 480);
+        t.open(640, 480);
         if (t.rec.state() != RecordState::Running) {
             return 12;
         }
@@ -564,7 +655,7 @@ TEST(RecorderText, DurationCountsFromTheRecordCommand) {
     TestRecorder t;
     ASSERT_TRUE(t.rec.Request(dir.path() + "/", at(0)));
     t.now += 400;  // the first frame comes a little later
-    t.rec.StartPendingRecording(160, 120);
+    t.open(160, 120);
     t.now += 83000;
     EXPECT_EQ(ElapsedText(t.rec.elapsedMs()), "00:01:23");
     t.now += 600;
@@ -612,6 +703,9 @@ TEST(RecorderWiring, FramesFromTheFrameStoreAreRecordedAndSnappedAsComposed) {
 
     ASSERT_TRUE(t.rec.Request(folder, at(8)));
     deliver(0);
+    for (int i = 0; i < 10000 && t.started == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ASSERT_EQ(t.rec.state(), RecordState::Running);
     EXPECT_EQ(t.started, 1);
     const int64_t open = t.now;

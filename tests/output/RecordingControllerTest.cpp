@@ -1,5 +1,6 @@
-// The recording controller's reports: a recording that cannot be opened is withdrawn, its
-// failure text lands in the language file, and the status and frame timers never start; a
+// The recording controller's reports: a recording that cannot be opened is withdrawn, says why
+// in the status bar, its failure text lands in the language file, and the status and frame
+// timers never start; a
 // report that arrives after the recording was stopped changes nothing; a recording whose folder
 // is removed ends as a failed write.
 #include <QDir>
@@ -7,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include "capture/FrameStore.h"
 #include "contracts/Image.h"
@@ -29,8 +31,11 @@ private Q_SLOTS:
         FrameStore frames;
         RecordingController recording(frames, texts);
         QSignalSpy changed(&recording, &RecordingController::recordingChanged);
+        QSignalSpy status(&recording, &RecordingController::statusText);
 
-        recording.ToggleRecording(dir.filePath(QStringLiteral("missing")) + QLatin1Char('/'));
+        // A save folder whose parent is gone (one missing level would be made).
+        const QString folder = dir.filePath(QStringLiteral("missing/deeper"));
+        recording.ToggleRecording(folder + QLatin1Char('/'));
         QVERIFY(recording.recording());
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toBool(), true);
@@ -40,6 +45,11 @@ private Q_SLOTS:
         QCOMPARE(changed.at(1).at(0).toBool(), false);
         QVERIFY(!recording.recording());
         QVERIFY(!recording.timersActive());
+        const QString said = texts.text("MainWnd", "RECORDNOTSTARTED")
+                                 .arg(texts.text("MainWnd", "RECNOFOLDER").arg(folder));
+        QCOMPARE(status.count(), 1);
+        QCOMPARE(status.at(0).at(0).toString(), said);
+        QCOMPARE(recording.failureText(), said);
         QFile f(lng);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(f.readAll());
@@ -59,6 +69,9 @@ private Q_SLOTS:
 
         recording.ToggleRecording(folder);
         frames.onRecorderStep(320, 240);  // opens; "started" is posted, not yet delivered
+        while (recording.recorder().state() == RecordState::Requested) {
+            QThread::msleep(1);  // no events: the report stays queued
+        }
         QCOMPARE(recording.recorder().state(), RecordState::Running);
         recording.ToggleRecording(folder);
         QVERIFY(!recording.recording());

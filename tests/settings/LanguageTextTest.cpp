@@ -12,6 +12,11 @@
 #include "settings/TextTable.h"
 #include "settings/Texts.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -285,6 +290,22 @@ TEST(ShippedLanguageFiles, TranslationsAreNotLeftInChinese) {
                 << entry.section << "/" << entry.key << " = " << value.toStdString();
         }
     }
+}
+
+// A copy of the shipped file that does not fit (a full disk, a file-size limit) is not left in
+// place half written.
+TEST_F(LanguageTextTest, ACopyCutShortIsNotLeftInPlace) {
+    const QString path = languageFile("English");
+    const QString shipped = BuiltIn("English");
+    EXPECT_EQ(RunInChild([&] {
+                  std::signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit{512, 512};
+                  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+                  EXPECT_FALSE(ProvideLanguageFile(path, shipped));
+              }),
+              ChildOutcome::Passed);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_TRUE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 }  // namespace
