@@ -124,16 +124,21 @@ void FileFlashController::load() {
                 ? QStringLiteral("is not a regular file")
                 : QStringLiteral("cannot be read (%1)").arg(loading.result.describe());
         qCWarning(lcContracts).noquote()
-            << "flash image" << path << why
-            << "; it is left as it is and this camera's settings are kept in memory only";
+            << "flash image" << path
+            << why + QStringLiteral(
+                         "; it is left as it is and this camera's settings are kept "
+                         "in memory only");
         if (!m_toldUnreadable.contains(path)) {
             m_toldUnreadable.insert(path);
             m_notice = FlashNotice{"FLASHUNREADABLE", path};
         }
     } else if (loading.state == FlashImage::FileState::WrongSize) {
         qCWarning(lcContracts).noquote()
-            << "flash image" << path << "has" << loading.size << "bytes instead of" << kFlashSize
-            << "; what it holds counts, and it is kept aside before the first write";
+            << "flash image" << path << "has" << loading.size << "bytes instead of"
+            << QStringLiteral(
+                   "%1; what it holds counts, and it is kept aside before the first "
+                   "write")
+                   .arg(kFlashSize);
     }
 }
 

@@ -1,12 +1,16 @@
 #include "flashparams/FlashParameterBlock.h"
 
+#include <QLoggingCategory>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string_view>
 
 #include "contracts/CameraController.h"
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcFlashBlock, "tavrel.flashparams")
 
 constexpr uint8_t kErased = 0xFF;
 
@@ -40,9 +44,33 @@ constexpr uint32_t kGainAuto = 0x36;
 constexpr float kMinMaskRadius = 0.25f;
 constexpr float kMinCrossSize = 0.15f;
 
-// Zooms outside 1.0 ... 4.0 (an erased or foreign field) fall back to no zoom.
-float ZoomInRange(float zoom) {
-    return zoom > 4.0f || zoom < 1.0f ? 1.0f : zoom;
+// A field holding what the program never writes: damaged flash, or a block from elsewhere. It
+// counts as erased, so that the picture stays in view; said once per reading.
+void NoteDamaged(const char* field, uint32_t address, double value) {
+    qCWarning(lcFlashBlock).nospace()
+        << "parameter block: " << field << " at 0x" << Qt::hex << address << Qt::dec << " reads "
+        << value << ", outside its range; taken as erased";
+}
+
+// Zooms outside 1.0 ... 4.0 (an erased or damaged field) fall back to no zoom.
+float ZoomInRange(float zoom, const char* field, uint32_t address, bool erased) {
+    if (zoom > 4.0f || zoom < 1.0f) {
+        if (!erased) {
+            NoteDamaged(field, address, zoom);
+        }
+        return 1.0f;
+    }
+    return zoom;
+}
+
+// Pans beyond a frame's width either way move the picture out of view: such a pan counts as
+// erased, which is `erased` (0 in the default block, the default block's pan in the saved one).
+float PanInRange(float pan, const char* field, uint32_t address, float erased) {
+    if (std::fabs(pan) > 1.0f) {
+        NoteDamaged(field, address, pan);
+        return erased;
+    }
+    return pan;
 }
 
 }  // namespace
@@ -99,6 +127,9 @@ int FlashParameterBlock::ReadSavedFlag() {
 // The mask fields read alike in both blocks.
 void FlashParameterBlock::ReadMask(uint32_t b, OverlaySettings& o) {
     if (const std::optional<uint8_t> radius = Read(b + kMaskRadius)) {
+        if (*radius > 100 && *radius != kErased) {
+            NoteDamaged("mask radius", b + kMaskRadius, *radius);  // reads as erased: 0.50
+        }
         o.m_fMaskRadius = std::max(DecodeSize(*radius), kMinMaskRadius);
     } else {
         o.m_fMaskRadius = 0.5f;
@@ -119,9 +150,10 @@ void FlashParameterBlock::ReadDefaultBlock(FlashParameters& p) {
     const uint8_t zoomHigh = ReadOr(b + kZoom, 0);
     const uint8_t zoomLow = ReadOr(b + kZoom + 1, 0);
     const std::optional<uint8_t> zoomTenths = Read(b + kZoom + 2);
-    p.m_fZoom = zoomHigh == kErased || !zoomTenths
-                    ? 1.0f
-                    : ZoomInRange(DecodeDecimal(zoomHigh, zoomLow, *zoomTenths));
+    p.m_fZoom =
+        zoomHigh == kErased || !zoomTenths
+            ? 1.0f
+            : ZoomInRange(DecodeDecimal(zoomHigh, zoomLow, *zoomTenths), "zoom", b + kZoom, false);
 
     OverlaySettings& o = p.overlay;
     ReadMask(b, o);
@@ -143,15 +175,15 @@ void FlashParameterBlock::ReadDefaultBlock(FlashParameters& p) {
         const uint8_t byte = ReadOr(address, 0);
         return byte == kErased ? uint8_t(0) : byte;
     };
-    p.m_fPanX =
-        DecodeSignedDecimal(panByte(b + kPanX), panByte(b + kPanX + 1), panByte(b + kPanX + 2));
-    p.m_fPanY =
-        DecodeSignedDecimal(panByte(b + kPanY), panByte(b + kPanY + 1), panByte(b + kPanY + 2));
+    auto pan = [&](uint32_t address, const char* field) {
+        return PanInRange(
+            DecodeSignedDecimal(panByte(address), panByte(address + 1), panByte(address + 2)),
+            field, address, 0.0f);
+    };
+    p.m_fPanX = pan(b + kPanX, "horizontal pan");
+    p.m_fPanY = pan(b + kPanY, "vertical pan");
 
-    const uint8_t viewHigh = ReadOr(b + kViewZoom, 0);
-    const uint8_t viewLow = ReadOr(b + kViewZoom + 1, 0);
-    const std::optional<uint8_t> viewTenths = Read(b + kViewZoom + 2);
-    p.m_fViewZoom = viewTenths ? ZoomInRange(DecodeDecimal(viewHigh, viewLow, *viewTenths)) : 1.0f;
+    p.m_fViewZoom = ReadViewZoom(b);
 
     const uint8_t mjpg = ReadOr(b + kMjpg, kErased);
     p.m_bMjpgSelected = mjpg != kErased && mjpg != 0;
@@ -179,13 +211,11 @@ void FlashParameterBlock::ReadSavedBlock(FlashParameters& p) {
         const std::optional<uint8_t> tenths = Read(address + 2);
         return tenths ? DecodeSignedDecimal(high, low, *tenths) : 0.0f;
     };
-    p.m_fPanX = pan(b + kPanX);
-    p.m_fPanY = pan(b + kPanY);
+    // p holds the default block's pan: a damaged saved pan leaves it in force.
+    p.m_fPanX = PanInRange(pan(b + kPanX), "horizontal pan", b + kPanX, p.m_fPanX);
+    p.m_fPanY = PanInRange(pan(b + kPanY), "vertical pan", b + kPanY, p.m_fPanY);
 
-    const uint8_t viewHigh = ReadOr(b + kViewZoom, 0);
-    const uint8_t viewLow = ReadOr(b + kViewZoom + 1, 0);
-    const std::optional<uint8_t> viewTenths = Read(b + kViewZoom + 2);
-    p.m_fViewZoom = viewTenths ? ZoomInRange(DecodeDecimal(viewHigh, viewLow, *viewTenths)) : 1.0f;
+    p.m_fViewZoom = ReadViewZoom(b);
 
     const uint8_t mjpg = ReadOr(b + kMjpg, 0);
     p.m_bMjpgSelected = mjpg != kErased && mjpg != 0;
@@ -224,7 +254,21 @@ void FlashParameterBlock::ReadSavedBlock(FlashParameters& p) {
     const uint8_t zoomHigh = ReadOr(b + kZoom, 0);
     const uint8_t zoomLow = ReadOr(b + kZoom + 1, 0);
     const std::optional<uint8_t> zoomTenths = Read(b + kZoom + 2);
-    p.m_fZoom = zoomTenths ? ZoomInRange(DecodeDecimal(zoomHigh, zoomLow, *zoomTenths)) : 1.0f;
+    const bool erased = zoomHigh == kErased && zoomLow == kErased && zoomTenths == kErased;
+    p.m_fZoom = zoomTenths ? ZoomInRange(DecodeDecimal(zoomHigh, zoomLow, *zoomTenths), "zoom",
+                                         b + kZoom, erased)
+                           : 1.0f;
+}
+
+float FlashParameterBlock::ReadViewZoom(uint32_t b) {
+    const uint8_t high = ReadOr(b + kViewZoom, 0);
+    const uint8_t low = ReadOr(b + kViewZoom + 1, 0);
+    const std::optional<uint8_t> tenths = Read(b + kViewZoom + 2);
+    if (!tenths) {
+        return 1.0f;
+    }
+    const bool erased = high == kErased && low == kErased && *tenths == kErased;
+    return ZoomInRange(DecodeDecimal(high, low, *tenths), "view zoom", b + kViewZoom, erased);
 }
 
 void FlashParameterBlock::Write(uint32_t address, uint8_t value) {

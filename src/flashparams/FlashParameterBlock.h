@@ -21,6 +21,12 @@ class CameraController;
 // hue, 0x2A power-line frequency, 0x2B sharpness, 0x2D-2E gamma, 0x30-31 white balance, 0x32 its
 // automatic switch, 0x33 exposure, 0x34 its switch, 0x35 gain, 0x36 its switch.
 //
+// A field that holds what the program never writes (damaged flash: a pan beyond a frame's
+// width either way, a zoom or view zoom outside 1.0 ... 4.0, a mask radius byte above 100)
+// counts as erased, so the defaults apply and the picture stays in view; it is logged. An
+// erased pan is 0 in the default block; in the saved block a damaged pan leaves the default
+// block's in force.
+//
 // Reads and writes go byte by byte through the camera controller. The readers expect the caller
 // to hold an ALC_Initialize ... ALC_UnInitialize pair; each writer opens a pair of its own (with
 // ALC_SetFlashSize), which nests inside a caller's pair. GUI thread only; the controller is
@@ -66,6 +72,7 @@ private:
     std::optional<uint8_t> Read(uint32_t address);
     uint8_t ReadOr(uint32_t address, uint8_t unreadable);
     void ReadMask(uint32_t block, OverlaySettings& o);
+    float ReadViewZoom(uint32_t block);
     void Write(uint32_t address, uint8_t value);
     void WriteDecimal(uint32_t address, float value);
     void WriteTwoBytes(uint32_t address, long value);

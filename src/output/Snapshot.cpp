@@ -68,10 +68,15 @@ SnapshotResult WriteSnapshot(const QString& fileName, const FrameStore& frames) 
     if (!Encode(frames, result, jpeg)) {
         return result;
     }
-    result.result = WriteWholeFile(
-        fileName,
-        QByteArrayView(reinterpret_cast<const char*>(jpeg.data()), qsizetype(jpeg.size())),
-        FilePolicy::UserNamed);
+    OutputFile file = OutputFile::open(fileName, FilePolicy::UserNamed);
+    result.target = file.target();
+    result.result = file.isOpen()
+                        ? file.write(QByteArrayView(reinterpret_cast<const char*>(jpeg.data()),
+                                                    qsizetype(jpeg.size())))
+                        : file.result();
+    if (result.result.ok()) {
+        result.result = file.commit();
+    }
     result.written = result.result.ok();
     if (!result.written) {
         qCWarning(lcSnapshot).noquote()

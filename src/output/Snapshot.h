@@ -26,6 +26,9 @@ struct SnapshotResult {
     // Why no file was written, with the errno of the failing call (ENOSPC, EFBIG, EACCES, …);
     // success when none was drawn yet.
     FileResult result;
+    // Where WriteSnapshot's bytes went: StandardOutput when the name was the program's own
+    // output (/dev/stdout), so that nothing else is printed there; None before an open.
+    OutputTarget target = OutputTarget::None;
 };
 
 // Takes one snapshot at local time `now` into `folder`:

@@ -106,11 +106,20 @@ int RenameNoReplace(const char* from, const char* to) {
         return errno;
     }
     // A file system without RENAME_NOREPLACE: link() never replaces an entry either.
-    if (::link(from, to) != 0) {
+    if (::link(from, to) == 0) {
+        ::unlink(from);
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP) {
         return errno;
     }
-    ::unlink(from);
-    return 0;
+    // Nor hard links (FAT): look, then rename; only a writer racing for the same name in this
+    // very moment could be replaced.
+    struct stat st {};
+    if (::lstat(to, &st) == 0) {
+        return EEXIST;
+    }
+    return ::rename(from, to) == 0 ? 0 : errno;
 }
 
 // Creates a temporary file in folder, exclusively; its name goes to *name. A short name of its

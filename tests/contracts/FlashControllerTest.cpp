@@ -225,154 +225,98 @@ TEST_F(FileFlashControllerTest, EachCameraKeepsItsOwnFlash) {
     EXPECT_EQ(filesIn(flashFolder()).size(), 2);
 }
 
-TEST_F(FileFlashControllerTest, AShortFileIsErasedFlashBeyondItsEnd) {
+TEST_F(FileFlashControllerTest, AShortFileIsErasedFlashBeyondItsEndAndKeptAside) {
     ASSERT_TRUE(QDir().mkpath(flashFolder()));
-    {
-        QFile file(cameraFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(4096, '\0'));
-    }
-    FileFlashController c(root.path(), usb.finder());
-    c.ALC_Initialize();
-    uint8_t b = 0xAA;
-    EXPECT_NE(readByte(c, 100, &b), 0);
-    EXPECT_EQ(b, 0x00);
-    EXPECT_NE(readByte(c, 4096, &b), 0);
-    EXPECT_EQ(b, 0xFF);
-    writeByte(c, 100, 0x07);
-    c.ALC_UnInitialize();
-    EXPECT_EQ(QFileInfo(cameraFile()).size(), 8192);
-    // The damaged file is kept aside before the first write, and the user is told once.
-    EXPECT_EQ(filesIn(flashFolder()), (QStringList{QStringLiteral("8086-F00D-SN-42.bin"),
-                                                   QStringLiteral("8086-F00D-SN-42.bin.bak")}));
-    EXPECT_EQ(ReadBytes(cameraFile() + QStringLiteral(".bak")), QByteArray(4096, '\0'));
-    const FlashNotice notice = c.takeFlashNotice();
-    EXPECT_STREQ(notice.key, "FLASHSETASIDE");
-    EXPECT_EQ(notice.file, cameraFile() + QStringLiteral(".bak"));
-    EXPECT_FALSE(c.takeFlashNotice());
-}
-
-// Every start reads the file in several pairs; a damaged file is reported once, not per pair.
-TEST_F(FileFlashControllerTest, AWrongSizeIsLoggedOnce) {
-    ASSERT_TRUE(QDir().mkpath(flashFolder()));
-    ASSERT_TRUE(WriteBytes(cameraFile(), QByteArray(100, '\0')));
+    ASSERT_TRUE(WriteBytes(cameraFile(), QByteArray(4096, '\0')));
     static int warnings = 0;
-    warnings = 0;
     const QtMessageHandler previous =
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
             warnings += text.contains(QStringLiteral("instead of")) ? 1 : 0;
         });
     FileFlashController c(root.path(), usb.finder());
-    uint8_t b = 0;
-    for (int pair = 0; pair < 3; ++pair) {
-        EXPECT_NE(readByte(c, 0, &b), 0);
-    }
+    uint8_t b = 0xAA;
+    EXPECT_NE(readByte(c, 100, &b), 0);  // each call its own pair, each pair reads the file
+    EXPECT_EQ(b, 0x00);
+    EXPECT_NE(readByte(c, 4096, &b), 0);
+    EXPECT_EQ(b, 0xFF);
     qInstallMessageHandler(previous);
-    EXPECT_EQ(warnings, 1);
+    EXPECT_EQ(warnings, 1) << "said once, not at every pair";
+    writeByte(c, 100, 0x07);
+    EXPECT_EQ(QFileInfo(cameraFile()).size(), 8192);
+    // The damaged file is kept aside before the first write, and the user is told once.
+    EXPECT_EQ(ReadBytes(cameraFile() + ".bak"), QByteArray(4096, '\0'));
+    EXPECT_EQ(filesIn(flashFolder()).size(), 2);
+    const FlashNotice notice = c.takeFlashNotice();
+    EXPECT_STREQ(notice.key, "FLASHSETASIDE");
+    EXPECT_EQ(notice.file, cameraFile() + ".bak");
+    EXPECT_FALSE(c.takeFlashNotice());
 }
 
 // The parameter memory is only ever a regular file in the flash folder: anything else in its
-// place is neither read nor written, whatever it points to, and the start never blocks on it.
+// place, and a file that cannot be read, is neither read nor written, and never blocks the start.
 TEST_F(FileFlashControllerTest, AFileThatCannotBeReadIsNeverWritten) {
-    const QString inside = flashFolder() + QStringLiteral("/other.bin");
-    const QString outside = root.filePath(QStringLiteral("victim.bin"));
+    const QString outside = root.filePath("victim.bin");
     const QByteArray saved(8192, '\x01');  // what a user's file holds
-    struct Row {
-        const char* what;
-        std::function<bool(const QString& path)> make;
-        bool asOrdinaryUser = false;
+    const std::string file = cameraFile().toStdString();
+    const std::function<bool()> rows[] = {
+        [&] { return QFile::link(outside, cameraFile()); },
+        [&] { return QFile::link(root.filePath("nowhere.bin"), cameraFile()); },
+        [&] { return ::mkfifo(file.c_str(), 0600) == 0; },
+        [&] { return QDir().mkdir(cameraFile()); },
+        [&] { return WriteBytes(cameraFile(), saved) && ::chmod(file.c_str(), 0) == 0; },
     };
-    auto link = [](const QString& target) {
-        return [target](const QString& path) { return QFile::link(target, path); };
-    };
-    const Row rows[] = {
-        {"symlink to a file in the folder", link(inside)},
-        {"symlink out of the folder", link(outside)},
-        {"dangling symlink", link(root.filePath(QStringLiteral("nowhere.bin")))},
-        {"FIFO",
-         [](const QString& path) {
-             return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-         }},
-        {"folder", [](const QString& path) { return QDir().mkdir(path); }},
-        {"file without read permission",
-         [&saved](const QString& path) {
-             return WriteBytes(path, saved) && QFile::setPermissions(path, {});
-         },
-         true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    // An ordinary user runs the controller, with the flash folder and the file outside it its
+    // own to write: only the rule keeps them unwritten.
+    ::chmod(root.path().toStdString().c_str(), 0755);
+    for (const auto& make : rows) {
+        SCOPED_TRACE(&make - rows);
         QDir(flashFolder()).removeRecursively();
-        QFile::remove(root.filePath(QStringLiteral("nowhere.bin")));
-        ASSERT_TRUE(QDir().mkpath(flashFolder()));
-        ASSERT_TRUE(WriteBytes(inside, saved) && WriteBytes(outside, saved));
-        ASSERT_TRUE(row.make(cameraFile()));
+        ASSERT_TRUE(QDir().mkpath(flashFolder()) && WriteBytes(outside, saved) && make());
+        ::chmod(outside.toStdString().c_str(), 0666);
+        if (RunningAsRoot()) {
+            ASSERT_EQ(::chown(flashFolder().toStdString().c_str(), 65534, 65534), 0);
+        }
         const FileKind before = InspectPath(cameraFile()).kind;
-        if (row.asOrdinaryUser) {
-            // The folder is the user's, so a write would succeed if it were tried.
-            ::chmod(QFile::encodeName(root.path()).constData(), 0755);
-            ::chown(QFile::encodeName(flashFolder()).constData(), 65534, 65534);
-        }
-        const ChildOutcome outcome = RunInChild([&] {
-            if (row.asOrdinaryUser) {
-                BecomeNobody();
-            }
-            FileFlashController c(root.path(), usb.finder());
-            uint8_t b = 0;
-            EXPECT_NE(readByte(c, 0x1C17, &b), 0);
-            EXPECT_EQ(b, 0xFF) << "read as erased flash";
-            writeByte(c, 0x1C17, 0x01);
-            EXPECT_FALSE(c.flashKept());
-            EXPECT_NE(readByte(c, 0x1C17, &b), 0);
-            EXPECT_EQ(b, 0x01) << "the write is kept in memory";
-            const FlashNotice notice = c.takeFlashNotice();
-            EXPECT_STREQ(notice.key, "FLASHUNREADABLE");
-            EXPECT_EQ(notice.file, cameraFile());
-            EXPECT_FALSE(c.takeFlashNotice()) << "told once";
-        });
-        EXPECT_EQ(outcome, ChildOutcome::Passed);
+        EXPECT_EQ(RunInChild([&] {
+                      BecomeNobody();
+                      FileFlashController c(root.path(), usb.finder());
+                      uint8_t b = 0;
+                      EXPECT_NE(readByte(c, 0x1C17, &b), 0);
+                      EXPECT_EQ(b, 0xFF) << "read as erased flash";
+                      writeByte(c, 0x1C17, 0x01);
+                      EXPECT_FALSE(c.flashKept());
+                      EXPECT_STREQ(c.takeFlashNotice().key, "FLASHUNREADABLE");
+                      EXPECT_FALSE(c.takeFlashNotice()) << "told once";
+                  }),
+                  ChildOutcome::Passed);
         EXPECT_EQ(InspectPath(cameraFile()).kind, before);
-        EXPECT_EQ(ReadBytes(inside), saved);
         EXPECT_EQ(ReadBytes(outside), saved);
-        EXPECT_FALSE(QFile::exists(root.filePath(QStringLiteral("nowhere.bin"))));
-        if (row.asOrdinaryUser) {
-            QFile::setPermissions(cameraFile(), QFile::ReadOwner | QFile::WriteOwner);
-            EXPECT_EQ(ReadBytes(cameraFile()), saved);
-        }
+        EXPECT_FALSE(QFile::exists(root.filePath("nowhere.bin")));
     }
+    ::chmod(file.c_str(), 0600);
+    EXPECT_EQ(ReadBytes(cameraFile()), saved);
 }
 
 // Two identical cameras without serial numbers keep separate memories, told apart by their
 // USB ports; the memory they shared before goes to the first of them found.
 TEST_F(FileFlashControllerTest, SerialLessCamerasKeepSeparateMemories) {
     ASSERT_TRUE(QDir().mkpath(flashFolder()));
-    const QString shared = flashFolder() + QStringLiteral("/0C45-6366-noserial.bin");
     QByteArray old(8192, '\xFF');
-    old[0x1C17] = 0x01;
-    ASSERT_TRUE(WriteBytes(shared, old));
-
-    const auto left = CameraIdentity::usb(0x0C45, 0x6366, QString(), QStringLiteral("1-1"));
-    const auto right = CameraIdentity::usb(0x0C45, 0x6366, QString(), QStringLiteral("1-2"));
-    EXPECT_NE(left, right);
+    old[0x10] = 0x11;
+    ASSERT_TRUE(WriteBytes(flashFolder() + "/0C45-6366-noserial.bin", old));
     FileFlashController c(root.path(), usb.finder());
     uint8_t b = 0;
-    usb.camera = left;
-    EXPECT_NE(readByte(c, 0x1C17, &b), 0);
-    EXPECT_EQ(b, 0x01) << "the shared memory was taken over";
-    writeByte(c, 0x10, 0x11);
-    usb.camera = right;
-    EXPECT_NE(readByte(c, 0x1C17, &b), 0);
-    EXPECT_EQ(b, 0xFF) << "the second camera starts erased";
-    writeByte(c, 0x10, 0x22);
-
-    EXPECT_EQ(filesIn(flashFolder()), (QStringList{QStringLiteral("0C45-6366-port-1-1.bin"),
-                                                   QStringLiteral("0C45-6366-port-1-2.bin")}));
-    usb.camera = left;
-    EXPECT_NE(readByte(c, 0x10, &b), 0);
-    EXPECT_EQ(b, 0x11);
-    usb.camera = right;
-    EXPECT_NE(readByte(c, 0x10, &b), 0);
-    EXPECT_EQ(b, 0x22);
+    for (const auto& [port, expected] : {std::pair{"1-1", 0x11}, std::pair{"1-2", 0xFF}}) {
+        usb.camera = CameraIdentity::usb(0x0C45, 0x6366, QString(), QString::fromLatin1(port));
+        EXPECT_NE(readByte(c, 0x10, &b), 0);
+        EXPECT_EQ(b, expected) << port;
+        writeByte(c, 0x20, uint8_t(port[2]));
+    }
+    EXPECT_EQ(filesIn(flashFolder()),
+              (QStringList{"0C45-6366-port-1-1.bin", "0C45-6366-port-1-2.bin"}));
+    usb.camera = CameraIdentity::usb(0x0C45, 0x6366, QString(), "1-1");
+    EXPECT_NE(readByte(c, 0x20, &b), 0);
+    EXPECT_EQ(b, '1');
 }
 
 TEST_F(FileFlashControllerTest, FailedSaveIsRetriedLater) {

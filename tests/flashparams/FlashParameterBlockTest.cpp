@@ -157,3 +157,45 @@ TEST(FlashParameterBlock, TheFlagAloneDecidesWhetherTheSavedBlockCounts) {
     }
     EXPECT_EQ(c.depth(), 0);  // every writer closes its pair
 }
+
+// Damaged memory (here pans of ±330 and ±655, as a stray write or a foreign block leaves them)
+// would pan the view out of the frame and show black: such fields count as erased, so the
+// defaults apply, in the default block and, over it, in the saved block.
+TEST(FlashParameterBlock, FieldsOutOfTheirRangeCountAsErased) {
+    using P = FlashParameters;
+    constexpr uint32_t kDefault = FlashParameterBlock::kDefaultBlock;
+    struct Row {
+        uint32_t address;
+        std::vector<uint8_t> bytes;
+        float P::*field;
+        float expected;
+    };
+    const Row rows[] = {
+        {kDefault + 0x0E, {0x7F, 0xFF, 0}, &P::m_fPanX, 0.0f},
+        {kDefault + 0x14, {0x07, 0xD0, 0}, &P::m_fViewZoom, 1.0f},
+        {kSaved + 0x0E, {0x80, 0x01, 0}, &P::m_fPanX, 0.3f},  // the default block's pan
+        {kSaved + 0x11, {0x00, 0xC8, 0}, &P::m_fPanY, 0.2f},
+        {kSaved + 0x01, {0x00, 0x32, 0}, &P::m_fZoom, 1.0f},
+        {kSaved + 0x0E, {0xFF, 0xCE, 0}, &P::m_fPanX, -0.5f},  // in range: as stored
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        MemoryFlashController c;
+        // The default block pans to 0.3, 0.2; the saved block is centred, unzoomed.
+        const std::pair<uint32_t, std::vector<uint8_t>> writes[] = {
+            {kDefault + 0x0E, {0, 30, 0}}, {kDefault + 0x11, {0, 20, 0}},
+            {kSaved + 0x0E, {0, 0, 0}},    {kSaved + 0x11, {0, 0, 0}},
+            {kSaved + 0x14, {0, 100, 0}},  {kSaved + 0x01, {0, 100, 0}},
+            {row.address, row.bytes}};
+        for (const auto& [address, bytes] : writes) {
+            c.ALC_WriteFlash(address, uint32_t(bytes.size()), bytes.data());
+        }
+        FlashParameterBlock block(c);
+        P p;
+        block.ReadDefaultBlock(p);
+        if (row.address >= kSaved) {
+            block.ReadSavedBlock(p);
+        }
+        EXPECT_NEAR(p.*row.field, row.expected, 1e-4);
+    }
+}

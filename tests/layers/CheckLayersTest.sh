@@ -30,11 +30,6 @@ add res/icons/notes.h '#include "app/main.h"'
 add settings/ProfileFile.cpp '#include "platform/FileWrite.h"'
 expect 0 "6 files checked, 0 violations" "a tree that keeps the order"
 
-add platform/Bad.cpp '#include "settings/ProfileFile.h"'
-expect 1 "$tree/src/platform/Bad.cpp:1: platform (level 0) includes \"settings/ProfileFile.h\" from settings (level 1)" \
-  "platform below settings"
-rm "$tree/src/platform/Bad.cpp"
-
 add capture/Bad.h '#pragma once' '' '#include "mainwnd/X.h"'
 expect 1 "$tree/src/capture/Bad.h:3: capture (level 3) includes \"mainwnd/X.h\" from mainwnd (level 8)" \
   "an upward include"

@@ -9,11 +9,6 @@
 
 #include "settings/ProfileFile.h"
 
-#include <sys/resource.h>
-
-#include <csignal>
-
-#include "support/ChildProcess.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -361,33 +356,6 @@ TEST_F(ProfileFileTest, ReadIntTakesTheLeadingNumber) {
     EXPECT_EQ(file.readInt("LANGUAGESET", "E", 5), std::numeric_limits<int>::max());
     EXPECT_EQ(file.readInt("LANGUAGESET", "F", 5), std::numeric_limits<int>::min());
     EXPECT_EQ(file.readInt("LANGUAGESET", "missing", 5), 5);
-}
-
-// A write never reaches through a symlink (the link is replaced, its target untouched), and a
-// write that does not fit under a file-size limit leaves the old file whole.
-TEST_F(ProfileFileTest, WritesStayInTheirFileAndKeepItWholeOnFailure) {
-    const QString target = pathOf("elsewhere.ini");
-    const QString link = pathOf("Setting.ini");
-    ASSERT_TRUE(WriteBytes(target, "[LANGUAGESET]\nLANGUAGE=English\n"));
-    ASSERT_TRUE(QFile::link(target, link));
-    ProfileFile settings(link);
-    EXPECT_EQ(settings.readString("LANGUAGESET", "LANGUAGE", "x"), "English");
-    EXPECT_TRUE(settings.writeString("LANGUAGESET", "LANGUAGE", "Chinese"));
-    EXPECT_EQ(ReadBytes(target), "[LANGUAGESET]\nLANGUAGE=English\n");
-    EXPECT_FALSE(QFileInfo(link).isSymLink());
-    EXPECT_EQ(settings.readString("LANGUAGESET", "LANGUAGE", "x"), "Chinese");
-
-    const QByteArray before = ReadBytes(link);
-    EXPECT_EQ(RunInChild([&] {
-                  std::signal(SIGXFSZ, SIG_IGN);
-                  const rlim_t bytes = rlim_t(before.size()) + 16;
-                  const rlimit limit{bytes, bytes};
-                  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-                  EXPECT_FALSE(settings.writeString("Path", "FileFolder", QString(4096, u'x')));
-              }),
-              ChildOutcome::Passed);
-    EXPECT_EQ(ReadBytes(link), before);
-    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 }  // namespace

@@ -7,10 +7,9 @@
 #include <cstdio>
 #include <functional>
 
-// Runs body in a forked child, for set-ups that must not reach the test process: a private
-// mount namespace, a file-size limit, another user id. The child's failed expectations are
-// printed by the child and fail the test here. A body that cannot set itself up calls
-// SkipChild(); the caller then skips with its own message.
+// Runs body in a forked child, for set-ups that must not reach the test process (a mount
+// namespace, a file-size limit, another user id). The child prints its failed expectations;
+// they fail the test here. A body that cannot set itself up calls SkipChild().
 enum class ChildOutcome { Passed, Failed, Skipped };
 
 [[noreturn]] inline void SkipChild() {
@@ -30,12 +29,13 @@ inline ChildOutcome RunInChild(const std::function<void()>& body) {
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
         return ChildOutcome::Failed;
     }
-    return WEXITSTATUS(status) == 0    ? ChildOutcome::Passed
-           : WEXITSTATUS(status) == 77 ? ChildOutcome::Skipped
-                                       : ChildOutcome::Failed;
+    const int code = WEXITSTATUS(status);
+    return code == 0    ? ChildOutcome::Passed
+           : code == 77 ? ChildOutcome::Skipped
+                        : ChildOutcome::Failed;
 }
 
-// Drops to the unprivileged "nobody" account in a child, so that permissions count.
+// In a child: drops from root to the account "nobody", so that permissions count.
 inline void BecomeNobody() {
     if (geteuid() == 0 &&
         (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) {
