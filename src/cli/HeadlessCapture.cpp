@@ -89,6 +89,10 @@ HeadlessCapture::HeadlessCapture(const AppSettings& settings, CaptureRequest req
     };
     connect(&m_session.camera(), &CaptureController::cameraLost, this,
             &HeadlessCapture::OnCameraLost);
+    connect(&m_life, &CameraLifecycle::flashNotice, this,
+            [this](const QString& key, const QString& file) {
+                Message(m_settings.m_texts.text(QStringLiteral("MainWnd"), key).arg(file));
+            });
     connect(&m_session.recording(), &RecordingController::recordingChanged, this,
             &HeadlessCapture::OnRecordingChanged);
 

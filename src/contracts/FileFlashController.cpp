@@ -139,6 +139,10 @@ void FileFlashController::load() {
                    "%1; what it holds counts, and it is kept aside before the first "
                    "write")
                    .arg(kFlashSize);
+        if (!m_toldUnreadable.contains(path)) {
+            m_toldUnreadable.insert(path);
+            m_notice = FlashNotice{"FLASHWRONGSIZE", path};
+        }
     }
 }
 

@@ -38,7 +38,9 @@ std::optional<CameraIdentity> IdentityOf(const CameraId& camera) {
         qCInfo(lcDevice) << "USB camera" << camera.devNode << "has no readable ids";
         return std::nullopt;
     }
-    return CameraIdentity::usb(vid, pid, camera.usbSerial);
+    // Without a serial number the USB port tells two cameras of one model apart: the last part
+    // of the USB device's sysfs path ("1-4.2").
+    return CameraIdentity::usb(vid, pid, camera.usbSerial, camera.usbSysPath.section(u'/', -1));
 }
 
 // The "video4linux" devices that capture video and can stream, by device number. Radio, VBI,

@@ -54,3 +54,8 @@ bool OpenCameraController::flashKept() const {
     const CameraController* last = m_target != nullptr ? m_target : m_lastTarget;
     return last == nullptr || last->flashKept();
 }
+
+FlashNotice OpenCameraController::takeFlashNotice() {
+    CameraController* last = m_target != nullptr ? m_target : m_lastTarget;
+    return last != nullptr ? last->takeFlashNotice() : FlashNotice();
+}

@@ -28,6 +28,8 @@ public:
     void ALC_WriteFlash(uint32_t address, uint32_t length, const uint8_t* buffer) override;
     // As the controller of the last pair reports it.
     bool flashKept() const override;
+    // What the controller of the last pair has to tell (a flash file set aside or unreadable).
+    FlashNotice takeFlashNotice() override;
 
     // Number of open Initialize/UnInitialize pairs.
     int depth() const { return m_depth; }

@@ -1,7 +1,6 @@
 #include "mainwnd/TavrelDlg.h"
 
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -12,6 +11,7 @@
 #include "display/DisplayWorker.h"
 #include "display/PreviewWidget.h"
 #include "mainwnd/CommandIds.h"
+#include "mainwnd/FolderPicker.h"
 #include "mainwnd/Icons.h"
 #include "mainwnd/WindowFit.h"
 #include "output/RecordingController.h"
@@ -27,18 +27,7 @@ CTavrelDlg::CTavrelDlg(AppSettings& settings, DeviceTable& devices, QWidget* par
       m_life(m_session, devices) {
     setWindowIcon(IconById(Icon::App));
     setWindowTitle(QStringLiteral("Orvane"));
-    m_folderPicker = [](QWidget* owner, const QString& caption, const QString& instruction,
-                        const QString& start) {
-        QFileDialog dialog(owner, caption, start);
-        dialog.setFileMode(QFileDialog::Directory);
-        dialog.setOption(QFileDialog::ShowDirsOnly);
-        // The instruction labels the folder field (desktops' own choosers may not show it).
-        dialog.setLabelText(QFileDialog::FileName, instruction);
-        dialog.setLabelText(QFileDialog::LookIn, instruction);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                   ? dialog.selectedFiles().constFirst()
-                   : QString();
-    };
+    m_folderPicker = PickFolder;
 
     m_noteTimer = new QTimer(this);
     m_noteTimer->setSingleShot(true);
@@ -151,6 +140,11 @@ void CTavrelDlg::ConnectLifecycle() {
         m_bNoteStays = true;
         SetStatusText(2, m_settings.m_texts.text("MainWnd", "FOLDERFALLBACK").arg(folder));
     });
+    connect(&m_life, &CameraLifecycle::flashNotice, this,
+            [this](const QString& key, const QString& file) {
+                m_bNoteStays = true;
+                SetStatusText(2, m_settings.m_texts.text(QStringLiteral("MainWnd"), key).arg(file));
+            });
 }
 
 void CTavrelDlg::NoteFailure(const QString& key, FailureFrom from) {

@@ -62,6 +62,7 @@ void CameraLifecycle::Open(const CameraId& camera) {
     // is built (the build reads the camera's parameter memory).
     discovery.setOpenCamera(camera);
     m_session.camera().ChooseDevice(camera);
+    TellFlashNotice();
     if (m_session.camera().hasSource()) {
         m_cameraRemoved = false;
         m_lostCamera = CameraId();
@@ -100,6 +101,7 @@ void CameraLifecycle::StartOverFirst() {
     CaptureController& camera = m_session.camera();
     if (camera.hasSource() && camera.camera() == first) {
         camera.StartOver();
+        TellFlashNotice();
     } else {
         Open(first);
     }
@@ -203,7 +205,15 @@ void CameraLifecycle::LoadSaveFolder() {
 }
 
 FlashWrite CameraLifecycle::SaveParameters() {
-    return m_session.flashParameters().OnSaveParameters();
+    const FlashWrite result = m_session.flashParameters().OnSaveParameters();
+    TellFlashNotice();
+    return result;
+}
+
+void CameraLifecycle::TellFlashNotice() {
+    if (const FlashNotice notice = m_session.flashParameters().TakeFlashNotice()) {
+        emit flashNotice(QString::fromLatin1(notice.key), notice.file);
+    }
 }
 
 FlashWrite CameraLifecycle::RestoreParameters() {
@@ -213,6 +223,7 @@ FlashWrite CameraLifecycle::RestoreParameters() {
     }
     m_session.ResetSaveFolder();
     const FlashWrite result = m_session.flashParameters().OnRestoreParameters();
+    TellFlashNotice();
     camera.SetPowerLineFrequency(1);  // 50 Hz
     const auto scan = m_session.discovery().holdScan();
     if (FindCameras() > 0) {

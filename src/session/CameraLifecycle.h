@@ -95,12 +95,17 @@ signals:
     // A search failed: the key of its text ("NOHARDWARE", "NOSUPPORT", "DEVICELIST",
     // "DEVICEID"; see FailureText).
     void searchFailed(const QString& key);
+    // The camera's parameter memory file had something to tell, once: `key` names the text
+    // ("FLASHSETASIDE", "FLASHUNREADABLE" in "MainWnd"), %1 in it is `file`.
+    void flashNotice(const QString& key, const QString& file);
     // OnDeviceChange has done what the event asked for (the commands may have changed).
     void deviceChangeHandled();
     // The stored save folder could not be used (said once a session).
     void saveFolderFellBack(const QString& folder);
 
 private:
+    // Passes on what the parameter memory has to tell after it was read or written.
+    void TellFlashNotice();
     void OnArrival(const QString& devNode);
     void OnRemoval();
     // Opens the camera to open, or starts it over when it is the one open.

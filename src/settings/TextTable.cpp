@@ -37,6 +37,7 @@ constexpr std::array kTexts = std::to_array<TextEntry>({
     {"MainWnd", "RESTOREINFO", "参数恢复成功"},
     {"MainWnd", "FLASHFAILED", "相机参数存储写入失败"},
     {"MainWnd", "FLASHSETASIDE", "相机参数存储文件大小不正确，已另存为 %1，并改用新的文件"},
+    {"MainWnd", "FLASHWRONGSIZE", "相机参数存储文件 %1 大小不正确；已读取其中可用的内容，下次保存前会另存为 .bak"},
     {"MainWnd", "FLASHUNREADABLE", "无法读取相机参数存储文件 %1；在其可读之前，此相机的设置不会被保存"},
     {"MainWnd", "TIMELEN", "时长"},
     {"MainWnd", "NOCAMERAHINT", "未连接相机。请连接相机后按播放。"},

@@ -3,6 +3,8 @@
 // at, Restore without a picture, and the texts the states and keys stand for.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QSignalSpy>
@@ -122,6 +124,26 @@ TEST(CameraLifecycleTest, RestoreWorksOnACameraThatShowsNothing) {
 
     rig.session->Close();
     EXPECT_EQ(rig.life->RestoreParameters(), FlashWrite::Skipped);  // no camera open
+}
+
+// A parameter memory file of the wrong size: the user is told once, when it is read.
+TEST(CameraLifecycleTest, AFlashFileSetAsideIsToldOnce) {
+    Rig rig;
+    const QString folder = rig.app->m_strDataRoot + QStringLiteral("/Orvane/flash/");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile shortFile(folder + QStringLiteral("1209-0001-TVM-0001.bin"));
+    ASSERT_TRUE(shortFile.open(QIODevice::WriteOnly) && shortFile.write("short") == 5);
+    shortFile.close();
+
+    QSignalSpy notices(rig.life.get(), &CameraLifecycle::flashNotice);
+    ASSERT_TRUE(rig.life->OpenFirst());
+    ASSERT_EQ(notices.count(), 1);
+    EXPECT_EQ(notices.at(0).at(0).toString(), QStringLiteral("FLASHWRONGSIZE"));
+    EXPECT_EQ(notices.at(0).at(1).toString(), shortFile.fileName());
+    ASSERT_TRUE(rig.waitForPicture());
+    rig.life->Play();
+    rig.life->Play();
+    EXPECT_EQ(notices.count(), 1);
 }
 
 TEST(ProblemTextsTest, OneTableGivesTheWindowAndTheCommandLineTheirTexts) {
