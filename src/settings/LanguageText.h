@@ -29,8 +29,8 @@ QString GetLanguageTextFrom(const QString& languageFile, const QString& shippedF
 // file is provided (created from the shipped copy when missing) and read when the object is
 // made; a key it lacks is added to the file and to the copy in memory alike, so the two agree.
 // The file is not read again: an edit made to it by someone else shows in a new object.
-// Files are read as ProfileFile reads them (sections and keys without regard to case, the
-// first matching section and key, byte-order marks, quotes, line ends).
+// Files are read by ProfileFile itself (ProfileFile::Snapshot), so a lookup in memory finds
+// what a reading of the file finds.
 class LanguageTexts {
 public:
     LanguageTexts(QString languageFile, QString shippedFile);
@@ -46,10 +46,9 @@ public:
     QString text(const QString& section, const QString& key, const QString& def);
 
 private:
-    class Table;
     QString m_languageFile;
-    std::unique_ptr<Table> m_own;
-    std::unique_ptr<Table> m_shipped;
+    std::unique_ptr<ProfileFile::Snapshot> m_own;
+    std::unique_ptr<ProfileFile::Snapshot> m_shipped;
     bool m_writable = false;  // keys the language file lacks are still added to it
 };
 

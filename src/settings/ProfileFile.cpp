@@ -317,6 +317,52 @@ bool ContainsLineBreakOrNul(const QString& text) {
 
 ProfileFile::ProfileFile(QString path) : m_path(std::move(path)) {}
 
+namespace {
+
+// The name under which a snapshot keeps a section or key.
+QString FoldedName(QStringView name) {
+    return Trim(name).toString().toCaseFolded();
+}
+
+}  // namespace
+
+ProfileFile::Snapshot ProfileFile::snapshot() const {
+    Snapshot snapshot;
+    const Content content = Load(m_path);
+    snapshot.m_state = content.state;
+    QHash<QString, QString>* current = nullptr;  // the section the key lines belong to
+    ForEachLine(content.utf8, [&](const Line& line) {
+        if (line.kind == Line::Kind::Section) {
+            const QString name = FoldedName(Decode(line.name));
+            // A later section of a name already seen is passed over, as Locate passes it.
+            current = snapshot.m_sections.contains(name) ? nullptr : &snapshot.m_sections[name];
+        } else if (line.kind == Line::Kind::Key && current != nullptr) {
+            const QString name = FoldedName(Decode(line.name));
+            if (!current->contains(name)) {
+                current->insert(name, Decode(line.value));
+            }
+        }
+        return true;
+    });
+    return snapshot;
+}
+
+std::optional<QString> ProfileFile::Snapshot::value(const QString& section,
+                                                    const QString& key) const {
+    const QString sectionName = FoldedName(section);
+    const QString keyName = FoldedName(key);
+    const auto keys = m_sections.constFind(sectionName);
+    if (sectionName.isEmpty() || keyName.isEmpty() || keys == m_sections.cend()) {
+        return std::nullopt;
+    }
+    const auto found = keys->constFind(keyName);
+    return found == keys->cend() ? std::nullopt : std::optional<QString>(*found);
+}
+
+void ProfileFile::Snapshot::add(const QString& section, const QString& key, const QString& value) {
+    m_sections[FoldedName(section)].insert(FoldedName(key), value);
+}
+
 QString ProfileFile::readString(const QString& section, const QString& key, const QString& def,
                                 int bufferChars) const {
     const std::optional<QString> value = Lookup(m_path, section, key);

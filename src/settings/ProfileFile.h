@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 #include <limits>
+#include <optional>
 
 // An initialisation file ("[Section]" lines and "Key=Value" lines), such as Setting.ini and the
 // language files, which users may copy from another computer or edit by hand. The rules:
@@ -63,6 +65,24 @@ public:
     // program's callers ignore that. Writing the value that the file already holds
     // leaves the file untouched.
     bool writeString(const QString& section, const QString& key, const QString& value);
+
+    // Every section and key of one reading of the file, for lookups in memory that find what
+    // readString() would find (the first section of a name, in it the first key of a name,
+    // names without regard to case; keys before any section belong to none).
+    class Snapshot {
+    public:
+        State state() const { return m_state; }
+        // The value as readString() reads it, uncut; nullopt for a missing section or key.
+        std::optional<QString> value(const QString& section, const QString& key) const;
+        // A key written to the file since: later lookups find it as the file now has it.
+        void add(const QString& section, const QString& key, const QString& value);
+
+    private:
+        friend class ProfileFile;
+        State m_state = State::Missing;
+        QHash<QString, QHash<QString, QString>> m_sections;  // by folded section, folded key
+    };
+    Snapshot snapshot() const;
 
 private:
     QString m_path;
