@@ -12,10 +12,10 @@
 #include "contracts/CameraController.h"
 #include "device/CameraDiscovery.h"
 #include "display/DisplayWorker.h"
-#include "output/RecorderOutput.h"
 #include "output/RecordingController.h"
 #include "output/SaveFolder.h"
 #include "output/Snapshot.h"
+#include "platform/FileWrite.h"
 #include "session/ProblemTexts.h"
 #include "settings/AppSettings.h"
 

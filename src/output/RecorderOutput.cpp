@@ -12,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "output/NewFile.h"
 #include "platform/NativePath.h"
 
 extern "C" {
@@ -28,8 +29,6 @@ constexpr int kBufferSize = 32768;
 constexpr int kPollMs = 100;
 // A FIFO without its reader yet: how often the open looks again.
 constexpr int kFifoRetryMs = 20;
-// More recordings than this in one millisecond mean something else is wrong.
-constexpr int kMaxSuffix = 9999;
 
 // A SIGPIPE that a write to a pipe without reader left pending on this thread (where it is
 // blocked) is taken away, so that it can never strike later.
@@ -43,13 +42,6 @@ void DropPendingSigpipe() {
 }
 
 }  // namespace
-
-bool IsStandardOutput(const QString& name) {
-    const FileStatus file = InspectTarget(name);
-    struct stat out {};
-    return !name.isEmpty() && file.kind != FileKind::Missing && ::fstat(STDOUT_FILENO, &out) == 0 &&
-           file.device == out.st_dev && file.inode == out.st_ino;
-}
 
 RecorderOutput::~RecorderOutput() {
     if (m_kind != Kind::None) {
@@ -131,13 +123,16 @@ int RecorderOutput::openNamed(const QString& name) {
 }
 
 int RecorderOutput::createOwn(const QString& name) {
-    m_own.reset(::open(NativePath(name).constData(),
+    UniqueFd fd(::open(NativePath(name).constData(),
                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666));
-    if (!m_own.isValid() || ::fstat(m_own.get(), &m_ownIdentity) != 0) {
-        const int error = errno;
-        m_own.reset();
-        return error;
+    return fd.isValid() ? adoptOwn(std::move(fd), name) : errno;
+}
+
+int RecorderOutput::adoptOwn(UniqueFd fd, const QString& name) {
+    if (::fstat(fd.get(), &m_ownIdentity) != 0) {
+        return errno;
     }
+    m_own = std::move(fd);
     m_kind = Kind::NewFile;
     m_name = name;
     return 0;
@@ -152,17 +147,8 @@ int RecorderOutput::openFree(const QString& name) {
         return errno;
     }
     const qsizetype dot = name.lastIndexOf(u'.');
-    const QString stem = name.left(dot);
-    const QString extension = name.mid(dot);
-    for (int n = 1; n <= kMaxSuffix; ++n) {
-        const QString candidate =
-            n == 1 ? name : stem + QLatin1Char('-') + QString::number(n) + extension;
-        const int error = createOwn(candidate);
-        if (error != EEXIST) {
-            return error;  // made, or a failure; a name taken (never replaced): the next one
-        }
-    }
-    return EEXIST;
+    NewFile file = CreateNewFile(name.left(dot), name.mid(dot));
+    return file.isOpen() ? adoptOwn(std::move(file.fd), file.name) : file.error;
 }
 
 bool RecorderOutput::waitWritable() {

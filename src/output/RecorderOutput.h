@@ -78,6 +78,8 @@ private:
     // Creates `name` exclusively (never over anything, never through a link) as the
     // recording's own file. 0 or the errno.
     int createOwn(const QString& name);
+    // Takes fd, a file just created exclusively at `name`, as the recording's own. 0 or the errno.
+    int adoptOwn(UniqueFd fd, const QString& name);
     int fd() const { return m_kind == Kind::NewFile ? m_own.get() : m_file.fd(); }
     static int writePacket(void* opaque, uint8_t* data, int size);
     int write(const uint8_t* data, int size);
@@ -99,7 +101,3 @@ private:
     int64_t m_written = 0;
     std::atomic<bool> m_cancelled{false};
 };
-
-// True when `name` is the same file as this process's standard output (/dev/stdout,
-// /dev/fd/1, /proc/self/fd/1, or the file it was redirected into).
-bool IsStandardOutput(const QString& name);

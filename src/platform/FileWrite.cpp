@@ -179,6 +179,13 @@ FileStatus InspectTarget(const QString& path) {
     return Inspect(NativePath(path), true);
 }
 
+bool IsStandardOutput(const QString& path) {
+    const FileStatus target = InspectTarget(path);
+    struct stat out {};
+    return !path.isEmpty() && target.kind != FileKind::Missing &&
+           ::fstat(STDOUT_FILENO, &out) == 0 && SameFile(target, out);
+}
+
 QString FileResult::describe() const {
     static constexpr const char* kSteps[] = {"",      "stat",  "refused", "open",  "read",
                                              "write", "fsync", "size",    "close", "rename"};
@@ -256,9 +263,7 @@ OutputFile OutputFile::open(const QString& path, FilePolicy policy, WriteMode mo
                     return fail(FileStep::Inspect, target.error);
                 }
                 // /dev/stdout and /proc/self/fd/1 name the program's own output, whatever it is.
-                struct stat out1 {};
-                if (target.kind != FileKind::Missing && ::fstat(STDOUT_FILENO, &out1) == 0 &&
-                    SameFile(target, out1)) {
+                if (IsStandardOutput(path)) {
                     out.m_fd.reset(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
                     if (!out.m_fd.isValid()) {
                         return fail(FileStep::Open, errno);

@@ -45,6 +45,9 @@ struct FileStatus {
 FileStatus InspectPath(const QString& path);
 // stat() of path: what the kernel reaches when it follows the path's symlinks.
 FileStatus InspectTarget(const QString& path);
+// Whether path reaches the same file as this process's standard output (/dev/stdout,
+// /dev/fd/1, /proc/self/fd/1, or the very file it was redirected into).
+bool IsStandardOutput(const QString& path);
 
 // The call in which a file operation failed.
 enum class FileStep {
